@@ -1,0 +1,22 @@
+#include "window/vorq.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VORQ"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/vorq.png")));
+
+    VORQ window;
+    if (!window.started()) {
+        const QString message = window.startupFailure();
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        QMessageBox::critical(nullptr, QStringLiteral("VORQ"), message);
+        return 1;
+    }
+    window.show();
+    return QApplication::exec();
+}

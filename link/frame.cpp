@@ -1,0 +1,85 @@
+#include "link/frame.h"
+
+#include <QStringList>
+
+namespace frame {
+
+namespace {
+
+// Windows-1252 0x80 to 0x9F; 0 marks the undefined positions.
+constexpr char16_t kHigh[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+QString codePointName(char32_t code) {
+    return QStringLiteral("U+%1").arg(static_cast<uint>(code), 4, 16, QLatin1Char('0')).toUpper();
+}
+
+} // namespace
+
+std::optional<unsigned char> windows1252(char16_t unit) {
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
+        return static_cast<unsigned char>(unit);
+    for (int i = 0; i < 32; ++i) {
+        if (kHigh[i] != 0 && kHigh[i] == unit)
+            return static_cast<unsigned char>(0x80 + i);
+    }
+    return std::nullopt;
+}
+
+QList<Refusal> refusedCharacters(const QString& text) {
+    QList<Refusal> refusals;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text.at(i).unicode();
+        const int position = static_cast<int>(i) + 1;
+        if (QChar::isHighSurrogate(unit) && i + 1 < text.size() &&
+            QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            const char32_t code = QChar::surrogateToUcs4(unit, text.at(i + 1).unicode());
+            refusals.append({position, code, QStringLiteral("no single-byte code")});
+            ++i;
+            continue;
+        }
+        const auto byte = windows1252(unit);
+        if (!byte)
+            refusals.append({position, unit, QStringLiteral("no single-byte code")});
+        else if (*byte < 0x20 || *byte == 0x7F)
+            refusals.append({position, unit, QStringLiteral("control character")});
+        else if (*byte == 0xFF)
+            refusals.append({position, unit, QStringLiteral("the frame's end marker")});
+    }
+    return refusals;
+}
+
+QString describe(const QList<Refusal>& refusals) {
+    QStringList lines;
+    for (const Refusal& r : refusals) {
+        const bool printable = r.code >= 0x20 && r.code != 0x7F && !(r.code >= 0x80 && r.code < 0xA0) &&
+                               !(r.code >= 0xD800 && r.code < 0xE000);
+        const QString shown =
+            printable ? QStringLiteral("\"%1\" ").arg(QString::fromUcs4(&r.code, 1)) : QString();
+        lines << QStringLiteral("Position %1: %2%3 (%4)")
+                     .arg(r.position)
+                     .arg(shown, codePointName(r.code), r.why);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+std::optional<QByteArray> build(const QString& commandText) {
+    if (!refusedCharacters(commandText).isEmpty())
+        return std::nullopt;
+    QByteArray bytes;
+    bytes.reserve(commandText.size() + 2);
+    bytes.append(kStart);
+    for (const QChar c : commandText)
+        bytes.append(static_cast<char>(*windows1252(c.unicode())));
+    bytes.append(kEnd);
+    return bytes;
+}
+
+QString toHex(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+} // namespace frame

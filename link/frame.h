@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// The configuration frame that the display stores in its EEPROM:
+//
+//   offset 0        0x1B (ESC)
+//   offset 1 .. n   one byte per character of the command text, in order
+//   offset n + 1    0xFF, the end marker
+//
+// The command text is the access code (7 characters), the command-set code digit
+// ('0' to '6', sent as 0x30 to 0x36) and the scroll data (0 to 40 characters), so a frame
+// built by the window is 10 + k bytes for k characters of scroll data. There is no length
+// field, no checksum and no reply.
+
+namespace frame {
+
+inline constexpr char kStart = '\x1B';
+inline constexpr char kEnd = '\xFF';
+inline constexpr int kMaxScrollData = 40;
+inline const QString kAccessCode = QStringLiteral("kq5172@");
+
+// The Windows-1252 byte of one UTF-16 code unit, or nothing when the code page has none
+// (among them the five undefined positions 0x81, 0x8D, 0x8F, 0x90 and 0x9D, U+0080 to
+// U+009F, and surrogates).
+std::optional<unsigned char> windows1252(char16_t unit);
+
+// One character that the display must not be sent.
+struct Refusal {
+    int position = 0;  // 1 for the first character of the text
+    char32_t code = 0; // the character, a whole code point where a surrogate pair forms one
+    QString why;       // "control character", "no single-byte code", "the frame's end marker"
+};
+
+// Every character of `text` that cannot be sent as scroll data: one with no Windows-1252
+// byte, one that encodes to 0xFF (it would end the frame early), and control characters
+// (below 0x20, and 0x7F; they would drive the display rather than show). Empty when the
+// whole text can be sent.
+QList<Refusal> refusedCharacters(const QString& text);
+
+// One sentence per refusal, naming the character and its position, for the operator.
+QString describe(const QList<Refusal>& refusals);
+
+// The frame for a command text, or nothing when any character of it is refused: a frame is
+// never sent with a character replaced or dropped.
+std::optional<QByteArray> build(const QString& commandText);
+
+// "1B 6B 71 ..." : upper-case hex bytes separated by single spaces.
+QString toHex(const QByteArray& bytes);
+
+} // namespace frame

@@ -1,0 +1,240 @@
+#include "link/serialport.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <QThread>
+
+#include <cerrno>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+QString systemError(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+const QString kMissingHint = QStringLiteral("There is no such port on this machine.");
+const QString kPermissionHint =
+    QStringLiteral("Add your user to the dialout group (sudo usermod -aG dialout $USER), then "
+                   "log out and in again.");
+const QString kBusyHint =
+    QStringLiteral("Another program holds the port; close that program and try again.");
+
+} // namespace
+
+std::optional<LineSettings> parseSettings(const QString& settings) {
+    const QStringList parts = settings.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return std::nullopt;
+    LineSettings line;
+    bool ok = false;
+    line.baud = parts[0].trimmed().toInt(&ok);
+    if (!ok || line.baud <= 0)
+        return std::nullopt;
+
+    const QString parity = parts[1].trimmed().toLower();
+    if (parity == QLatin1String("n"))
+        line.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("e"))
+        line.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("o"))
+        line.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("m"))
+        line.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("s"))
+        line.parity = QSerialPort::SpaceParity;
+    else
+        return std::nullopt;
+
+    const int data = parts[2].trimmed().toInt(&ok);
+    if (!ok || data < 5 || data > 8)
+        return std::nullopt;
+    line.dataBits = static_cast<QSerialPort::DataBits>(data);
+
+    const QString stop = parts[3].trimmed();
+    if (stop == QLatin1String("1"))
+        line.stopBits = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5"))
+        line.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2"))
+        line.stopBits = QSerialPort::TwoStop;
+    else
+        return std::nullopt;
+    return line;
+}
+
+QString SerialPort::systemDevice(int portNumber) {
+    if (portNumber < 1)
+        return {};
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(portNumber);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+#endif
+}
+
+SerialPort::SerialPort(Resolver resolver, QObject* parent)
+    : QObject(parent), m_resolver(std::move(resolver)) {
+    // A vanished device keeps raising ResourceError until the port is closed.
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::closeIfGone,
+            Qt::QueuedConnection);
+}
+
+SerialPort::~SerialPort() = default;
+
+void SerialPort::closeIfGone(QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::ResourceError && m_port.isOpen())
+        m_port.close();
+}
+
+LinkResult SerialPort::setSettings(const QString& settings) {
+    if (!parseSettings(settings))
+        return LinkResult::failure(
+            QStringLiteral("\"%1\" is not a line setting such as 9600,n,8,1.").arg(settings));
+    m_settings = settings;
+    if (!m_port.isOpen())
+        return LinkResult::success();
+    return applySettings();
+}
+
+LinkResult SerialPort::applySettings() {
+    const auto line = parseSettings(m_settings);
+    if (!line)
+        return LinkResult::failure(QStringLiteral("no line settings have been chosen."));
+    const bool ok = m_port.setBaudRate(line->baud) && m_port.setParity(line->parity) &&
+                    m_port.setDataBits(line->dataBits) && m_port.setStopBits(line->stopBits) &&
+                    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (ok)
+        return LinkResult::success();
+    const QSerialPort::SerialPortError error = m_port.error();
+    const QString why = m_port.errorString();
+    m_port.clearError();
+    closeIfGone(error);
+    return LinkResult::failure(
+        QStringLiteral("cannot set %1 on %2: %3.").arg(m_settings, m_port.portName(), why));
+}
+
+LinkResult SerialPort::setPortOpen(bool open) {
+    if (!open) {
+        if (m_port.isOpen())
+            m_port.close();
+        return LinkResult::success();
+    }
+    if (m_port.isOpen())
+        return LinkResult::success();
+    const QString path = devicePath();
+    if (path.isEmpty())
+        return LinkResult::failure(QStringLiteral("%1: %2").arg(portName(), kMissingHint));
+    m_port.setPortName(path);
+    if (LinkResult applied = applySettings(); !applied)
+        return applied;
+    if (m_port.open(QIODevice::WriteOnly))
+        return LinkResult::success();
+    const QString why = explainOpenFailure(path, m_port.error(), m_port.errorString());
+    m_port.clearError();
+    return LinkResult::failure(
+        QStringLiteral("%1 (%2) cannot be opened: %3").arg(portName(), path, why));
+}
+
+QString SerialPort::explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
+                                       const QString& errorString) {
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(native.constData(), &info) != 0)
+        return systemError(errno) + QStringLiteral(". ") + kMissingHint;
+    if (::access(native.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
+        return systemError(errno) + QStringLiteral(". ") + kPermissionHint;
+    for (const char* dir : {"/run/lock", "/var/lock"}) {
+        const QString lock =
+            QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), QFileInfo(path).fileName());
+        if (QFileInfo::exists(lock) && error == QSerialPort::PermissionError)
+            return systemError(EBUSY) + QStringLiteral(" (locked in %1). ").arg(lock) +
+                   kBusyHint;
+    }
+    if (error == QSerialPort::PermissionError)
+        return systemError(EBUSY) + QStringLiteral(". ") + kBusyHint;
+#endif
+    if (error == QSerialPort::DeviceNotFoundError)
+        return errorString + QStringLiteral(". ") + kMissingHint;
+    if (error == QSerialPort::PermissionError)
+        return errorString + QStringLiteral(". ") + kPermissionHint;
+    return errorString + QLatin1Char('.');
+}
+
+LinkResult SerialPort::Output(const QByteArray& bytes) {
+    if (!m_port.isOpen())
+        return LinkResult::failure(QStringLiteral("the port is not open; nothing was sent."));
+    const auto line = parseSettings(m_settings);
+    const qint64 baud = line ? line->baud : 9600;
+    // Ten bit times a byte (8N1), twice over, plus a second for the driver.
+    const qint64 boundMs = 1000 + bytes.size() * 10 * 1000 * 2 / baud;
+    const QDeadlineTimer deadline(boundMs);
+
+    auto failed = [this](const QString& what) {
+        const QSerialPort::SerialPortError error = m_port.error();
+        const QString why = m_port.errorString();
+        m_port.clear(QSerialPort::Output);
+        m_port.clearError();
+        closeIfGone(error);
+        return LinkResult::failure(QStringLiteral("%1: %2.").arg(what, why));
+    };
+
+    m_port.clearError();
+    if (m_port.write(bytes) != bytes.size())
+        return failed(QStringLiteral("the write was refused"));
+    while (m_port.bytesToWrite() > 0) {
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0 || !m_port.waitForBytesWritten(static_cast<int>(left))) {
+            if (m_port.error() == QSerialPort::NoError || m_port.error() == QSerialPort::TimeoutError)
+                return failed(QStringLiteral("the bytes did not leave within %1 ms").arg(boundMs));
+            return failed(QStringLiteral("the write failed"));
+        }
+    }
+#ifdef Q_OS_UNIX
+    // The driver has every byte; wait until its output queue is empty, then for the line.
+    const int fd = static_cast<int>(m_port.handle());
+    int queued = 0;
+    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        if (deadline.hasExpired()) {
+            ::tcflush(fd, TCOFLUSH);
+            return LinkResult::failure(
+                QStringLiteral("%1 bytes had not left the port after %2 ms; they were discarded.")
+                    .arg(queued)
+                    .arg(boundMs));
+        }
+        QThread::msleep(1);
+    }
+    if (::tcdrain(fd) != 0)
+        return LinkResult::failure(QStringLiteral("the line did not drain: %1.").arg(systemError(errno)));
+#endif
+    return LinkResult::success();
+}
+
+LinkResult SerialPort::OpenAtStartup() {
+    setCommPort(1);
+    if (LinkResult set = setSettings(QStringLiteral("9600,n,8,1")); !set)
+        return set;
+    return setPortOpen(true);
+}
+
+LinkResult SerialPort::SwitchPort(int index) {
+    if (index < 0 || index > 4)
+        return LinkResult::success();
+    setPortOpen(false);
+    setCommPort(index + 1);
+    return setPortOpen(true);
+}
+
+LinkResult SerialPort::SetSpeed(int index) {
+    return setSettings(index == 0 ? QStringLiteral("9600,n,8,1") : QStringLiteral("19200,n,8,1"));
+}
+
+LinkResult SerialPort::WriteBytes(const QByteArray& bytes) { return Output(bytes); }

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "link/linkresult.h"
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// The one serial port through which VORQ talks to the display. It only transmits.
+//
+// Its state is three properties: `CommPort` (the port number, 1 for COM1), `Settings`
+// (the line settings string "baud,parity,data,stop", such as "9600,n,8,1") and `PortOpen`.
+// `Settings` belong to the object, not to a connection: they survive close and reopen, and
+// a change applies to an open port at once. No flow control is used.
+//
+// Four sequences are its whole use; each answers with a LinkResult and the caller decides
+// whether to show it or to ignore it.
+class SerialPort : public QObject {
+    Q_OBJECT
+public:
+    // Maps a port number to a device: /dev/ttyS(n-1) on Linux, COMn on Windows. An empty
+    // path means that there is no such port. Tests supply pseudo-terminals instead.
+    using Resolver = std::function<QString(int portNumber)>;
+    static QString systemDevice(int portNumber);
+
+    explicit SerialPort(Resolver resolver = systemDevice, QObject* parent = nullptr);
+    ~SerialPort() override;
+
+    int CommPort() const { return m_commPort; }
+    void setCommPort(int portNumber) { m_commPort = portNumber; }
+
+    QString Settings() const { return m_settings; }
+    // Fails, leaving the old value, for a string that is not "baud,parity,data,stop". On an
+    // open port the new value is kept even when applying it to the line fails.
+    LinkResult setSettings(const QString& settings);
+
+    bool PortOpen() const { return m_port.isOpen(); }
+    // Opening an open port, or closing a closed one, succeeds and changes nothing.
+    LinkResult setPortOpen(bool open);
+
+    // Writes every byte, in order and unchanged, and succeeds only once all of them have
+    // left the port (handed to the line driver and drained), within a bound derived from the
+    // byte count and the baud rate. A closed port fails without sending anything.
+    LinkResult Output(const QByteArray& bytes);
+
+    // Port 1 at "9600,n,8,1", opened. Failure means the program cannot start.
+    LinkResult OpenAtStartup();
+    // Close, CommPort = index + 1, open; each step runs even when the one before failed.
+    // Indices other than 0 to 4 leave the port untouched. A failed open leaves it closed.
+    LinkResult SwitchPort(int index);
+    // "9600,n,8,1" for index 0, "19200,n,8,1" for any other. The open state and the port
+    // number stay as they are.
+    LinkResult SetSpeed(int index);
+    // The frame as one output.
+    LinkResult WriteBytes(const QByteArray& bytes);
+
+    // The device of the current port number ("" when it has none) and its operator name.
+    QString devicePath() const { return m_resolver(m_commPort); }
+    QString portName() const { return QStringLiteral("COM%1").arg(m_commPort); }
+
+    // Why `path` could not be opened, in the system's words followed by a practical hint:
+    // missing (no such port here), permission denied (the dialout group) or busy (another
+    // program holds it). `error` and `errorString` are what QSerialPort reported.
+    static QString explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
+                                      const QString& errorString);
+
+private:
+    LinkResult applySettings();
+    void closeIfGone(QSerialPort::SerialPortError error);
+
+    Resolver m_resolver;
+    int m_commPort = 0;
+    QString m_settings;
+    QSerialPort m_port;
+};
+
+// The parts of a line settings string; nothing when it is not one.
+struct LineSettings {
+    qint32 baud = 9600;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+std::optional<LineSettings> parseSettings(const QString& settings);

@@ -1,0 +1,111 @@
+#include "support.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+
+#include <QElapsedTimer>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+Pty::Pty() {
+    char name[256] = {};
+    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
+        throw std::runtime_error("openpty failed");
+    m_path = QString::fromLocal8Bit(name);
+    termios raw{};
+    ::tcgetattr(m_slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(m_slave, TCSANOW, &raw);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+}
+
+Pty::~Pty() {
+    if (m_master >= 0)
+        ::close(m_master);
+    ::close(m_slave);
+}
+
+QByteArray Pty::read(int waitMs, int expected) {
+    QByteArray got;
+    QElapsedTimer timer;
+    timer.start();
+    while (m_master >= 0 && (expected < 0 || got.size() < expected)) {
+        const qint64 left = waitMs - timer.elapsed();
+        if (left <= 0)
+            break;
+        pollfd p{m_master, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) <= 0)
+            break;
+        char buffer[512];
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        got.append(buffer, n);
+    }
+    return got;
+}
+
+int Pty::baud() const {
+    termios t{};
+    ::tcgetattr(m_slave, &t);
+    switch (::cfgetospeed(&t)) {
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B115200:
+        return 115200;
+    default:
+        return -1;
+    }
+}
+
+void Pty::vanish() {
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
+}
+
+Ports::Ports() {
+    for (auto& p : pty)
+        p = std::make_unique<Pty>();
+}
+
+SerialPort::Resolver Ports::resolver() {
+    return [this](int n) -> QString {
+        if (n < 1 || n > 5)
+            return {};
+        if (missing.contains(n))
+            return QStringLiteral("/nonexistent/vorq-port-%1").arg(n);
+        return pty[n - 1]->slavePath();
+    };
+}
+
+QByteArray Ports::readAll(int waitMs) {
+    QByteArray all;
+    for (auto& p : pty)
+        all += p->read(waitMs);
+    return all;
+}
+
+BoxCatcher::BoxCatcher() {
+    connect(&m_poll, &QTimer::timeout, this, [this] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        SeenBox s{box->windowTitle(), box->text(), box->icon(), {}};
+        for (QAbstractButton* b : box->buttons())
+            s.buttons << b->text();
+        seen << s;
+        box->done(QMessageBox::Ok);
+    });
+    m_poll.start(10);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "link/serialport.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+// A pseudo-terminal pair standing in for a serial line: the program opens slavePath() as its
+// port, and the test reads what arrived at the master.
+class Pty {
+public:
+    Pty();
+    ~Pty();
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    QString slavePath() const { return m_path; }
+    // Every byte readable at the master within `waitMs`, stopping early after `expected`.
+    QByteArray read(int waitMs = 300, int expected = -1);
+    // The output baud rate of the line (as tcgetattr reports it), such as 9600.
+    int baud() const;
+    // Closes the master: the device vanishes for whoever holds the slave.
+    void vanish();
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_path;
+};
+
+// Five pseudo-terminals standing for COM1 to COM5; the `missing` port numbers resolve to a
+// path with no device behind it.
+struct Ports {
+    std::unique_ptr<Pty> pty[5];
+    QList<int> missing;
+    Ports();
+    SerialPort::Resolver resolver();
+    // Everything that arrived on any port within `waitMs`, for checking that nothing did.
+    QByteArray readAll(int waitMs = 100);
+};
+
+// What a modal message box showed before the catcher closed it.
+struct SeenBox {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+};
+
+// Closes every modal message box that appears while it lives, recording each one.
+class BoxCatcher : public QObject {
+    Q_OBJECT
+public:
+    BoxCatcher();
+    QList<SeenBox> seen;
+
+private:
+    QTimer m_poll;
+};

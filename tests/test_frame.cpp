@@ -1,0 +1,139 @@
+#include "link/frame.h"
+
+#include <QTest>
+
+class TestFrame : public QObject {
+    Q_OBJECT
+private slots:
+    void bytes_data();
+    void bytes();
+    void windows1252Samples_data();
+    void windows1252Samples();
+    void everyCodeUnit();
+    void refusalsNamePositions_data();
+    void refusalsNamePositions();
+    void hex();
+};
+
+static QByteArray head(char code) {
+    return QByteArray("\x1B" "kq5172@") + code;
+}
+
+void TestFrame::bytes_data() {
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("scroll");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("code 3, no scroll data") << "3" << "" << head('3') + '\xFF';
+    QTest::newRow("code 0, HELLO") << "0" << "HELLO" << head('0') + "HELLO\xFF";
+    const QString forty = QString(40, QLatin1Char('A'));
+    QTest::newRow("forty characters") << "6" << forty << head('6') + QByteArray(40, 'A') + '\xFF';
+    QTest::newRow("spaces kept") << "1" << "  HI  " << head('1') + "  HI  \xFF";
+    QTest::newRow("only spaces") << "2" << "   " << head('2') + "   \xFF";
+    QTest::newRow("euro, e acute, thorn")
+        << "4" << QString::fromUtf8("€é þ") << head('4') + "\x80\xE9 \xFE\xFF";
+}
+
+void TestFrame::bytes() {
+    QFETCH(QString, code);
+    QFETCH(QString, scroll);
+    QFETCH(QByteArray, expected);
+    const auto built = frame::build(frame::kAccessCode + code + scroll);
+    QVERIFY(built);
+    QCOMPARE(*built, expected);
+    QCOMPARE(built->size(), 10 + scroll.size());
+}
+
+void TestFrame::windows1252Samples_data() {
+    QTest::addColumn<int>("unit");
+    QTest::addColumn<int>("byte"); // -1: none
+    QTest::newRow("A") << 0x41 << 0x41;
+    QTest::newRow("euro") << 0x20AC << 0x80;
+    QTest::newRow("low quote") << 0x201A << 0x82;
+    QTest::newRow("S caron") << 0x0160 << 0x8A;
+    QTest::newRow("trade mark") << 0x2122 << 0x99;
+    QTest::newRow("Y diaeresis") << 0x0178 << 0x9F;
+    QTest::newRow("nbsp") << 0xA0 << 0xA0;
+    QTest::newRow("e acute") << 0xE9 << 0xE9;
+    QTest::newRow("thorn") << 0xFE << 0xFE;
+    QTest::newRow("y diaeresis") << 0xFF << 0xFF;
+    for (int undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
+        QTest::newRow(qPrintable(QStringLiteral("C1 %1").arg(undefined, 0, 16))) << undefined << -1;
+    QTest::newRow("C1 0x80") << 0x80 << -1;
+    QTest::newRow("A macron") << 0x0100 << -1;
+    QTest::newRow("CJK") << 0x4E2D << -1;
+    QTest::newRow("surrogate") << 0xD83D << -1;
+}
+
+void TestFrame::windows1252Samples() {
+    QFETCH(int, unit);
+    QFETCH(int, byte);
+    const auto got = frame::windows1252(static_cast<char16_t>(unit));
+    QCOMPARE(got ? int(*got) : -1, byte);
+}
+
+// Every single code unit either gives a frame of n + 2 bytes with 0xFF only at the end and
+// no 0x00, or is refused at position 1.
+void TestFrame::everyCodeUnit() {
+    int accepted = 0;
+    for (int unit = 0; unit <= 0xFFFF; ++unit) {
+        const QString text(QChar(static_cast<char16_t>(unit)));
+        const auto refusals = frame::refusedCharacters(text);
+        const auto built = frame::build(text);
+        QCOMPARE(bool(built), refusals.isEmpty());
+        if (!built) {
+            QCOMPARE(refusals.size(), 1);
+            QCOMPARE(refusals[0].position, 1);
+            QCOMPARE(uint(refusals[0].code), uint(unit));
+            continue;
+        }
+        ++accepted;
+        QCOMPARE(built->size(), 3);
+        QCOMPARE(built->indexOf('\xFF'), 2);
+        QVERIFY(!built->contains('\0'));
+        QVERIFY(uchar(built->at(1)) >= 0x20 && uchar(built->at(1)) != 0x7F);
+    }
+    // Printable ASCII (95), 0x80 to 0x9F less five undefined (27), 0xA0 to 0xFE (95).
+    QCOMPARE(accepted, 95 + 27 + 95);
+}
+
+void TestFrame::refusalsNamePositions_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<int>>("positions");
+    QTest::addColumn<QString>("mentions");
+    QTest::newRow("y diaeresis is the end marker")
+        << QString::fromUtf8("abÿ") << QList<int>{3} << QStringLiteral("U+00FF");
+    QTest::newRow("tab") << QStringLiteral("a\tb") << QList<int>{2} << QStringLiteral("U+0009");
+    QTest::newRow("delete") << QStringLiteral("\x7F") << QList<int>{1} << QStringLiteral("control");
+    QTest::newRow("nul") << QString(QChar(0)) << QList<int>{1} << QStringLiteral("U+0000");
+    QTest::newRow("two refusals") << QString::fromUtf8("Ā ok 中") << QList<int>{1, 6}
+                                  << QStringLiteral("\"中\"");
+    QTest::newRow("surrogate pair is one character")
+        << QString::fromUtf8("x😀y") << QList<int>{2} << QStringLiteral("U+1F600");
+    QTest::newRow("lone surrogate") << QString(QChar(0xDC00)) << QList<int>{1}
+                                    << QStringLiteral("U+DC00");
+}
+
+void TestFrame::refusalsNamePositions() {
+    QFETCH(QString, text);
+    QFETCH(QList<int>, positions);
+    QFETCH(QString, mentions);
+    const auto refusals = frame::refusedCharacters(text);
+    QList<int> got;
+    for (const auto& r : refusals)
+        got << r.position;
+    QCOMPARE(got, positions);
+    const QString described = frame::describe(refusals);
+    QVERIFY2(described.contains(mentions), qPrintable(described));
+    for (int p : positions)
+        QVERIFY(described.contains(QStringLiteral("Position %1:").arg(p)));
+    QVERIFY(!frame::build(text));
+}
+
+void TestFrame::hex() {
+    QCOMPARE(frame::toHex(*frame::build(frame::kAccessCode + QStringLiteral("3HELLO"))),
+             QStringLiteral("1B 6B 71 35 31 37 32 40 33 48 45 4C 4C 4F FF"));
+}
+
+QTEST_APPLESS_MAIN(TestFrame)
+#include "test_frame.moc"

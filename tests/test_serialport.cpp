@@ -1,0 +1,228 @@
+#include "link/serialport.h"
+#include "support.h"
+
+#include <QTest>
+
+#include <memory>
+#include <fcntl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+static double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+class TestSerialPort : public QObject {
+    Q_OBJECT
+private slots:
+    void settingsStrings_data();
+    void settingsStrings();
+    void bytesArriveUnchanged_data();
+    void bytesArriveUnchanged();
+    void baudFollowsSettings_data();
+    void baudFollowsSettings();
+    void switchToMissingThenRecover();
+    void switchToCurrentPortReopens();
+    void outOfRangeSwitchLeavesPortAlone();
+    void setSpeedWhileClosedChangesOnlySettings();
+    void writeOnClosedPortFails();
+    void vanishedDeviceFailsWithoutSpinning();
+    void busyPortIsExplained();
+};
+
+void TestSerialPort::settingsStrings_data() {
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("baud");
+    QTest::newRow("9600") << "9600,n,8,1" << true << 9600;
+    QTest::newRow("19200") << "19200,n,8,1" << true << 19200;
+    QTest::newRow("upper-case parity") << "4800,E,7,2" << true << 4800;
+    QTest::newRow("one and a half stop bits") << "1200,o,5,1.5" << true << 1200;
+    QTest::newRow("empty") << "" << false << 0;
+    QTest::newRow("three fields") << "9600,n,8" << false << 0;
+    QTest::newRow("bad parity") << "9600,x,8,1" << false << 0;
+    QTest::newRow("nine data bits") << "9600,n,9,1" << false << 0;
+    QTest::newRow("zero baud") << "0,n,8,1" << false << 0;
+    QTest::newRow("three stop bits") << "9600,n,8,3" << false << 0;
+}
+
+void TestSerialPort::settingsStrings() {
+    QFETCH(QString, settings);
+    QFETCH(bool, valid);
+    QFETCH(int, baud);
+    const auto parsed = parseSettings(settings);
+    QCOMPARE(bool(parsed), valid);
+    if (parsed)
+        QCOMPARE(parsed->baud, baud);
+}
+
+void TestSerialPort::bytesArriveUnchanged_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(char(b));
+    QTest::newRow("every byte value") << all;
+    QTest::newRow("nul, escape and the end marker") << QByteArray("\x00\x1B\x00\xFF\x00", 5);
+    QTest::newRow("high half, descending") << [] {
+        QByteArray b;
+        for (int v = 0xFF; v >= 0x80; --v)
+            b.append(char(v));
+        return b;
+    }();
+    QTest::newRow("carriage return and line feed kept") << QByteArray("\r\n\n\r");
+    QTest::newRow("a long block") << QByteArray(3000, '\x5A');
+}
+
+void TestSerialPort::bytesArriveUnchanged() {
+    QFETCH(QByteArray, bytes);
+    Ports ports;
+    SerialPort port(ports.resolver());
+    QVERIFY(port.OpenAtStartup().ok);
+    const LinkResult sent = port.WriteBytes(bytes);
+    QVERIFY2(sent.ok, qPrintable(sent.reason));
+    QCOMPARE(ports.pty[0]->read(2000, bytes.size()), bytes);
+}
+
+void TestSerialPort::baudFollowsSettings_data() {
+    QTest::addColumn<QList<int>>("speedClicks"); // speed option indices, in order
+    QTest::addColumn<int>("switchTo");           // port option index afterwards, -1 for none
+    QTest::addColumn<int>("expectedBaud");
+    QTest::newRow("after open") << QList<int>{} << -1 << 9600;
+    QTest::newRow("19200 while open") << QList<int>{1} << -1 << 19200;
+    QTest::newRow("back to 9600 while open") << QList<int>{1, 0} << -1 << 9600;
+    QTest::newRow("19200, then another port") << QList<int>{1} << 2 << 19200;
+    QTest::newRow("19200, then the same port") << QList<int>{1} << 0 << 19200;
+}
+
+void TestSerialPort::baudFollowsSettings() {
+    QFETCH(QList<int>, speedClicks);
+    QFETCH(int, switchTo);
+    QFETCH(int, expectedBaud);
+    Ports ports;
+    SerialPort port(ports.resolver());
+    QVERIFY(port.OpenAtStartup().ok);
+    for (int index : speedClicks)
+        QVERIFY(port.SetSpeed(index).ok);
+    int current = 0;
+    if (switchTo >= 0) {
+        QVERIFY(port.SwitchPort(switchTo).ok);
+        current = switchTo;
+    }
+    QVERIFY(port.PortOpen());
+    QCOMPARE(ports.pty[current]->baud(), expectedBaud);
+    QVERIFY(port.WriteBytes("x").ok);
+    QCOMPARE(ports.pty[current]->read(1000, 1), QByteArray("x"));
+}
+
+void TestSerialPort::switchToMissingThenRecover() {
+    Ports ports;
+    ports.missing = {3};
+    SerialPort port(ports.resolver());
+    QVERIFY(port.OpenAtStartup().ok);
+    const LinkResult failed = port.SwitchPort(2);
+    QVERIFY(!failed.ok);
+    QVERIFY2(failed.reason.contains(QLatin1String("COM3")), qPrintable(failed.reason));
+    QVERIFY2(failed.reason.contains(QLatin1String("no such port")), qPrintable(failed.reason));
+    QVERIFY(!port.PortOpen());
+    QCOMPARE(port.CommPort(), 3);
+    QVERIFY(!port.WriteBytes("lost").ok);
+
+    QVERIFY(port.SwitchPort(1).ok);
+    QVERIFY(port.PortOpen());
+    QCOMPARE(port.CommPort(), 2);
+    QVERIFY(port.WriteBytes("found").ok);
+    QCOMPARE(ports.pty[1]->read(1000, 5), QByteArray("found"));
+    QCOMPARE(ports.pty[0]->read(50), QByteArray());
+}
+
+void TestSerialPort::switchToCurrentPortReopens() {
+    Ports ports;
+    SerialPort port(ports.resolver());
+    QVERIFY(port.OpenAtStartup().ok);
+    // Someone else changes the line under the open port; a reopen sets it again.
+    {
+        const int fd = ::open(qPrintable(ports.pty[0]->slavePath()), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        termios t{};
+        ::tcgetattr(fd, &t);
+        ::cfsetspeed(&t, B38400);
+        ::tcsetattr(fd, TCSANOW, &t);
+        ::close(fd);
+    }
+    QCOMPARE(ports.pty[0]->baud(), 38400);
+    QVERIFY(port.SwitchPort(0).ok);
+    QVERIFY(port.PortOpen());
+    QCOMPARE(ports.pty[0]->baud(), 9600);
+}
+
+void TestSerialPort::outOfRangeSwitchLeavesPortAlone() {
+    Ports ports;
+    SerialPort port(ports.resolver());
+    QVERIFY(port.OpenAtStartup().ok);
+    for (int index : {-1, 5, 32767}) {
+        QVERIFY(port.SwitchPort(index).ok);
+        QCOMPARE(port.CommPort(), 1);
+        QVERIFY(port.PortOpen());
+    }
+}
+
+void TestSerialPort::setSpeedWhileClosedChangesOnlySettings() {
+    Ports ports;
+    ports.missing = {5};
+    SerialPort port(ports.resolver());
+    QVERIFY(port.OpenAtStartup().ok);
+    QVERIFY(!port.SwitchPort(4).ok);
+    QVERIFY(port.SetSpeed(1).ok);
+    QCOMPARE(port.Settings(), QStringLiteral("19200,n,8,1"));
+    QVERIFY(!port.PortOpen());
+    QCOMPARE(port.CommPort(), 5);
+    QVERIFY(port.SwitchPort(3).ok);
+    QCOMPARE(ports.pty[3]->baud(), 19200);
+}
+
+void TestSerialPort::writeOnClosedPortFails() {
+    Ports ports;
+    SerialPort port(ports.resolver());
+    QVERIFY(port.OpenAtStartup().ok);
+    QVERIFY(port.setPortOpen(false).ok);
+    const LinkResult sent = port.WriteBytes("\x1B" "abc\xFF");
+    QVERIFY(!sent.ok);
+    QVERIFY(sent.reason.contains(QLatin1String("not open")));
+    QCOMPARE(ports.pty[0]->read(100), QByteArray());
+}
+
+void TestSerialPort::vanishedDeviceFailsWithoutSpinning() {
+    Ports ports;
+    SerialPort port(ports.resolver());
+    QVERIFY(port.OpenAtStartup().ok);
+    ports.pty[0]->vanish();
+    const LinkResult sent = port.WriteBytes("\x1B" "kq5172@3\xFF");
+    QVERIFY(!sent.ok);
+    QVERIFY(!sent.reason.isEmpty());
+
+    const double before = cpuSeconds();
+    QTest::qWait(500);
+    const double used = cpuSeconds() - before;
+    QVERIFY2(used < 0.2, qPrintable(QStringLiteral("%1 s of CPU while idle").arg(used)));
+    QVERIFY(!port.PortOpen());
+    QVERIFY(!port.WriteBytes("again").ok);
+}
+
+void TestSerialPort::busyPortIsExplained() {
+    Ports ports;
+    SerialPort holder(ports.resolver());
+    QVERIFY(holder.OpenAtStartup().ok);
+    SerialPort second(ports.resolver());
+    const LinkResult opened = second.OpenAtStartup();
+    QVERIFY(!opened.ok);
+    QVERIFY2(opened.reason.contains(QLatin1String("COM1")), qPrintable(opened.reason));
+    QVERIFY2(opened.reason.contains(QLatin1String("Another program holds the port")),
+             qPrintable(opened.reason));
+    QVERIFY(!second.PortOpen());
+}
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "test_serialport.moc"

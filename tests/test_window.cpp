@@ -1,0 +1,241 @@
+// The window as built at start-up: controls, captions, tab order, start-up state and order.
+#include "support.h"
+#include "window/layout.h"
+#include "window/vorq.h"
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+class TestWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void controls_data();
+    void controls();
+    void arraysAreComplete();
+    void clientAreaAndTitle();
+    void stacking();
+    void tabOrder();
+    void startupState();
+    void startupOrderAndTooltips();
+    void maximumLengths_data();
+    void maximumLengths();
+    void captionsFitAtDefaultFont();
+    void twips_data();
+    void twips();
+
+private:
+    Ports m_ports;
+};
+
+static QString captionOf(QWidget* w) {
+    if (auto* b = qobject_cast<QAbstractButton*>(w))
+        return b->text();
+    if (auto* l = qobject_cast<QLabel*>(w))
+        return l->text();
+    if (auto* g = qobject_cast<QGroupBox*>(w))
+        return g->title();
+    return qobject_cast<QLineEdit*>(w)->text();
+}
+
+void TestWindow::controls_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("pixels");
+    QTest::newRow("Frame1") << "Frame1" << -1 << "VORQ" << "Port" << QRect(32, 16, 89, 145);
+    QTest::newRow("Com5 is index 4") << "Opt_Com" << 4 << "Frame1" << "Com5" << QRect(16, 112, 57, 17);
+    QTest::newRow("19200bps") << "Opt_speed" << 1 << "Frame2" << "19200bps" << QRect(8, 40, 73, 17);
+    QTest::newRow("two trailing spaces")
+        << "Label1" << 0 << "Frame3" << "( 0 ) General_Command  " << QRect(40, 24, 241, 17);
+    QTest::newRow("one trailing space")
+        << "Label1" << 5 << "Frame3" << "( 5 ) CD7220 Command " << QRect(40, 144, 241, 17);
+    QTest::newRow("code 6 is index 8")
+        << "Label1" << 8 << "Frame3" << "( 6 ) PD3000 Command" << QRect(40, 168, 241, 17);
+    QTest::newRow("code prompt is index 6") << "Label1" << 6 << "Frame3"
+                                            << "Please Input Command_Code Number :"
+                                            << QRect(40, 200, 241, 17);
+    QTest::newRow("scroll prompt is index 7")
+        << "Label1" << 7 << "Frame3" << "<< Please Input Scroll Data ( Max 40 Byte for ASCII ) >>"
+        << QRect(16, 232, 281, 25);
+    QTest::newRow("Ink") << "Ink" << -1 << "Frame3" << "" << QRect(232, 192, 49, 25);
+    QTest::newRow("Text1") << "Text1" << -1 << "Frame3" << "" << QRect(32, 248, 249, 25);
+    QTest::newRow("Write belongs to the window")
+        << "Send" << 0 << "VORQ" << "Write to EEPROM(Y)" << QRect(224, 296, 161, 25);
+    QTest::newRow("End belongs to the window")
+        << "Send" << 1 << "VORQ" << "END(N)" << QRect(224, 328, 161, 25);
+}
+
+void TestWindow::controls() {
+    QFETCH(QString, name);
+    QFETCH(int, index);
+    QFETCH(QString, parent);
+    QFETCH(QString, caption);
+    QFETCH(QRect, pixels);
+    VORQ w(m_ports.resolver());
+    w.setObjectName(QStringLiteral("VORQ"));
+    QWidget* c = w.control(name, index);
+    QVERIFY(c);
+    QCOMPARE(c->objectName(), name);
+    QCOMPARE(c->property("index").toInt(), index);
+    QCOMPARE(c->parentWidget()->objectName(), parent);
+    QCOMPARE(captionOf(c), caption);
+    QCOMPARE(c->geometry(), pixels);
+}
+
+void TestWindow::arraysAreComplete() {
+    VORQ w(m_ports.resolver());
+    const QList<std::pair<QString, int>> arrays{
+        {QStringLiteral("Send"), 2}, {QStringLiteral("Opt_Com"), 5},
+        {QStringLiteral("Opt_speed"), 2}, {QStringLiteral("Label1"), 9}};
+    for (const auto& [name, count] : arrays) {
+        for (int i = 0; i < count; ++i)
+            QVERIFY2(w.control(name, i), qPrintable(QStringLiteral("%1(%2)").arg(name).arg(i)));
+        QVERIFY(!w.control(name, count));
+        QCOMPARE(w.findChildren<QWidget*>(name).size(), count);
+    }
+}
+
+void TestWindow::clientAreaAndTitle() {
+    VORQ w(m_ports.resolver());
+    QCOMPARE(w.size(), QSize(478, 408));
+    QCOMPARE(w.windowTitle(), QStringLiteral("VORQ"));
+    QVERIFY(!w.windowIcon().isNull());
+    QCOMPARE(w.windowIcon().pixmap(32, 32).size(), QSize(32, 32));
+    QCOMPARE(QImage(QStringLiteral(":/vorq.png")).size(), QSize(32, 32));
+    QVERIFY(w.maximumSize().width() > 478); // sizable
+}
+
+void TestWindow::stacking() {
+    VORQ w(m_ports.resolver());
+    const QObjectList top = w.children();
+    auto at = [&](QWidget* c) { return top.indexOf(c); };
+    // Frame3 lies under both buttons; each prompt lies under its text box.
+    QVERIFY(at(w.control(QStringLiteral("Frame3"))) < at(w.control(QStringLiteral("Send"), 0)));
+    QVERIFY(at(w.control(QStringLiteral("Frame3"))) < at(w.control(QStringLiteral("Send"), 1)));
+    const QObjectList inFrame = w.control(QStringLiteral("Frame3"))->children();
+    QVERIFY(inFrame.indexOf(w.control(QStringLiteral("Label1"), 6)) <
+            inFrame.indexOf(w.control(QStringLiteral("Ink"))));
+    QVERIFY(inFrame.indexOf(w.control(QStringLiteral("Label1"), 7)) <
+            inFrame.indexOf(w.control(QStringLiteral("Text1"))));
+}
+
+void TestWindow::tabOrder() {
+    VORQ w(m_ports.resolver());
+    const QList<QWidget*> expected{
+        w.control(QStringLiteral("Opt_Com"), 4),   w.control(QStringLiteral("Opt_Com"), 0),
+        w.control(QStringLiteral("Opt_Com"), 1),   w.control(QStringLiteral("Opt_Com"), 2),
+        w.control(QStringLiteral("Opt_Com"), 3),   w.control(QStringLiteral("Opt_speed"), 0),
+        w.control(QStringLiteral("Opt_speed"), 1), w.control(QStringLiteral("Send"), 1),
+        w.control(QStringLiteral("Send"), 0),      w.control(QStringLiteral("Ink")),
+        w.control(QStringLiteral("Text1"))};
+    QList<QWidget*> chain;
+    QWidget* c = expected.first();
+    do {
+        if (c->focusPolicy() & Qt::TabFocus)
+            chain << c;
+        c = c->nextInFocusChain();
+    } while (c != expected.first());
+    QCOMPARE(chain, expected);
+}
+
+void TestWindow::startupState() {
+    VORQ w(m_ports.resolver());
+    QVERIFY(w.started());
+    QCOMPARE(w.AccessCode, QStringLiteral("kq5172@"));
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(w.control<QAbstractButton>(QStringLiteral("Opt_Com"), i)->isChecked(), i == 0);
+    QVERIFY(w.control<QAbstractButton>(QStringLiteral("Opt_speed"), 0)->isChecked());
+    QVERIFY(!w.control<QAbstractButton>(QStringLiteral("Opt_speed"), 1)->isChecked());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QStringList hidden{QStringLiteral("Text1"), QStringLiteral("Label1(7)"),
+                             QStringLiteral("Send(0)"), QStringLiteral("Send(1)")};
+    for (QWidget* c : w.findChildren<QWidget*>()) {
+        const int index = c->property("index").toInt();
+        const QString id = index < 0 ? c->objectName()
+                                     : QStringLiteral("%1(%2)").arg(c->objectName()).arg(index);
+        if (!c->property("index").isValid())
+            continue;
+        QCOMPARE(c->isVisible(), !hidden.contains(id));
+        QVERIFY2(c->isEnabled(), qPrintable(id));
+    }
+    QVERIFY(w.control<QLineEdit>(QStringLiteral("Ink"))->text().isEmpty());
+    QVERIFY(w.control<QLineEdit>(QStringLiteral("Text1"))->text().isEmpty());
+    QVERIFY(m_ports.pty[0]->baud() == 9600);
+}
+
+void TestWindow::startupOrderAndTooltips() {
+    VORQ w(m_ports.resolver());
+    QCOMPARE(w.startupTrace(), (QStringList{QStringLiteral("Form_Initialize"), QStringLiteral("Form_Load")}));
+    for (QWidget* c : w.findChildren<QWidget*>())
+        QVERIFY(c->toolTip().isEmpty());
+    w.show();
+    QTRY_COMPARE(w.startupTrace().size(), 4);
+    QCOMPARE(w.startupTrace(), (QStringList{QStringLiteral("Form_Initialize"), QStringLiteral("Form_Load"),
+                                            QStringLiteral("show"), QStringLiteral("Form_Activate")}));
+    QCOMPARE(w.control(QStringLiteral("Opt_speed"), 0)->toolTip(), QStringLiteral("9600bps"));
+    QCOMPARE(w.control(QStringLiteral("Opt_speed"), 1)->toolTip(), QStringLiteral("19200bps"));
+    int withTip = 0;
+    for (QWidget* c : w.findChildren<QWidget*>())
+        withTip += c->toolTip().isEmpty() ? 0 : 1;
+    QCOMPARE(withTip, 2);
+    w.hide();
+    w.show();
+    QTest::qWait(20);
+    QCOMPARE(w.startupTrace().size(), 4); // activation runs once
+}
+
+void TestWindow::maximumLengths_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("Ink takes one character") << "Ink" << "34" << "3";
+    QTest::newRow("Text1 takes forty") << "Text1" << QString(41, QLatin1Char('x'))
+                                       << QString(40, QLatin1Char('x'));
+    QTest::newRow("Text1 keeps spaces") << "Text1" << "  a  " << "  a  ";
+}
+
+void TestWindow::maximumLengths() {
+    QFETCH(QString, box);
+    QFETCH(QString, typed);
+    QFETCH(QString, kept);
+    VORQ w(m_ports.resolver());
+    w.show();
+    w.control<QLineEdit>(QStringLiteral("Ink"))->setText(QStringLiteral("1"));
+    auto* edit = w.control<QLineEdit>(box);
+    edit->clear();
+    QTest::keyClicks(edit, typed);
+    QCOMPARE(edit->text(), kept);
+}
+
+void TestWindow::captionsFitAtDefaultFont() {
+    VORQ w(m_ports.resolver());
+    QList<QWidget*> all;
+    for (const ControlSpec& spec : kControls)
+        all << w.control(QString::fromLatin1(spec.name), spec.index);
+    QVERIFY(captionsFit(all));
+    QVERIFY(w.font().pointSizeF() >= 6.0);
+}
+
+void TestWindow::twips_data() {
+    QTest::addColumn<int>("twips");
+    QTest::addColumn<int>("pixels");
+    QTest::newRow("client width") << kClientWidthTwips << 478;
+    QTest::newRow("client height") << kClientHeightTwips << 408;
+    QTest::newRow("one pixel") << 15 << 1;
+    QTest::newRow("rounds to nearest") << 8 << 1;
+    QTest::newRow("rounds down") << 7 << 0;
+}
+
+void TestWindow::twips() {
+    QFETCH(int, twips);
+    QFETCH(int, pixels);
+    QCOMPARE(twipsToPixels(twips), pixels);
+}
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"

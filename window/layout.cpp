@@ -1,0 +1,101 @@
+#include "window/layout.h"
+
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+QWidget* create(const ControlSpec& spec, QWidget* parent) {
+    const QString caption = QString::fromUtf8(spec.caption);
+    switch (spec.kind) {
+    case ControlKind::GroupBox:
+        return new QGroupBox(caption, parent);
+    case ControlKind::OptionButton:
+        return new QRadioButton(caption, parent);
+    case ControlKind::Label: {
+        auto* label = new QLabel(caption, parent);
+        label->setTextFormat(Qt::PlainText);
+        return label;
+    }
+    case ControlKind::TextBox:
+        return new QLineEdit(parent);
+    case ControlKind::PushButton:
+        return new QPushButton(caption, parent);
+    }
+    return nullptr;
+}
+
+// Width and height that `w` needs to show its caption whole at its current font.
+QSize captionNeeds(const QWidget* w) {
+    const QFontMetrics fm(w->font());
+    const QStyle* style = w->style();
+    if (const auto* label = qobject_cast<const QLabel*>(w))
+        return {fm.horizontalAdvance(label->text()), fm.height()};
+    if (const auto* radio = qobject_cast<const QRadioButton*>(w))
+        return {style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, w) +
+                    style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, w) +
+                    fm.horizontalAdvance(radio->text()) + 2,
+                fm.height()};
+    if (const auto* button = qobject_cast<const QPushButton*>(w))
+        return {fm.horizontalAdvance(button->text()) +
+                    2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w),
+                fm.height() + 4};
+    if (const auto* box = qobject_cast<const QGroupBox*>(w))
+        return {fm.horizontalAdvance(box->title()) + 16, fm.height()};
+    return {0, 0};
+}
+
+} // namespace
+
+bool captionsFit(const QList<QWidget*>& controls) {
+    return std::all_of(controls.begin(), controls.end(), [](const QWidget* w) {
+        const QSize needs = captionNeeds(w);
+        return needs.width() <= w->width() && needs.height() <= w->height();
+    });
+}
+
+QList<QWidget*> buildControls(QWidget* window) {
+    QList<QWidget*> widgets;
+    std::map<QString, QWidget*> byName; // group boxes, by name, as parents
+    for (const ControlSpec& spec : kControls) {
+        QWidget* parent = spec.parent ? byName.at(QString::fromLatin1(spec.parent)) : window;
+        QWidget* w = create(spec, parent);
+        w->setObjectName(QString::fromLatin1(spec.name));
+        w->setProperty("index", spec.index);
+        w->setGeometry(twipsToPixels(spec.left), twipsToPixels(spec.top),
+                       twipsToPixels(spec.width), twipsToPixels(spec.height));
+        if (spec.index < 0)
+            byName[w->objectName()] = w;
+        widgets.append(w);
+    }
+
+    // Tab order: the rows that can take the focus, by their tab position.
+    QList<std::pair<int, QWidget*>> focusable;
+    for (qsizetype i = 0; i < widgets.size(); ++i) {
+        if (widgets[i]->focusPolicy() & Qt::TabFocus)
+            focusable.append({kControls[static_cast<size_t>(i)].tab, widgets[i]});
+    }
+    std::sort(focusable.begin(), focusable.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (qsizetype i = 1; i < focusable.size(); ++i)
+        QWidget::setTabOrder(focusable[i - 1].second, focusable[i].second);
+
+    // The largest font, in half points, at which every caption fits.
+    QFont font = window->font();
+    const qreal start = font.pointSizeF() > 0 ? font.pointSizeF() : 9.0;
+    for (qreal size = start; size >= 5.0; size -= 0.5) {
+        font.setPointSizeF(size);
+        window->setFont(font);
+        if (captionsFit(widgets))
+            break;
+    }
+    return widgets;
+}

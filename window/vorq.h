@@ -1,0 +1,70 @@
+#pragma once
+
+#include "link/serialport.h"
+
+#include <QHash>
+#include <QStringList>
+#include <QWidget>
+
+class QLineEdit;
+
+// The operator's window. It owns its controls, the four window-level strings and the serial
+// port `MSComm1`. Start-up runs Form_Initialize and Form_Load in the constructor; the first
+// show runs Form_Activate right after the window appears.
+class VORQ : public QWidget {
+    Q_OBJECT
+public:
+    // `resolver` maps port numbers 1 to 5 to devices.
+    explicit VORQ(SerialPort::Resolver resolver = SerialPort::systemDevice,
+                  QWidget* parent = nullptr);
+    ~VORQ() override;
+
+    // False when COM1 could not be opened at start-up: the window must then not be shown,
+    // and startupFailure() names the port, the device, the system's reason and a hint.
+    bool started() const { return m_startupFailure.isEmpty(); }
+    QString startupFailure() const { return m_startupFailure; }
+
+    // The control called `name`, with `index` in its control array (-1 for none).
+    QWidget* control(const QString& name, int index = -1) const;
+    template <typename T> T* control(const QString& name, int index = -1) const {
+        return qobject_cast<T*>(control(name, index));
+    }
+    SerialPort& MSComm1() { return *m_serial; }
+    // The start-up handlers and the show, in the order they ran.
+    QStringList startupTrace() const { return m_startupTrace; }
+
+    // Window-level state.
+    QString AccessCode;
+    QString CommandCode;
+    QString ScrollData;
+    QString CommandText;
+
+    void Form_Initialize();
+    void Form_Load();
+    void Form_Activate();
+    // `keyCode` is a Windows virtual-key code: 112 is F1, 113 is F2.
+    void Form_KeyDown(int keyCode, Qt::KeyboardModifiers shift);
+    void Ink_Change();
+    void Send_Click(int index);
+    void Opt_Com_Click(int index);
+    void Opt_speed_Click(int index);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    struct Lock {
+        bool frame1, frame2, write, end;
+    };
+    Lock lock() const;
+    void setLock(const Lock& lock);
+    void setPanelVisible(bool visible);
+    void warn(const QString& text);
+
+    SerialPort* m_serial = nullptr;
+    QHash<QString, QWidget*> m_controls;
+    QStringList m_startupTrace;
+    QString m_startupFailure;
+    bool m_activated = false;
+};
