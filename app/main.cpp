@@ -8,7 +8,6 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VORQ"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/vorq.png")));
 
     VORQ window;
     if (!window.started()) {

@@ -30,7 +30,11 @@ constexpr bool kDisabled = false;
 
 } // namespace
 
+// The icon lives in the static library's resources, which the linker keeps only when asked.
+static void initResources() { Q_INIT_RESOURCE(vorq); }
+
 VORQ::VORQ(SerialPort::Resolver resolver, QWidget* parent) : QWidget(parent) {
+    initResources();
     setWindowTitle(QStringLiteral("VORQ"));
     setWindowIcon(QIcon(QStringLiteral(":/vorq.png")));
     resize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));

@@ -1,0 +1,285 @@
+// What the window does when the operator uses it: the write panel, the lock, the write
+// itself against pseudo-terminals, and the refusals and failure reports around it.
+#include "link/outputcommand.h"
+#include "support.h"
+#include "window/vorq.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+
+namespace {
+
+// The visible state: panel shown, Text1's text, and the lock (Frame1, Frame2, Write, End).
+struct View {
+    bool panel;
+    QString text1;
+    QString lock; // four letters, E enabled or d disabled: Frame1 Frame2 Write End
+    bool operator==(const View& o) const {
+        return panel == o.panel && text1 == o.text1 && lock == o.lock;
+    }
+};
+
+char* toString(const View& v) {
+    return qstrdup(qPrintable(QStringLiteral("panel %1, Text1 \"%2\", lock %3")
+                                  .arg(v.panel ? QStringLiteral("shown") : QStringLiteral("hidden"),
+                                       v.text1, v.lock)));
+}
+
+View viewOf(VORQ& w) {
+    auto en = [&](const QString& name, int index = -1) {
+        return w.control(name, index)->isEnabled() ? QLatin1Char('E') : QLatin1Char('d');
+    };
+    const QStringList panel{QStringLiteral("Text1"), QStringLiteral("Label1")};
+    const bool shown = w.control(QStringLiteral("Text1"))->isVisible();
+    // The four panel controls always move together.
+    for (QWidget* c : {w.control(QStringLiteral("Label1"), 7), w.control(QStringLiteral("Send"), 0),
+                       w.control(QStringLiteral("Send"), 1)})
+        if (c->isVisible() != shown)
+            return {shown, QStringLiteral("(panel split)"), {}};
+    QString lock;
+    lock += en(QStringLiteral("Frame1"));
+    lock += en(QStringLiteral("Frame2"));
+    lock += en(QStringLiteral("Send"), 0);
+    lock += en(QStringLiteral("Send"), 1);
+    return {shown, w.control<QLineEdit>(QStringLiteral("Text1"))->text(), lock};
+}
+
+// Types `text` into `box` as key events, including characters beyond ASCII.
+void type(QWidget* box, const QString& text) {
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::KeyAction::Click, box, Qt::Key_unknown, QString(c),
+                            Qt::NoModifier);
+}
+
+// Runs one scripted event: "ink:X" sets Ink to X (empty X clears it), "text:X" types into
+// Text1, "write" and "end" click the buttons, "f1" and "f2" press the keys on Ink.
+void run(VORQ& w, const QString& event) {
+    auto* ink = w.control<QLineEdit>(QStringLiteral("Ink"));
+    if (event.startsWith(QLatin1String("ink:"))) {
+        ink->selectAll();
+        const QString x = event.mid(4);
+        if (x.isEmpty())
+            QTest::keyClick(ink, Qt::Key_Backspace);
+        else
+            type(ink, x);
+    } else if (event.startsWith(QLatin1String("text:"))) {
+        type(w.control(QStringLiteral("Text1")), event.mid(5));
+    } else if (event == QLatin1String("write")) {
+        w.Send_Click(0); // the button may be disabled or hidden; the handler runs regardless
+    } else if (event == QLatin1String("end")) {
+        w.Send_Click(1);
+    } else if (event == QLatin1String("f1")) {
+        QTest::keyClick(ink, Qt::Key_F1);
+    } else if (event == QLatin1String("f2")) {
+        QTest::keyClick(ink, Qt::Key_F2);
+    } else {
+        QFAIL(qPrintable(QStringLiteral("unknown event ") + event));
+    }
+}
+
+// "a|b|c" as a list of three.
+QStringList list(const char* items) { return QString::fromUtf8(items).split(QLatin1Char('|')); }
+
+} // namespace
+
+class TestBehaviour : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void stateMachines_data();
+    void stateMachines();
+    void functionKeysReachTheFocusedBox();
+    void writeSendsTheFrameAndConfirms();
+    void writeAfterSpeedAndPortChange();
+    void closedPortReportsFailure();
+    void unsendableTextIsRefused_data();
+    void unsendableTextIsRefused();
+    void failedSpeedChangeIsReported();
+
+private:
+    std::unique_ptr<Ports> m_ports;
+    std::unique_ptr<VORQ> m_w;
+};
+
+void TestBehaviour::init() {
+    m_w.reset();
+    m_ports = std::make_unique<Ports>();
+    m_w = std::make_unique<VORQ>(m_ports->resolver());
+    m_w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+    m_w->control(QStringLiteral("Ink"))->setFocus();
+}
+
+void TestBehaviour::stateMachines_data() {
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<View>("expected");
+    const QString start = QStringLiteral("EEEE"), locked = QStringLiteral("dddE"),
+                  unlocked = QStringLiteral("EEEd");
+    // The write panel.
+    QTest::newRow("start") << QStringList() << View{false, {}, start};
+    QTest::newRow("hidden, digit shows") << list("ink:3") << View{true, {}, start};
+    QTest::newRow("hidden, 7 stays hidden") << list("ink:7") << View{false, {}, start};
+    QTest::newRow("hidden, letter stays hidden") << list("ink:a") << View{false, {}, start};
+    QTest::newRow("hidden, space stays hidden") << list("ink: ") << View{false, {}, start};
+    QTest::newRow("shown, digit keeps text")
+        << list("ink:3|text:ABC|ink:5") << View{true, QStringLiteral("ABC"), start};
+    QTest::newRow("shown, other hides and empties")
+        << list("ink:3|text:ABC|ink:9") << View{false, {}, start};
+    QTest::newRow("shown, delete hides and empties")
+        << list("ink:0|text:ABC|ink:") << View{false, {}, start};
+    QTest::newRow("shown, End hides and empties")
+        << list("ink:6|text:ABC|end") << View{false, {}, unlocked};
+    // The lock.
+    QTest::newRow("start, Write locks") << list("ink:3|write") << View{true, {}, locked};
+    QTest::newRow("start, F1 locks with nothing sent") << list("f1") << View{false, {}, locked};
+    QTest::newRow("start, End unlocks") << list("ink:3|end") << View{false, {}, unlocked};
+    QTest::newRow("start, F2 unlocks") << list("f2") << View{false, {}, unlocked};
+    QTest::newRow("locked, End unlocks")
+        << list("ink:3|write|end") << View{false, {}, unlocked};
+    QTest::newRow("locked, F2 unlocks, panel stays")
+        << list("ink:3|text:HI|write|f2") << View{true, QStringLiteral("HI"), unlocked};
+    QTest::newRow("locked, F1 stays locked") << list("f1|f1") << View{false, {}, locked};
+    QTest::newRow("unlocked, Write locks")
+        << list("f2|ink:1|write") << View{true, {}, locked};
+    QTest::newRow("unlocked, F1 locks") << list("f2|f1") << View{false, {}, locked};
+    QTest::newRow("unlocked, F2 stays unlocked") << list("f2|f2") << View{false, {}, unlocked};
+    // The two machines are independent.
+    QTest::newRow("panel shown again after a write keeps Write disabled")
+        << list("ink:3|write|ink:x|ink:4") << View{true, {}, locked};
+    QTest::newRow("F2 does not show the panel") << list("f1|f2") << View{false, {}, unlocked};
+    QTest::newRow("hiding the panel does not unlock")
+        << list("ink:2|write|ink:") << View{false, {}, locked};
+}
+
+void TestBehaviour::stateMachines() {
+    QFETCH(QStringList, events);
+    QFETCH(View, expected);
+    BoxCatcher boxes;
+    for (const QString& e : events)
+        run(*m_w, e);
+    QCOMPARE(viewOf(*m_w), expected);
+    for (const SeenBox& b : boxes.seen)
+        QCOMPARE(b.text, kWriteConfirmation); // only confirmations, no failures
+}
+
+void TestBehaviour::functionKeysReachTheFocusedBox() {
+    auto* ink = m_w->control<QLineEdit>(QStringLiteral("Ink"));
+    QWidget* frame3 = m_w->control(QStringLiteral("Frame3"));
+    // Ink ignores F1 and F2, so a key that reached it travels on to its parent.
+    struct Spy : QObject {
+        int presses = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            presses += e->type() == QEvent::KeyPress;
+            return false;
+        }
+    } spy;
+    frame3->installEventFilter(&spy);
+    QTest::keyClick(ink, Qt::Key_F1);
+    QCOMPARE(spy.presses, 1);
+    QCOMPARE(viewOf(*m_w).lock, QStringLiteral("dddE"));
+    QTest::keyClick(ink, Qt::Key_F2);
+    QCOMPARE(spy.presses, 2);
+    QCOMPARE(viewOf(*m_w).lock, QStringLiteral("EEEd"));
+    // An ordinary key is seen by the window and typed into the box.
+    QTest::keyClick(ink, Qt::Key_4);
+    QCOMPARE(ink->text(), QStringLiteral("4"));
+}
+
+void TestBehaviour::writeSendsTheFrameAndConfirms() {
+    BoxCatcher boxes;
+    run(*m_w, QStringLiteral("ink:3"));
+    run(*m_w, QStringLiteral("text:HELLO"));
+    QTest::mouseClick(m_w->control(QStringLiteral("Send"), 0), Qt::LeftButton);
+    QCOMPARE(m_ports->pty[0]->read(1000, 15),
+             QByteArray("\x1B\x6B\x71\x35\x31\x37\x32\x40\x33\x48\x45\x4C\x4C\x4F\xFF"));
+    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("VORQ"));
+    QCOMPARE(boxes.seen[0].text, QStringLiteral("Write .... Ok \r\n @@@@@@@@@@@@ "));
+    QCOMPARE(boxes.seen[0].icon, QMessageBox::NoIcon);
+    QCOMPARE(boxes.seen[0].buttons, QStringList{QStringLiteral("OK")});
+    QCOMPARE(m_w->CommandText, QStringLiteral("kq5172@3HELLO"));
+    QCOMPARE(viewOf(*m_w).lock, QStringLiteral("dddE"));
+}
+
+void TestBehaviour::writeAfterSpeedAndPortChange() {
+    BoxCatcher boxes;
+    QTest::mouseClick(m_w->control(QStringLiteral("Opt_speed"), 1), Qt::LeftButton);
+    QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 2), Qt::LeftButton);
+    QCOMPARE(m_w->MSComm1().CommPort(), 3);
+    run(*m_w, QStringLiteral("ink:0"));
+    run(*m_w, QString::fromUtf8("text: é € "));
+    QTest::mouseClick(m_w->control(QStringLiteral("Send"), 0), Qt::LeftButton);
+    QCOMPARE(m_ports->pty[2]->read(1000, 15), QByteArray("\x1Bkq5172@0 \xE9 \x80 \xFF"));
+    QCOMPARE(m_ports->pty[2]->baud(), 19200);
+    QCOMPARE(m_ports->pty[0]->read(50), QByteArray());
+    QCOMPARE(boxes.seen.size(), 1);
+}
+
+void TestBehaviour::closedPortReportsFailure() {
+    BoxCatcher boxes;
+    m_ports->missing = {5};
+    QTest::keyClick(m_w->control(QStringLiteral("Ink")), Qt::Key_F2); // unlocked
+    QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 4), Qt::LeftButton);
+    QVERIFY(!m_w->MSComm1().PortOpen());
+    QVERIFY(boxes.seen.isEmpty()); // a failed switch is silent
+    run(*m_w, QStringLiteral("ink:1"));
+    run(*m_w, QStringLiteral("text:ABC"));
+    QTest::mouseClick(m_w->control(QStringLiteral("Send"), 0), Qt::LeftButton);
+    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("VORQ"));
+    QVERIFY2(boxes.seen[0].text.startsWith(QLatin1String("Write .... Failed \r\nCOM5: ")),
+             qPrintable(boxes.seen[0].text));
+    QCOMPARE(boxes.seen[0].buttons.size(), 1);
+    QCOMPARE(m_ports->readAll(), QByteArray());
+    QCOMPARE(viewOf(*m_w), (View{true, QStringLiteral("ABC"), QStringLiteral("EEEd")}));
+    // Another port and the same text, written again.
+    QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 1), Qt::LeftButton);
+    QTest::mouseClick(m_w->control(QStringLiteral("Send"), 0), Qt::LeftButton);
+    QCOMPARE(m_ports->pty[1]->read(1000, 13), QByteArray("\x1Bkq5172@1ABC\xFF"));
+    QCOMPARE(boxes.seen.size(), 2);
+    QCOMPARE(boxes.seen[1].text, kWriteConfirmation);
+}
+
+void TestBehaviour::unsendableTextIsRefused_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("named");
+    QTest::newRow("y diaeresis") << QString::fromUtf8("abÿ") << list("Position 3:|ÿ");
+    QTest::newRow("no single-byte code")
+        << QString::fromUtf8("Ā-中") << list("Position 1:|Position 3:|中");
+    QTest::newRow("control character") << QStringLiteral("a\x01") << list("Position 2:|U+0001");
+}
+
+void TestBehaviour::unsendableTextIsRefused() {
+    QFETCH(QString, typed);
+    QFETCH(QStringList, named);
+    BoxCatcher boxes;
+    run(*m_w, QStringLiteral("ink:3"));
+    m_w->control<QLineEdit>(QStringLiteral("Text1"))->setText(typed);
+    QTest::mouseClick(m_w->control(QStringLiteral("Send"), 0), Qt::LeftButton);
+    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("VORQ"));
+    QCOMPARE(boxes.seen[0].icon, QMessageBox::Warning);
+    for (const QString& n : named)
+        QVERIFY2(boxes.seen[0].text.contains(n), qPrintable(boxes.seen[0].text));
+    QCOMPARE(m_ports->readAll(), QByteArray());
+    QCOMPARE(viewOf(*m_w), (View{true, typed, QStringLiteral("EEEE")}));
+}
+
+void TestBehaviour::failedSpeedChangeIsReported() {
+    BoxCatcher boxes;
+    m_ports->pty[0]->vanish();
+    QTest::mouseClick(m_w->control(QStringLiteral("Opt_speed"), 1), Qt::LeftButton);
+    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("VORQ"));
+    QVERIFY2(boxes.seen[0].text.contains(QLatin1String("COM1")), qPrintable(boxes.seen[0].text));
+    QCOMPARE(m_w->MSComm1().Settings(), QStringLiteral("19200,n,8,1"));
+    // Still running: the next port opens at the new speed.
+    QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 1), Qt::LeftButton);
+    QVERIFY(m_w->MSComm1().PortOpen());
+    QCOMPARE(m_ports->pty[1]->baud(), 19200);
+}
+
+QTEST_MAIN(TestBehaviour)
+#include "test_behaviour.moc"
