@@ -130,17 +130,21 @@ LinkResult SerialPort::setPortOpen(bool open) {
     if (m_port.isOpen())
         return LinkResult::success();
     const QString path = devicePath();
-    if (path.isEmpty())
-        return LinkResult::failure(QStringLiteral("%1: %2").arg(portName(), kMissingHint));
+    if (path.isEmpty()) {
+        m_openFailure = QStringLiteral("%1: %2").arg(portName(), kMissingHint);
+        return LinkResult::failure(m_openFailure);
+    }
     m_port.setPortName(path);
     if (LinkResult applied = applySettings(); !applied)
         return applied;
-    if (m_port.open(QIODevice::WriteOnly))
+    if (m_port.open(QIODevice::WriteOnly)) {
+        m_openFailure.clear();
         return LinkResult::success();
+    }
     const QString why = explainOpenFailure(path, m_port.error(), m_port.errorString());
     m_port.clearError();
-    return LinkResult::failure(
-        QStringLiteral("%1 (%2) cannot be opened: %3").arg(portName(), path, why));
+    m_openFailure = QStringLiteral("%1 (%2) cannot be opened: %3").arg(portName(), path, why);
+    return LinkResult::failure(m_openFailure);
 }
 
 QString SerialPort::explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
@@ -171,7 +175,10 @@ QString SerialPort::explainOpenFailure(const QString& path, QSerialPort::SerialP
 
 LinkResult SerialPort::Output(const QByteArray& bytes) {
     if (!m_port.isOpen())
-        return LinkResult::failure(QStringLiteral("the port is not open; nothing was sent."));
+        return LinkResult::failure(
+            m_openFailure.isEmpty()
+                ? QStringLiteral("the port is not open; nothing was sent.")
+                : QStringLiteral("the port is not open; nothing was sent.\r\n") + m_openFailure);
     const auto line = parseSettings(m_settings);
     const qint64 baud = line ? line->baud : 9600;
     // Ten bit times a byte (8N1), twice over, plus a second for the driver.

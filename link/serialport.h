@@ -74,6 +74,7 @@ private:
     Resolver m_resolver;
     int m_commPort = 0;
     QString m_settings;
+    QString m_openFailure; // why the last open failed; empty after a successful one
     QSerialPort m_port;
 };
 

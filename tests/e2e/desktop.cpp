@@ -1,0 +1,132 @@
+#include "desktop.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <QStandardPaths>
+#include <QThread>
+
+Desktop::~Desktop() {
+    if (m_xvfb.state() != QProcess::NotRunning) {
+        m_xvfb.terminate();
+        m_xvfb.waitForFinished(3000);
+    }
+}
+
+QString Desktop::start() {
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        return QStringLiteral("Xvfb is not installed");
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        return QStringLiteral("xdotool is not installed");
+    int n = 70;
+    while (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) ||
+           QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+        ++n;
+    m_display = QStringLiteral(":%1").arg(n);
+    m_xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_xvfb.start(QStringLiteral("Xvfb"),
+                 {m_display, QStringLiteral("-screen"), QStringLiteral("0"),
+                  QStringLiteral("1024x768x24"), QStringLiteral("-dpi"), QStringLiteral("96"),
+                  QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (!m_xvfb.waitForStarted(5000))
+        return QStringLiteral("Xvfb did not start");
+    for (int i = 0; i < 100; ++i) {
+        if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) &&
+            xdotool({QStringLiteral("getmouselocation")}))
+            return {};
+        QThread::msleep(50);
+    }
+    return QStringLiteral("Xvfb did not answer on %1").arg(m_display);
+}
+
+QProcessEnvironment Desktop::environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), m_display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.remove(QStringLiteral("QT_SCALE_FACTOR"));
+    env.remove(QStringLiteral("QT_SCREEN_SCALE_FACTORS"));
+    return env;
+}
+
+bool Desktop::xdotool(const QStringList& args, QString* out) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), m_display);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("xdotool"), args);
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        p.waitForFinished();
+        return false;
+    }
+    if (out)
+        *out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QList<Desktop::Window> Desktop::windows(const QString& title) {
+    QString ids;
+    QList<Window> found;
+    if (!xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                  QStringLiteral("^%1$").arg(title)},
+                 &ids))
+        return found;
+    for (const QString& id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QString shell;
+        if (!xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id}, &shell))
+            continue;
+        QRect r;
+        for (const QString& line : shell.split(QLatin1Char('\n'))) {
+            const int v = line.section(QLatin1Char('='), 1).toInt();
+            if (line.startsWith(QLatin1String("X=")))
+                r.moveLeft(v);
+            else if (line.startsWith(QLatin1String("Y=")))
+                r.moveTop(v);
+            else if (line.startsWith(QLatin1String("WIDTH=")))
+                r.setWidth(v);
+            else if (line.startsWith(QLatin1String("HEIGHT=")))
+                r.setHeight(v);
+        }
+        found.append({id, r});
+    }
+    return found;
+}
+
+bool Desktop::waitGone(const QString& id, int ms) {
+    for (int waited = 0; waited <= ms; waited += 50) {
+        const QList<Window> now = windows();
+        if (std::none_of(now.begin(), now.end(), [&](const Window& w) { return w.id == id; }))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+void Desktop::click(QPoint p) {
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(p.x()),
+             QString::number(p.y()), QStringLiteral("click"), QStringLiteral("1")});
+    QThread::msleep(100);
+}
+
+void Desktop::key(const QString& keysym) {
+    xdotool({QStringLiteral("key"), keysym});
+    QThread::msleep(100);
+}
+
+void Desktop::type(const QString& text) {
+    xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), text});
+    QThread::msleep(100);
+}
+
+void Desktop::focus(const QString& windowId) {
+    xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), windowId});
+}
+
+bool Desktop::screenshot(const QString& file, const QString& windowId) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), m_display);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("import"), {QStringLiteral("-window"), windowId, file});
+    return p.waitForFinished(10000) && p.exitCode() == 0;
+}

@@ -1,0 +1,324 @@
+// The real vorq binary, driven like an operator under Xvfb with xdotool, in a private mount
+// namespace where pseudo-terminals stand at /dev/ttyS0 to /dev/ttyS3 and there is no
+// /dev/ttyS4. Every byte that reaches a line is checked exactly.
+#include "../support.h"
+#include "desktop.h"
+#include "sandbox.h"
+#include "window/layout.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTest>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+QString g_sandboxProblem; // why the namespace could not be had, if it could not
+bool g_skipped = false;
+
+const QSize kClientArea(478, 408);
+
+QString vorqBinary() {
+    const QByteArray fromEnv = qgetenv("VORQ_BINARY");
+    return fromEnv.isEmpty() ? QStringLiteral(VORQ_BUILD_BINARY) : QString::fromLocal8Bit(fromEnv);
+}
+
+QByteArray frameOf(const char* codeAndText) {
+    return QByteArray("\x1Bkq5172@") + codeAndText + '\xFF';
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void startupWithCom1Missing();
+    void startupWithCom1Busy();
+    void startupShowsTheWindow();
+    void writeHello();
+    void endThenWriteAgain();
+    void f1LocksAndF2Unlocks();
+    void speed19200OnCom2();
+    void missingCom5ReportsFailure();
+    void unsendableTextIsRefused();
+
+private:
+    bool startVorq(QProcess& p, const QProcessEnvironment& env);
+    QPoint at(const char* name, int index = -1) const;
+    void shoot(const QString& step, const QString& window = QStringLiteral("root"));
+    // Waits for a second "VORQ" window (a message box); empty id when none came.
+    Desktop::Window waitForBox(int ms = 5000);
+    void closeBox(const Desktop::Window& box);
+    QByteArray readAllPorts(int ms = 300);
+
+    Desktop m_desktop;
+    std::unique_ptr<Pty> m_pty[4];
+    QProcess m_vorq;
+    Desktop::Window m_main;
+    QRect m_confirmation;
+    QString m_shots;
+    int m_shot = 0;
+};
+
+void TestEndToEnd::initTestCase() {
+    if (!g_sandboxProblem.isEmpty()) {
+        g_skipped = true;
+        QSKIP(qPrintable(QStringLiteral("no private mount namespace: ") + g_sandboxProblem));
+    }
+    if (const QString problem = m_desktop.start(); !problem.isEmpty()) {
+        g_skipped = true;
+        QSKIP(qPrintable(problem));
+    }
+    QVERIFY2(QFile::exists(vorqBinary()), qPrintable(vorqBinary()));
+    m_shots = QDir::current().absoluteFilePath(QStringLiteral("e2e-screens"));
+    QDir(m_shots).removeRecursively();
+    QDir().mkpath(m_shots);
+    for (int n = 1; n < 4; ++n) {
+        m_pty[n] = std::make_unique<Pty>();
+        QVERIFY(sandbox::bindPort(n, m_pty[n]->slavePath()));
+    }
+    QVERIFY(!QFile::exists(QStringLiteral("/dev/ttyS0")));
+    QVERIFY(!QFile::exists(QStringLiteral("/dev/ttyS4")));
+}
+
+void TestEndToEnd::cleanupTestCase() {
+    if (m_vorq.state() != QProcess::NotRunning) {
+        m_vorq.kill();
+        m_vorq.waitForFinished();
+    }
+}
+
+QPoint TestEndToEnd::at(const char* name, int index) const {
+    for (const ControlSpec& c : kControls) {
+        if (qstrcmp(c.name, name) != 0 || c.index != index)
+            continue;
+        QPoint p(twipsToPixels(c.left + c.width / 2), twipsToPixels(c.top + c.height / 2));
+        if (c.parent) {
+            for (const ControlSpec& parent : kControls)
+                if (qstrcmp(parent.name, c.parent) == 0)
+                    p += QPoint(twipsToPixels(parent.left), twipsToPixels(parent.top));
+        }
+        if (c.kind == ControlKind::OptionButton) // on the button's round indicator
+            p.setX(p.x() - twipsToPixels(c.width / 2) + 8);
+        return m_main.geometry.topLeft() + p;
+    }
+    qFatal("no control %s(%d)", name, index);
+}
+
+void TestEndToEnd::shoot(const QString& step, const QString& window) {
+    m_desktop.screenshot(QStringLiteral("%1/%2-%3.png").arg(m_shots).arg(++m_shot, 2, 10, QLatin1Char('0')).arg(step),
+                         window);
+}
+
+bool TestEndToEnd::startVorq(QProcess& p, const QProcessEnvironment& env) {
+    p.setProcessEnvironment(env);
+    p.start(vorqBinary(), {});
+    return p.waitForStarted(5000);
+}
+
+Desktop::Window TestEndToEnd::waitForBox(int ms) {
+    Desktop::Window box;
+    if (!m_desktop.waitFor(&box, [this](const Desktop::Window& w) { return w.id != m_main.id; }, ms))
+        return {};
+    return box;
+}
+
+void TestEndToEnd::closeBox(const Desktop::Window& box) {
+    QVERIFY2(!box.id.isEmpty(), "no message box to close");
+    m_desktop.focus(box.id);
+    m_desktop.key(QStringLiteral("Return"));
+    QVERIFY2(m_desktop.waitGone(box.id), "the message box did not close on Enter");
+    m_desktop.focus(m_main.id);
+}
+
+QByteArray TestEndToEnd::readAllPorts(int ms) {
+    QByteArray all;
+    for (int n = 1; n < 4; ++n)
+        all += m_pty[n]->read(ms);
+    if (m_pty[0])
+        all += m_pty[0]->read(ms);
+    return all;
+}
+
+// Without COM1, vorq explains why in a dialog and on stderr, shows no main window and
+// exits non-zero once the dialog is closed.
+void TestEndToEnd::startupWithCom1Missing() {
+    QProcess p;
+    QVERIFY(startVorq(p, m_desktop.environment()));
+    Desktop::Window dialog;
+    QVERIFY2(m_desktop.waitFor(&dialog, [](const Desktop::Window&) { return true; }),
+             "no error dialog appeared");
+    shoot(QStringLiteral("com1-missing"));
+    QVERIFY(dialog.geometry.size() != kClientArea);
+    QCOMPARE(m_desktop.windows().size(), 1);
+    m_desktop.focus(dialog.id);
+    m_desktop.key(QStringLiteral("Return"));
+    QVERIFY(p.waitForFinished(10000));
+    QVERIFY(p.exitCode() != 0);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    QVERIFY2(err.contains(QLatin1String("COM1")), qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("/dev/ttyS0")), qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("No such file or directory")), qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("no such port")), qPrintable(err));
+}
+
+// With COM1 held by another program (here a first vorq), the second one says it is busy.
+void TestEndToEnd::startupWithCom1Busy() {
+    m_pty[0] = std::make_unique<Pty>();
+    QVERIFY(sandbox::bindPort(0, m_pty[0]->slavePath()));
+    QProcess holder;
+    QProcessEnvironment offscreen = QProcessEnvironment::systemEnvironment();
+    offscreen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QVERIFY(startVorq(holder, offscreen));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("/run/lock/LCK..ttyS0")), 10000);
+
+    QProcess p;
+    QVERIFY(startVorq(p, m_desktop.environment()));
+    Desktop::Window dialog;
+    QVERIFY2(m_desktop.waitFor(&dialog, [](const Desktop::Window&) { return true; }),
+             "no error dialog appeared");
+    shoot(QStringLiteral("com1-busy"));
+    QVERIFY(dialog.geometry.size() != kClientArea);
+    m_desktop.focus(dialog.id);
+    m_desktop.key(QStringLiteral("Return"));
+    QVERIFY(p.waitForFinished(10000));
+    QVERIFY(p.exitCode() != 0);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    QVERIFY2(err.contains(QLatin1String("COM1")), qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("busy")), qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("Another program holds the port")), qPrintable(err));
+
+    holder.terminate();
+    QVERIFY(holder.waitForFinished(5000));
+}
+
+void TestEndToEnd::startupShowsTheWindow() {
+    QVERIFY(startVorq(m_vorq, m_desktop.environment()));
+    QVERIFY2(m_desktop.waitFor(&m_main, [](const Desktop::Window&) { return true; }),
+             "no window titled VORQ appeared");
+    QCOMPARE(m_main.geometry.size(), kClientArea);
+    QCOMPARE(m_pty[0]->baud(), 9600);
+    m_desktop.focus(m_main.id);
+    QThread::msleep(300);
+    shoot(QStringLiteral("window"), m_main.id);
+}
+
+void TestEndToEnd::writeHello() {
+    QVERIFY(!m_main.id.isEmpty());
+    m_desktop.click(at("Ink"));
+    m_desktop.type(QStringLiteral("3"));
+    m_desktop.click(at("Text1"));
+    m_desktop.type(QStringLiteral("HELLO"));
+    shoot(QStringLiteral("typed-hello"), m_main.id);
+    m_desktop.click(at("Send", 0));
+    QCOMPARE(m_pty[0]->read(3000, 15), frameOf("3HELLO"));
+    const Desktop::Window box = waitForBox();
+    QVERIFY2(!box.id.isEmpty(), "no confirmation appeared");
+    m_confirmation = box.geometry;
+    shoot(QStringLiteral("confirmation"));
+    closeBox(box);
+    QCOMPARE(readAllPorts(100), QByteArray());
+}
+
+void TestEndToEnd::endThenWriteAgain() {
+    m_desktop.click(at("Send", 1));
+    m_desktop.click(at("Ink"));
+    m_desktop.type(QStringLiteral("5"));
+    m_desktop.click(at("Text1"));
+    m_desktop.type(QStringLiteral(" AB CD "));
+    m_desktop.click(at("Send", 0));
+    QCOMPARE(m_pty[0]->read(3000, 17), frameOf("5 AB CD "));
+    const Desktop::Window box = waitForBox();
+    QVERIFY(!box.id.isEmpty());
+    closeBox(box);
+    m_desktop.click(at("Send", 1)); // End: unlocked, panel hidden, boxes empty
+    shoot(QStringLiteral("after-end"), m_main.id);
+}
+
+void TestEndToEnd::f1LocksAndF2Unlocks() {
+    m_desktop.click(at("Ink"));
+    m_desktop.type(QStringLiteral("1"));
+    m_desktop.key(QStringLiteral("F1"));
+    m_desktop.click(at("Opt_Com", 1)); // locked: changes nothing
+    shoot(QStringLiteral("locked"), m_main.id);
+    m_desktop.key(QStringLiteral("F2"));
+    m_desktop.click(at("Send", 0));
+    QCOMPARE(m_pty[0]->read(3000, 10), frameOf("1"));
+    QCOMPARE(m_pty[1]->read(100), QByteArray());
+    closeBox(waitForBox());
+
+    m_desktop.key(QStringLiteral("F2"));
+    m_desktop.click(at("Opt_Com", 1)); // unlocked: switches to COM2
+    m_desktop.click(at("Send", 0));
+    QCOMPARE(m_pty[1]->read(3000, 10), frameOf("1"));
+    QCOMPARE(m_pty[0]->read(100), QByteArray());
+    closeBox(waitForBox());
+    m_desktop.click(at("Send", 1));
+}
+
+void TestEndToEnd::speed19200OnCom2() {
+    m_desktop.click(at("Opt_Com", 0));
+    m_desktop.click(at("Opt_speed", 1));
+    m_desktop.click(at("Opt_Com", 1));
+    QCOMPARE(m_pty[1]->baud(), 19200);
+    m_desktop.click(at("Ink"));
+    m_desktop.type(QStringLiteral("6"));
+    m_desktop.click(at("Text1"));
+    m_desktop.type(QStringLiteral("FAST"));
+    m_desktop.click(at("Send", 0));
+    QCOMPARE(m_pty[1]->read(3000, 14), frameOf("6FAST"));
+    QCOMPARE(m_pty[0]->read(100), QByteArray());
+    closeBox(waitForBox());
+    m_desktop.click(at("Send", 1));
+    m_desktop.click(at("Opt_speed", 0));
+}
+
+void TestEndToEnd::missingCom5ReportsFailure() {
+    m_desktop.click(at("Opt_Com", 4));
+    m_desktop.click(at("Ink"));
+    m_desktop.type(QStringLiteral("2"));
+    m_desktop.click(at("Text1"));
+    m_desktop.type(QStringLiteral("LOST"));
+    m_desktop.click(at("Send", 0));
+    const Desktop::Window box = waitForBox();
+    QVERIFY2(!box.id.isEmpty(), "no failure box appeared");
+    shoot(QStringLiteral("write-failed"));
+    QVERIFY2(box.geometry.size() != m_confirmation.size(), "the confirmation was shown");
+    closeBox(box);
+    QCOMPARE(readAllPorts(300), QByteArray());
+}
+
+void TestEndToEnd::unsendableTextIsRefused() {
+    m_desktop.click(at("Opt_Com", 0)); // the lock was restored after the failure
+    m_desktop.click(at("Text1"));
+    m_desktop.type(QString::fromUtf8("ÿ"));
+    m_desktop.click(at("Send", 0));
+    const Desktop::Window box = waitForBox();
+    QVERIFY2(!box.id.isEmpty(), "no refusal appeared");
+    shoot(QStringLiteral("refused"));
+    QVERIFY(box.geometry.size() != m_confirmation.size());
+    closeBox(box);
+    QCOMPARE(readAllPorts(300), QByteArray());
+
+    // The text stays for correction: remove the character and write.
+    m_desktop.click(at("Text1"));
+    m_desktop.key(QStringLiteral("BackSpace"));
+    m_desktop.click(at("Send", 0));
+    QCOMPARE(m_pty[0]->read(3000, 14), frameOf("2LOST"));
+    closeBox(waitForBox());
+}
+
+int main(int argc, char* argv[]) {
+    // Enter the namespace before any thread exists, in this same process.
+    g_sandboxProblem = sandbox::enter();
+    QCoreApplication app(argc, argv);
+    TestEndToEnd test;
+    const int failures = QTest::qExec(&test, argc, argv);
+    return failures == 0 && g_skipped ? 77 : failures;
+}
+
+#include "test_e2e.moc"
