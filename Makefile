@@ -1,0 +1,46 @@
+# make run    installs what is missing, builds and starts vorq
+# make test   installs what is missing, builds, and runs every test, also under ASan and UBSan
+# make bench  builds in Release and prints the benchmark table
+# make deb    builds the Debian package
+
+BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+RELEASE_BUILD ?= build-release
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build run test test-plain test-sanitize test-installed bench deb clean
+
+all: build
+
+deps:
+	@./scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/app/vorq
+
+test: test-plain test-sanitize
+
+test-plain: build
+	cd $(BUILD) && ctest --output-on-failure -j 2
+
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORQ_SANITIZE=ON
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j 2
+
+deb: deps
+	cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORQ_TESTS=OFF
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	cd $(RELEASE_BUILD) && cpack -G DEB
+
+# Installs the package built by `make deb` and runs the end-to-end tests on /usr/bin/vorq.
+test-installed: deb build
+	apt-get install -y -q --reinstall ./$(RELEASE_BUILD)/vorq_*.deb
+	cd $(BUILD) && VORQ_BINARY=/usr/bin/vorq ctest --output-on-failure -L e2e
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(RELEASE_BUILD)
