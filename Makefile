@@ -42,5 +42,11 @@ test-installed: deb build
 	apt-get install -y -q --reinstall ./$(RELEASE_BUILD)/vorq_*.deb
 	cd $(BUILD) && VORQ_BINARY=/usr/bin/vorq ctest --output-on-failure -L e2e
 
+BENCH_BUILD ?= build-bench
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	$(BENCH_BUILD)/bench/vorq_bench
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(RELEASE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(RELEASE_BUILD) $(BENCH_BUILD)

@@ -9,6 +9,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace {
@@ -34,8 +35,8 @@ QWidget* create(const ControlSpec& spec, QWidget* parent) {
 }
 
 // Width and height that `w` needs to show its caption whole at its current font.
-QSize captionNeeds(const QWidget* w) {
-    const QFontMetrics fm(w->font());
+QSize captionNeeds(const QWidget* w, const QFont& font) {
+    const QFontMetrics fm(font);
     const QStyle* style = w->style();
     if (const auto* label = qobject_cast<const QLabel*>(w))
         return {fm.horizontalAdvance(label->text()), fm.height()};
@@ -53,13 +54,18 @@ QSize captionNeeds(const QWidget* w) {
     return {0, 0};
 }
 
+// Whether every caption of `controls` would be fully visible at `font`.
+bool captionsFitAt(const QList<QWidget*>& controls, const QFont& font) {
+    return std::all_of(controls.begin(), controls.end(), [&](const QWidget* w) {
+        const QSize needs = captionNeeds(w, font);
+        return needs.width() <= w->width() && needs.height() <= w->height();
+    });
+}
+
 } // namespace
 
 bool captionsFit(const QList<QWidget*>& controls) {
-    return std::all_of(controls.begin(), controls.end(), [](const QWidget* w) {
-        const QSize needs = captionNeeds(w);
-        return needs.width() <= w->width() && needs.height() <= w->height();
-    });
+    return controls.isEmpty() || captionsFitAt(controls, controls.first()->font());
 }
 
 QList<QWidget*> buildControls(QWidget* window) {
@@ -88,14 +94,18 @@ QList<QWidget*> buildControls(QWidget* window) {
     for (qsizetype i = 1; i < focusable.size(); ++i)
         QWidget::setTabOrder(focusable[i - 1].second, focusable[i].second);
 
-    // The largest font, in half points, at which every caption fits.
+    // The largest font, in half points, at which every caption fits. Text widths scale with
+    // the size, so one measurement at the default size gives the first candidate.
     QFont font = window->font();
     const qreal start = font.pointSizeF() > 0 ? font.pointSizeF() : 9.0;
-    for (qreal size = start; size >= 5.0; size -= 0.5) {
-        font.setPointSizeF(size);
-        window->setFont(font);
-        if (captionsFit(widgets))
-            break;
+    qreal worst = 1.0;
+    for (const QWidget* w : widgets) {
+        const QSize needs = captionNeeds(w, font);
+        worst = std::max({worst, qreal(needs.width()) / w->width(), qreal(needs.height()) / w->height()});
     }
+    qreal size = std::floor(start / worst * 2) / 2;
+    for (font.setPointSizeF(size); size > 5.0 && !captionsFitAt(widgets, font); size -= 0.5)
+        font.setPointSizeF(size - 0.5);
+    window->setFont(font);
     return widgets;
 }

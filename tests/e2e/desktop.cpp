@@ -18,21 +18,22 @@ QString Desktop::start() {
         return QStringLiteral("Xvfb is not installed");
     if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
         return QStringLiteral("xdotool is not installed");
-    int n = 70;
-    while (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) ||
-           QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
-        ++n;
-    m_display = QStringLiteral(":%1").arg(n);
+    // Xvfb picks a free display itself and names it on its standard output.
     m_xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_xvfb.start(QStringLiteral("Xvfb"),
-                 {m_display, QStringLiteral("-screen"), QStringLiteral("0"),
-                  QStringLiteral("1024x768x24"), QStringLiteral("-dpi"), QStringLiteral("96"),
-                  QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                  QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-dpi"),
+                  QStringLiteral("96"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     if (!m_xvfb.waitForStarted(5000))
         return QStringLiteral("Xvfb did not start");
+    QByteArray number;
+    while (!number.contains('\n') && m_xvfb.waitForReadyRead(10000))
+        number += m_xvfb.readAllStandardOutput();
+    if (!number.contains('\n'))
+        return QStringLiteral("Xvfb named no display");
+    m_display = QStringLiteral(":%1").arg(number.trimmed().toInt());
     for (int i = 0; i < 100; ++i) {
-        if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) &&
-            xdotool({QStringLiteral("getmouselocation")}))
+        if (xdotool({QStringLiteral("getmouselocation")}))
             return {};
         QThread::msleep(50);
     }
