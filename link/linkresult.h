@@ -5,10 +5,16 @@
 // What every operation of the display link answers: success, or failure with a reason in
 // plain words that the window may show to the operator. The link never shows it itself.
 struct LinkResult {
+    // What kind of failure it was, for callers that act on the kind (such as exit statuses).
+    enum class Cause { None, Missing, Busy, Permission, Io, Invalid };
+
     bool ok = true;
     QString reason; // empty on success
+    Cause cause = Cause::None;
 
     static LinkResult success() { return {}; }
-    static LinkResult failure(const QString& why) { return {false, why}; }
+    static LinkResult failure(const QString& why, Cause cause = Cause::Io) {
+        return {false, why, cause};
+    }
     explicit operator bool() const { return ok; }
 };

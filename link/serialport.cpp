@@ -85,6 +85,11 @@ SerialPort::SerialPort(Resolver resolver, QObject* parent)
     // A vanished device keeps raising ResourceError until the port is closed.
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::closeIfGone,
             Qt::QueuedConnection);
+    connect(&m_port, &QSerialPort::readyRead, this, [this] { emit received(m_port.readAll()); });
+}
+
+QString SerialPort::label(const QString& path) const {
+    return portName().isEmpty() ? path : QStringLiteral("%1 (%2)").arg(portName(), path);
 }
 
 SerialPort::~SerialPort() = default;
@@ -97,7 +102,8 @@ void SerialPort::closeIfGone(QSerialPort::SerialPortError error) {
 LinkResult SerialPort::setSettings(const QString& settings) {
     if (!parseSettings(settings))
         return LinkResult::failure(
-            QStringLiteral("\"%1\" is not a line setting such as 9600,n,8,1.").arg(settings));
+            QStringLiteral("\"%1\" is not a line setting such as 9600,n,8,1.").arg(settings),
+            LinkResult::Cause::Invalid);
     m_settings = settings;
     if (!m_port.isOpen())
         return LinkResult::success();
@@ -107,7 +113,8 @@ LinkResult SerialPort::setSettings(const QString& settings) {
 LinkResult SerialPort::applySettings() {
     const auto line = parseSettings(m_settings);
     if (!line)
-        return LinkResult::failure(QStringLiteral("no line settings have been chosen."));
+        return LinkResult::failure(QStringLiteral("no line settings have been chosen."),
+                                   LinkResult::Cause::Invalid);
     const bool ok = m_port.setBaudRate(line->baud) && m_port.setParity(line->parity) &&
                     m_port.setDataBits(line->dataBits) && m_port.setStopBits(line->stopBits) &&
                     m_port.setFlowControl(QSerialPort::NoFlowControl);
@@ -118,7 +125,8 @@ LinkResult SerialPort::applySettings() {
     m_port.clearError();
     closeIfGone(error);
     return LinkResult::failure(
-        QStringLiteral("cannot set %1 on %2: %3.").arg(m_settings, m_port.portName(), why));
+        QStringLiteral("cannot set %1 on %2: %3.").arg(m_settings, m_port.portName(), why),
+        error == QSerialPort::ResourceError ? LinkResult::Cause::Missing : LinkResult::Cause::Io);
 }
 
 LinkResult SerialPort::setPortOpen(bool open) {
@@ -131,54 +139,59 @@ LinkResult SerialPort::setPortOpen(bool open) {
         return LinkResult::success();
     const QString path = devicePath();
     if (path.isEmpty()) {
-        m_openFailure = QStringLiteral("%1: %2").arg(portName(), kMissingHint);
-        return LinkResult::failure(m_openFailure);
+        m_openFailure = LinkResult::failure(QStringLiteral("%1: %2").arg(portName(), kMissingHint),
+                                            LinkResult::Cause::Missing);
+        return m_openFailure;
     }
     m_port.setPortName(path);
     if (LinkResult applied = applySettings(); !applied)
         return applied;
-    if (m_port.open(QIODevice::WriteOnly)) {
-        m_openFailure.clear();
-        return LinkResult::success();
+    if (m_port.open(m_receiving ? QIODevice::ReadOnly : QIODevice::WriteOnly)) {
+        m_openFailure = LinkResult::success();
+        return m_openFailure;
     }
-    const QString why = explainOpenFailure(path, m_port.error(), m_port.errorString());
+    m_openFailure = explainOpenFailure(path, m_port.error(), m_port.errorString());
     m_port.clearError();
-    m_openFailure = QStringLiteral("%1 (%2) cannot be opened: %3").arg(portName(), path, why);
-    return LinkResult::failure(m_openFailure);
+    m_openFailure.reason = QStringLiteral("%1 cannot be opened: %2").arg(label(path), m_openFailure.reason);
+    return m_openFailure;
 }
 
-QString SerialPort::explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
-                                       const QString& errorString) {
+LinkResult SerialPort::explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
+                                          const QString& errorString) {
+    using Cause = LinkResult::Cause;
+    auto because = [](const QString& why, const QString& hint, Cause cause) {
+        return LinkResult::failure(why + QStringLiteral(". ") + hint, cause);
+    };
 #ifdef Q_OS_UNIX
     const QByteArray native = QFile::encodeName(path);
     struct stat info {};
     if (::stat(native.constData(), &info) != 0)
-        return systemError(errno) + QStringLiteral(". ") + kMissingHint;
+        return because(systemError(errno), kMissingHint, Cause::Missing);
     if (::access(native.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
-        return systemError(errno) + QStringLiteral(". ") + kPermissionHint;
+        return because(systemError(errno), kPermissionHint, Cause::Permission);
     for (const char* dir : {"/run/lock", "/var/lock"}) {
         const QString lock =
             QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), QFileInfo(path).fileName());
         if (QFileInfo::exists(lock) && error == QSerialPort::PermissionError)
-            return systemError(EBUSY) + QStringLiteral(" (locked in %1). ").arg(lock) +
-                   kBusyHint;
+            return because(systemError(EBUSY) + QStringLiteral(" (locked in %1)").arg(lock),
+                           kBusyHint, Cause::Busy);
     }
     if (error == QSerialPort::PermissionError)
-        return systemError(EBUSY) + QStringLiteral(". ") + kBusyHint;
+        return because(systemError(EBUSY), kBusyHint, Cause::Busy);
 #endif
     if (error == QSerialPort::DeviceNotFoundError)
-        return errorString + QStringLiteral(". ") + kMissingHint;
+        return because(errorString, kMissingHint, Cause::Missing);
     if (error == QSerialPort::PermissionError)
-        return errorString + QStringLiteral(". ") + kPermissionHint;
-    return errorString + QLatin1Char('.');
+        return because(errorString, kPermissionHint, Cause::Permission);
+    return LinkResult::failure(errorString + QLatin1Char('.'), Cause::Io);
 }
 
 LinkResult SerialPort::Output(const QByteArray& bytes) {
     if (!m_port.isOpen())
         return LinkResult::failure(
-            m_openFailure.isEmpty()
-                ? QStringLiteral("the port is not open; nothing was sent.")
-                : QStringLiteral("the port is not open; nothing was sent.\r\n") + m_openFailure);
+            QStringLiteral("the port is not open; nothing was sent.") +
+                (m_openFailure ? QString() : QStringLiteral("\r\n") + m_openFailure.reason),
+            m_openFailure ? LinkResult::Cause::Io : m_openFailure.cause);
     const auto line = parseSettings(m_settings);
     const qint64 baud = line ? line->baud : 9600;
     // Ten bit times a byte (8N1), twice over, plus a second for the driver.

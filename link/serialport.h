@@ -57,24 +57,36 @@ public:
     // The frame as one output.
     LinkResult WriteBytes(const QByteArray& bytes);
 
-    // The device of the current port number ("" when it has none) and its operator name.
+    // The device of the current port number ("" when it has none) and its operator name:
+    // "COMn" for port numbers from 1, "" for 0 (a resolver that names one device directly).
     QString devicePath() const { return m_resolver(m_commPort); }
-    QString portName() const { return QStringLiteral("COM%1").arg(m_commPort); }
+    QString portName() const {
+        return m_commPort >= 1 ? QStringLiteral("COM%1").arg(m_commPort) : QString();
+    }
 
     // Why `path` could not be opened, in the system's words followed by a practical hint:
     // missing (no such port here), permission denied (the dialout group) or busy (another
     // program holds it). `error` and `errorString` are what QSerialPort reported.
-    static QString explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
-                                      const QString& errorString);
+    static LinkResult explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
+                                         const QString& errorString);
+
+    // Opens for receiving instead of sending from the next open on; received() then carries
+    // every byte that arrives. VORQ itself never receives.
+    void setReceiving(bool receiving) { m_receiving = receiving; }
+
+signals:
+    void received(const QByteArray& bytes);
 
 private:
+    QString label(const QString& path) const; // "COM1 (/dev/ttyS0)", or the path alone
     LinkResult applySettings();
     void closeIfGone(QSerialPort::SerialPortError error);
 
     Resolver m_resolver;
     int m_commPort = 0;
     QString m_settings;
-    QString m_openFailure; // why the last open failed; empty after a successful one
+    LinkResult m_openFailure; // why the last open failed; success after a successful one
+    bool m_receiving = false;
     QSerialPort m_port;
 };
 
