@@ -78,6 +78,19 @@ std::optional<QByteArray> build(const QString& commandText) {
     return bytes;
 }
 
+QString fromWindows1252(const QByteArray& bytes) {
+    QString text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const uchar b = uchar(c);
+        if (b < 0x80 || b >= 0xA0)
+            text.append(QChar(char16_t(b)));
+        else
+            text.append(QChar(kHigh[b - 0x80] ? kHigh[b - 0x80] : char16_t(0xFFFD)));
+    }
+    return text;
+}
+
 QString toHex(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }

@@ -49,6 +49,9 @@ QString describe(const QList<Refusal>& refusals);
 // never sent with a character replaced or dropped.
 std::optional<QByteArray> build(const QString& commandText);
 
+// The characters of Windows-1252 bytes; an undefined byte becomes U+FFFD.
+QString fromWindows1252(const QByteArray& bytes);
+
 // "1B 6B 71 ..." : upper-case hex bytes separated by single spaces.
 QString toHex(const QByteArray& bytes);
 

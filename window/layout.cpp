@@ -109,3 +109,13 @@ QList<QWidget*> buildControls(QWidget* window) {
     window->setFont(font);
     return widgets;
 }
+
+QString commandSetName(int code) {
+    const QString prefix = QStringLiteral("( %1 ) ").arg(code);
+    for (const ControlSpec& c : kControls) {
+        const QString caption = QString::fromUtf8(c.caption);
+        if (caption.startsWith(prefix))
+            return caption.mid(prefix.size()).trimmed();
+    }
+    return {};
+}

@@ -64,3 +64,7 @@ QList<QWidget*> buildControls(QWidget* window);
 
 // Whether every caption of `controls` is fully visible at their current font.
 bool captionsFit(const QList<QWidget*>& controls);
+
+// The name of command set `code` (0 to 6) as its label in the window gives it, without the
+// "( n ) " before it, such as "AEDEX_Command"; empty for any other code.
+QString commandSetName(int code);

@@ -1,0 +1,90 @@
+#include "link/decoder.h"
+
+#include "link/frame.h"
+
+#include <utility>
+
+namespace {
+
+constexpr int kHeader = 1 + 7 + 1; // ESC, access code, code digit
+constexpr int kMaxFrameBytes = 4096;
+
+// Bytes that came while no frame had begun.
+FrameDecoder::Report stray(const QByteArray& bytes);
+
+FrameDecoder::Report malformed(const QString& problem, const QByteArray& bytes) {
+    FrameDecoder::Report r;
+    r.problem = problem;
+    r.bytes = bytes;
+    return r;
+}
+
+FrameDecoder::Report stray(const QByteArray& bytes) {
+    return malformed(QStringLiteral("%1 bytes that do not start with ESC").arg(bytes.size()), bytes);
+}
+
+} // namespace
+
+FrameDecoder::Report FrameDecoder::finish() {
+    const QByteArray bytes = m_pending;
+    m_pending.clear();
+    m_inFrame = false;
+    const QByteArray access = frame::kAccessCode.toLatin1();
+    if (bytes.size() < kHeader + 1 || bytes.mid(1, 7) != access)
+        return malformed(QStringLiteral("wrong access code"), bytes);
+    const char digit = bytes.at(8);
+    if (digit < '0' || digit > '6')
+        return malformed(QStringLiteral("code digit outside 0 to 6 (0x%1)")
+                             .arg(uchar(digit), 2, 16, QLatin1Char('0')),
+                         bytes);
+    const QByteArray data = bytes.mid(kHeader, bytes.size() - kHeader - 1);
+    if (data.size() > frame::kMaxScrollData)
+        return malformed(QStringLiteral("scroll data of %1 bytes, longer than %2")
+                             .arg(data.size())
+                             .arg(frame::kMaxScrollData),
+                         bytes);
+    Report r;
+    r.valid = true;
+    r.code = digit - '0';
+    r.scrollData = frame::fromWindows1252(data);
+    r.bytes = bytes;
+    return r;
+}
+
+QList<FrameDecoder::Report> FrameDecoder::feed(const QByteArray& bytes, qint64 nowMs) {
+    QList<Report> reports = flush(nowMs);
+    for (const char b : bytes) {
+        if (!m_inFrame) {
+            if (b != frame::kStart) {
+                m_pending.append(b);
+                continue;
+            }
+            if (!m_pending.isEmpty())
+                reports << stray(std::exchange(m_pending, {}));
+            m_inFrame = true;
+            m_startedMs = nowMs;
+        }
+        m_pending.append(b);
+        if (b == frame::kEnd) {
+            reports << finish();
+        } else if (m_pending.size() > kMaxFrameBytes) { // keep memory bounded
+            const QByteArray bytes = std::exchange(m_pending, {});
+            reports << malformed(
+                QStringLiteral("no end marker (0xFF) after %1 bytes").arg(bytes.size()), bytes);
+            m_inFrame = false;
+        }
+    }
+    return reports;
+}
+
+QList<FrameDecoder::Report> FrameDecoder::flush(qint64 nowMs) {
+    QList<Report> reports;
+    if (m_inFrame && nowMs - m_startedMs >= kFrameTimeoutMs) {
+        reports << malformed(QStringLiteral("no end marker (0xFF) within one second"),
+                             std::exchange(m_pending, {}));
+        m_inFrame = false;
+    } else if (!m_inFrame && !m_pending.isEmpty()) {
+        reports << stray(std::exchange(m_pending, {}));
+    }
+    return reports;
+}

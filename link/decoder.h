@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Reads a byte stream as a pole display does and reports each configuration frame in it.
+//
+// A frame is ESC, the access code "kq5172@", one code digit '0' to '6', 0 to 40 bytes of
+// scroll data, and 0xFF. Anything else is reported as malformed, by what is wrong, and
+// decoding resumes with the next ESC: bytes that do not start with ESC, a wrong access
+// code, a code digit outside 0 to 6, scroll data longer than 40 bytes, and a frame whose
+// 0xFF has not come within one second of its ESC.
+class FrameDecoder {
+public:
+    struct Report {
+        bool valid = false;
+        int code = -1;        // the command set, 0 to 6, when valid
+        QString scrollData;   // decoded from Windows-1252, when valid
+        QString problem;      // what is wrong, when not valid
+        QByteArray bytes;     // the frame or the stray bytes as received
+    };
+
+    static constexpr qint64 kFrameTimeoutMs = 1000;
+
+    // Feeds bytes that arrived at `nowMs` (any monotonic clock in milliseconds).
+    QList<Report> feed(const QByteArray& bytes, qint64 nowMs);
+    // Reports a frame left without its 0xFF for a second or more before `nowMs`, and stray
+    // bytes still waiting for an ESC.
+    QList<Report> flush(qint64 nowMs);
+    // True while a frame has begun and not ended.
+    bool inFrame() const { return m_inFrame; }
+
+private:
+    Report finish();
+
+    QByteArray m_pending;
+    bool m_inFrame = false;
+    qint64 m_startedMs = 0;
+};

@@ -1,0 +1,184 @@
+// vorq-write: sends one configuration frame from the command line, for scripted set-up.
+//
+// Exit statuses (sysexits): 0 sent; 64 usage; 65 refused text; 69 port missing or busy;
+// 74 input/output failure (the port failed while opening or writing); 77 permission denied.
+#include "link/frame.h"
+#include "link/serialport.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+#include <QTextStream>
+
+#include <optional>
+#include <sysexits.h>
+
+namespace {
+
+QTextStream out(stdout);
+QTextStream err(stderr);
+
+int fail(int status, const QString& line) {
+    err << "vorq-write: " << line << Qt::endl;
+    return status;
+}
+
+// The COM number (1 to 5) whose device is `path`, or 0.
+int comNumberOf(const QString& path) {
+    for (int n = 1; n <= 5; ++n)
+        if (SerialPort::systemDevice(n) == path)
+            return n;
+    return 0;
+}
+
+struct Target {
+    int number = 0; // COMn, or 0 for a device that is none of COM1 to COM5
+    QString path;
+    QString label() const {
+        return number ? QStringLiteral("%1 (COM%2)").arg(path).arg(number) : path;
+    }
+};
+
+std::optional<Target> resolvePort(const QString& port) {
+    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    if (const auto m = com.match(port); m.hasMatch()) {
+        const int n = m.captured(1).toInt();
+        if (n < 1 || n > 5)
+            return std::nullopt;
+        return Target{n, SerialPort::systemDevice(n)};
+    }
+    if (port.isEmpty())
+        return std::nullopt;
+    return Target{comNumberOf(port), port};
+}
+
+QString byIdPath(const QString& device) {
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+        if (link.isSymLink() && link.canonicalFilePath() == QFileInfo(device).canonicalFilePath())
+            return link.absoluteFilePath();
+    return {};
+}
+
+int listPorts() {
+    const auto ports = QSerialPortInfo::availablePorts();
+    if (ports.isEmpty()) {
+        out << "No serial ports found." << Qt::endl;
+        return EX_OK;
+    }
+    auto orDash = [](const QString& s) { return s.isEmpty() ? QStringLiteral("-") : s; };
+    out << "device\tCOM\tdescription\tmaker\tserial number\tby-id" << Qt::endl;
+    for (const QSerialPortInfo& info : ports) {
+        const int n = comNumberOf(info.systemLocation());
+        out << info.systemLocation() << '\t' << (n ? QStringLiteral("COM%1").arg(n) : QStringLiteral("-"))
+            << '\t' << orDash(info.description()) << '\t' << orDash(info.manufacturer()) << '\t'
+            << orDash(info.serialNumber()) << '\t' << orDash(byIdPath(info.systemLocation()))
+            << Qt::endl;
+    }
+    return EX_OK;
+}
+
+int exitStatusFor(LinkResult::Cause cause) {
+    switch (cause) {
+    case LinkResult::Cause::Missing:
+    case LinkResult::Cause::Busy:
+        return EX_UNAVAILABLE;
+    case LinkResult::Cause::Permission:
+        return EX_NOPERM;
+    case LinkResult::Cause::Invalid:
+        return EX_USAGE;
+    case LinkResult::Cause::None:
+    case LinkResult::Cause::Io:
+        break;
+    }
+    return EX_IOERR;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vorq-write"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORQ_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Stores a command set and scroll data in a pole display's EEPROM by sending one "
+        "configuration frame."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("COM1 to COM5, or a device path such as /dev/ttyUSB0."),
+                                  QStringLiteral("port"), QStringLiteral("COM1"));
+    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("9600 or 19200 (8N1)."),
+                                   QStringLiteral("bps"), QStringLiteral("9600"));
+    const QCommandLineOption code(QStringLiteral("code"),
+                                  QStringLiteral("The command set, 0 to 6. Required."),
+                                  QStringLiteral("digit"));
+    const QCommandLineOption text(QStringLiteral("text"),
+                                  QStringLiteral("The scroll data, at most 40 characters."),
+                                  QStringLiteral("text"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
+                                    QStringLiteral("Print the frame as hex bytes; open nothing."));
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  QStringLiteral("List the serial ports of this machine."));
+    parser.addOptions({port, speed, code, text, dryRun, list});
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(EX_USAGE, parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(EX_OK);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        return fail(EX_USAGE, QStringLiteral("unexpected argument \"%1\"")
+                                  .arg(parser.positionalArguments().first()));
+    if (parser.isSet(list))
+        return listPorts();
+
+    const QString digit = parser.value(code);
+    if (!parser.isSet(code))
+        return fail(EX_USAGE, QStringLiteral("--code is required (0 to 6)"));
+    if (digit.size() != 1 || digit.at(0) < QLatin1Char('0') || digit.at(0) > QLatin1Char('6'))
+        return fail(EX_USAGE, QStringLiteral("--code must be one digit from 0 to 6, not \"%1\"").arg(digit));
+    const QString bps = parser.value(speed);
+    if (bps != QLatin1String("9600") && bps != QLatin1String("19200"))
+        return fail(EX_USAGE, QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
+    const auto target = resolvePort(parser.value(port));
+    if (!target)
+        return fail(EX_USAGE, QStringLiteral("--port must be COM1 to COM5 or a device path, not \"%1\"")
+                                  .arg(parser.value(port)));
+
+    const QString scroll = parser.value(text);
+    if (scroll.size() > frame::kMaxScrollData)
+        return fail(EX_DATAERR, QStringLiteral("the scroll data has %1 characters; at most %2 fit")
+                                    .arg(scroll.size())
+                                    .arg(frame::kMaxScrollData));
+    if (const auto refusals = frame::refusedCharacters(scroll); !refusals.isEmpty())
+        return fail(EX_DATAERR, QStringLiteral("the scroll data cannot be sent: ") +
+                                    frame::describe(refusals).replace(QLatin1Char('\n'), QStringLiteral("; ")));
+    const QByteArray bytes = *frame::build(frame::kAccessCode + digit + scroll);
+
+    if (parser.isSet(dryRun)) {
+        out << frame::toHex(bytes) << Qt::endl;
+        return EX_OK;
+    }
+
+    const QString path = target->path;
+    SerialPort serial([path](int) { return path; });
+    serial.setCommPort(target->number);
+    const QString settings = bps + QStringLiteral(",n,8,1");
+    if (LinkResult set = serial.setSettings(settings); !set)
+        return fail(EX_USAGE, set.reason);
+    if (LinkResult opened = serial.setPortOpen(true); !opened)
+        return fail(exitStatusFor(opened.cause), opened.reason);
+    if (LinkResult sent = serial.WriteBytes(bytes); !sent)
+        return fail(EX_IOERR, QStringLiteral("%1: %2").arg(target->label(), sent.reason));
+    out << QStringLiteral("Wrote %1 bytes to %2 at %3.").arg(bytes.size()).arg(target->label(), settings)
+        << Qt::endl;
+    return EX_OK;
+}
