@@ -1,0 +1,277 @@
+// vorq-write and vorq-display as programs: arguments, exit statuses, output, and a frame
+// sent by one and decoded by the other. Every run that may open a port is given a
+// pseudo-terminal or a missing path; usage errors are checked with --dry-run, which opens
+// nothing whatever else is wrong.
+#include "support.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QTest>
+
+#include <sysexits.h>
+#include <unistd.h>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run run(const QString& program, const QStringList& args, int timeoutMs = 10000) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return {};
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+Run write(const QStringList& args) { return run(QStringLiteral(VORQ_WRITE), args); }
+
+QStringList words(const char* s) { return QString::fromUtf8(s).split(QLatin1Char(' ')); }
+
+// vorq-display as a running program, listening on a pseudo-terminal of its own.
+class DisplayProcess {
+public:
+    explicit DisplayProcess(const QStringList& args) {
+        m_p.start(QStringLiteral(VORQ_DISPLAY), args);
+        m_p.waitForStarted();
+        while (!m_out.contains(QLatin1Char('\n')) && m_p.waitForReadyRead(5000))
+            m_out += QString::fromLocal8Bit(m_p.readAllStandardOutput());
+        m_device = m_out.section(QLatin1Char('\n'), 0, 0).section(QLatin1Char(' '), 2, 2);
+    }
+    ~DisplayProcess() {
+        m_p.kill();
+        m_p.waitForFinished();
+    }
+    QString device() const { return m_device; }
+    // Everything it printed, once it has ended by itself within `ms`; -1 if it did not.
+    int finish(QString* out, int ms = 5000) {
+        const bool ended = m_p.waitForFinished(ms);
+        *out = m_out + QString::fromLocal8Bit(m_p.readAllStandardOutput());
+        return ended ? m_p.exitCode() : -1;
+    }
+
+private:
+    QProcess m_p;
+    QString m_out;
+    QString m_device;
+};
+
+} // namespace
+
+class TestTools : public QObject {
+    Q_OBJECT
+private slots:
+    void usage_data();
+    void usage();
+    void dryRun_data();
+    void dryRun();
+    void helpAndVersion();
+    void writesToADevice();
+    void openFailures();
+    void permissionDenied();
+    void roundTrip_data();
+    void roundTrip();
+    void displayReportsMalformedInput();
+    void displayLink();
+};
+
+void TestTools::usage_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("no code") << words("--dry-run") << EX_USAGE << "--code is required";
+    QTest::newRow("code 7") << words("--dry-run --code 7") << EX_USAGE << "0 to 6";
+    QTest::newRow("code 33") << words("--dry-run --code 33") << EX_USAGE << "0 to 6";
+    QTest::newRow("code letter") << words("--dry-run --code a") << EX_USAGE << "0 to 6";
+    QTest::newRow("speed 4800") << words("--dry-run --code 1 --speed 4800") << EX_USAGE << "9600 or 19200";
+    QTest::newRow("COM6") << words("--dry-run --code 1 --port COM6") << EX_USAGE << "COM1 to COM5";
+    QTest::newRow("COM0") << words("--dry-run --code 1 --port COM0") << EX_USAGE << "COM1 to COM5";
+    QTest::newRow("unknown option") << words("--dry-run --code 1 --frobnicate") << EX_USAGE << "frobnicate";
+    QTest::newRow("stray argument") << words("--dry-run --code 1 extra") << EX_USAGE << "extra";
+    QTest::newRow("forty-one characters")
+        << (words("--dry-run --code 1 --text") << QString(41, QLatin1Char('x'))) << EX_DATAERR
+        << "41 characters";
+    QTest::newRow("end marker character")
+        << (words("--dry-run --code 1 --text") << QString::fromUtf8("abÿ")) << EX_DATAERR
+        << "Position 3";
+    QTest::newRow("control character")
+        << (words("--dry-run --code 1 --text") << QStringLiteral("a\tb")) << EX_DATAERR << "U+0009";
+    QTest::newRow("no single-byte code")
+        << (words("--dry-run --code 1 --text") << QString::fromUtf8("中")) << EX_DATAERR << "Position 1";
+}
+
+void TestTools::usage() {
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    const Run r = write(args);
+    QCOMPARE(r.status, status);
+    QVERIFY2(r.err.startsWith(QLatin1String("vorq-write: ")) && r.err.contains(says), qPrintable(r.err));
+    QCOMPARE(r.err.count(QLatin1Char('\n')), 1); // one clear line
+    QVERIFY(r.out.isEmpty());
+}
+
+void TestTools::dryRun_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("printed");
+    QTest::newRow("code 3, HELLO") << words("--dry-run --code 3 --text HELLO")
+                                   << "1B 6B 71 35 31 37 32 40 33 48 45 4C 4C 4F FF\n";
+    QTest::newRow("no text") << words("--dry-run --code 0") << "1B 6B 71 35 31 37 32 40 30 FF\n";
+    QTest::newRow("empty text") << (words("--dry-run --code 6 --text") << QString())
+                                << "1B 6B 71 35 31 37 32 40 36 FF\n";
+    QTest::newRow("spaces and euro") << (words("--dry-run --code 5 --text") << QString::fromUtf8(" € "))
+                                     << "1B 6B 71 35 31 37 32 40 35 20 80 20 FF\n";
+    QTest::newRow("a missing port is not opened")
+        << words("--dry-run --code 2 --text A --port /nonexistent/tty")
+        << "1B 6B 71 35 31 37 32 40 32 41 FF\n";
+}
+
+void TestTools::dryRun() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, printed);
+    const Run r = write(args);
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, printed);
+}
+
+void TestTools::helpAndVersion() {
+    for (const QString& program : {QStringLiteral(VORQ_WRITE), QStringLiteral(VORQ_DISPLAY)}) {
+        const Run help = run(program, {QStringLiteral("--help")});
+        QCOMPARE(help.status, 0);
+        QVERIFY(help.out.contains(QLatin1String("Usage:")));
+        const Run version = run(program, {QStringLiteral("--version")});
+        QCOMPARE(version.status, 0);
+        QVERIFY2(version.out.contains(QLatin1String("1.")), qPrintable(version.out));
+    }
+}
+
+void TestTools::writesToADevice() {
+    for (const char* speed : {"9600", "19200"}) {
+        Pty line;
+        const Run r = write({QStringLiteral("--port"), line.slavePath(), QStringLiteral("--speed"),
+                             QLatin1String(speed), QStringLiteral("--code"), QStringLiteral("4"),
+                             QStringLiteral("--text"), QStringLiteral("HI")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(line.read(2000, 12), QByteArray("\x1Bkq5172@4HI\xFF"));
+        QCOMPARE(r.out, QStringLiteral("Wrote 12 bytes to %1 at %2,n,8,1.\n").arg(line.slavePath(), QLatin1String(speed)));
+    }
+}
+
+void TestTools::openFailures() {
+    const QStringList frame = words("--code 1 --text X --port");
+    const Run missing = write(QStringList(frame) << QStringLiteral("/nonexistent/ttyUSB9"));
+    QCOMPARE(missing.status, EX_UNAVAILABLE);
+    QVERIFY2(missing.err.contains(QLatin1String("/nonexistent/ttyUSB9")) &&
+                 missing.err.contains(QLatin1String("no such port")),
+             qPrintable(missing.err));
+
+    Ports ports; // held by a SerialPort of this process: busy for anyone else
+    SerialPort holder(ports.resolver());
+    QVERIFY(holder.OpenAtStartup().ok);
+    const Run busy = write(QStringList(frame) << ports.pty[0]->slavePath());
+    QCOMPARE(busy.status, EX_UNAVAILABLE);
+    QVERIFY2(busy.err.contains(QLatin1String("Another program holds the port")), qPrintable(busy.err));
+
+    Pty gone; // its master closed: the device is gone
+    const QString gonePath = gone.slavePath();
+    gone.vanish();
+    const Run vanished = write(QStringList(frame) << gonePath);
+    QCOMPARE(vanished.status, EX_UNAVAILABLE);
+    QVERIFY2(vanished.err.contains(gonePath), qPrintable(vanished.err));
+
+    QTemporaryFile notALine; // opens, but is no serial line: an input/output failure
+    QVERIFY(notALine.open());
+    const Run failed = write(QStringList(frame) << notALine.fileName());
+    QCOMPARE(failed.status, EX_IOERR);
+    QVERIFY2(failed.err.contains(notALine.fileName()), qPrintable(failed.err));
+    QCOMPARE(notALine.size(), 0);
+    QCOMPARE(ports.readAll(), QByteArray());
+}
+
+void TestTools::permissionDenied() {
+    if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("needs root and setpriv to run as another user");
+    Pty line; // owned by root, not open to others
+    const Run r = run(QStringLiteral("setpriv"),
+                      QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                  QStringLiteral("--clear-groups"), QStringLiteral(VORQ_WRITE)}
+                          << words("--code 1 --port") << line.slavePath());
+    if (r.status == 126 || r.status == 127)
+        QSKIP("the build tree cannot be run by an unprivileged user here");
+    QCOMPARE(r.status, EX_NOPERM);
+    QVERIFY2(r.err.contains(QLatin1String("dialout")), qPrintable(r.err));
+}
+
+void TestTools::roundTrip_data() {
+    QTest::addColumn<QString>("speed");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("9600") << "9600" << "3" << "HELLO" << "UTC_enhanced_Command";
+    QTest::newRow("19200") << "19200" << "5" << QString::fromUtf8(" Café € ") << "CD7220 Command";
+    QTest::newRow("empty, code 0") << "9600" << "0" << "" << "General_Command";
+}
+
+void TestTools::roundTrip() {
+    QFETCH(QString, speed);
+    QFETCH(QString, code);
+    QFETCH(QString, text);
+    QFETCH(QString, name);
+    DisplayProcess display({QStringLiteral("--once"), QStringLiteral("--hex")});
+    QVERIFY(display.device().startsWith(QLatin1String("/dev/")));
+    const Run w = write({QStringLiteral("--port"), display.device(), QStringLiteral("--speed"), speed,
+                         QStringLiteral("--code"), code, QStringLiteral("--text"), text});
+    QCOMPARE(w.status, 0);
+    QString out;
+    QCOMPARE(display.finish(&out), 0);
+    const QString quoted = QLatin1Char('"') + text + QLatin1Char('"');
+    QVERIFY2(out.contains(QStringLiteral("Frame: command set %1 %2, scroll data %3, %4 bytes")
+                              .arg(code, name, quoted)
+                              .arg(10 + text.size())),
+             qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("Stores: command set %1, scroll data %2").arg(code, quoted)),
+             qPrintable(out));
+    QVERIFY(out.contains(QLatin1String("  1B 6B 71 35 31 37 32 40")));
+}
+
+void TestTools::displayReportsMalformedInput() {
+    DisplayProcess display({QStringLiteral("--once")});
+    QFile line(display.device());
+    QVERIFY(line.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    line.write("\x1Bkq5172@9HI\xFF");
+    QString out;
+    QCOMPARE(display.finish(&out), 1);
+    QVERIFY2(out.contains(QLatin1String("Malformed: code digit outside 0 to 6")), qPrintable(out));
+
+    DisplayProcess late({QStringLiteral("--once")});
+    QFile lateLine(late.device());
+    QVERIFY(lateLine.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    lateLine.write("\x1Bkq5172@3HEL");
+    QCOMPARE(late.finish(&out, 3000), 1);
+    QVERIFY2(out.contains(QLatin1String("no end marker (0xFF) within one second")), qPrintable(out));
+}
+
+void TestTools::displayLink() {
+    const QString at = QDir::temp().filePath(QStringLiteral("vorq-display-test-link"));
+    QFile::remove(at);
+    {
+        DisplayProcess display({QStringLiteral("--once"), QStringLiteral("--link"), at});
+        QCOMPARE(QFileInfo(at).symLinkTarget(), display.device());
+        QCOMPARE(write({QStringLiteral("--port"), at, QStringLiteral("--code"), QStringLiteral("2")}).status, 0);
+        QString out;
+        QCOMPARE(display.finish(&out), 0);
+    }
+    QVERIFY(!QFileInfo::exists(at) && !QFileInfo(at).isSymLink());
+}
+
+QTEST_GUILESS_MAIN(TestTools)
+#include "test_tools.moc"
