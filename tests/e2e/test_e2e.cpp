@@ -25,6 +25,11 @@ QString vorqBinary() {
     return fromEnv.isEmpty() ? QStringLiteral(VORQ_BUILD_BINARY) : QString::fromLocal8Bit(fromEnv);
 }
 
+QString writeBinary() {
+    const QByteArray fromEnv = qgetenv("VORQ_WRITE");
+    return fromEnv.isEmpty() ? QStringLiteral(VORQ_WRITE_BUILD) : QString::fromLocal8Bit(fromEnv);
+}
+
 QByteArray frameOf(const char* codeAndText) {
     return QByteArray("\x1Bkq5172@") + codeAndText + '\xFF';
 }
@@ -45,6 +50,7 @@ private slots:
     void speed19200OnCom2();
     void missingCom5ReportsFailure();
     void unsendableTextIsRefused();
+    void commandLineTools();
 
 private:
     bool startVorq(QProcess& p, const QProcessEnvironment& env);
@@ -310,6 +316,52 @@ void TestEndToEnd::unsendableTextIsRefused() {
     m_desktop.click(at("Send", 0));
     QCOMPARE(m_pty[0]->read(3000, 14), frameOf("2LOST"));
     closeBox(waitForBox());
+}
+
+// vorq-write with COM numbers, which only this sandbox may resolve to devices.
+void TestEndToEnd::commandLineTools() {
+    auto run = [](const QStringList& args, QString* out = nullptr, QString* err = nullptr) {
+        QProcess p;
+        p.start(writeBinary(), args);
+        if (!p.waitForFinished(10000))
+            return -1;
+        if (out)
+            *out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        if (err)
+            *err = QString::fromLocal8Bit(p.readAllStandardError());
+        return p.exitCode();
+    };
+    QString out, err;
+    // vorq still holds COM1.
+    QCOMPARE(run({QStringLiteral("--code"), QStringLiteral("3"), QStringLiteral("--text"), QStringLiteral("HI")},
+                 nullptr, &err),
+             69);
+    QVERIFY2(err.contains(QLatin1String("COM1")) && err.contains(QLatin1String("busy")), qPrintable(err));
+    m_vorq.terminate();
+    QVERIFY(m_vorq.waitForFinished(5000));
+
+    QCOMPARE(run({QStringLiteral("--code"), QStringLiteral("3"), QStringLiteral("--text"), QStringLiteral("HI")},
+                 &out),
+             0);
+    QCOMPARE(m_pty[0]->read(3000, 12), frameOf("3HI"));
+    QCOMPARE(out, QStringLiteral("Wrote 12 bytes to /dev/ttyS0 (COM1) at 9600,n,8,1.\n"));
+
+    QCOMPARE(run({QStringLiteral("--port"), QStringLiteral("com2"), QStringLiteral("--speed"),
+                  QStringLiteral("19200"), QStringLiteral("--code"), QStringLiteral("0")},
+                 &out),
+             0);
+    QCOMPARE(m_pty[1]->read(3000, 10), frameOf("0"));
+    QVERIFY2(out.contains(QLatin1String("(COM2) at 19200,n,8,1")), qPrintable(out));
+
+    QCOMPARE(run({QStringLiteral("--port"), QStringLiteral("COM5"), QStringLiteral("--code"), QStringLiteral("1")},
+                 nullptr, &err),
+             69);
+    QVERIFY2(err.contains(QLatin1String("COM5")) && err.contains(QLatin1String("no such port")),
+             qPrintable(err));
+
+    QCOMPARE(run({QStringLiteral("--list")}, &out, &err), 0);
+    QVERIFY2(!out.contains(QLatin1String("ttyS4")), qPrintable(out));
+    QCOMPARE(readAllPorts(100), QByteArray());
 }
 
 int main(int argc, char* argv[]) {
