@@ -20,7 +20,8 @@ FrameDecoder::Report malformed(const QString& problem, const QByteArray& bytes) 
 }
 
 FrameDecoder::Report stray(const QByteArray& bytes) {
-    return malformed(QStringLiteral("%1 bytes that do not start with ESC").arg(bytes.size()), bytes);
+    return malformed(QStringLiteral("%1 bytes that do not start with ESC").arg(bytes.size()),
+                     bytes);
 }
 
 } // namespace

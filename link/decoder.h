@@ -15,10 +15,10 @@ class FrameDecoder {
 public:
     struct Report {
         bool valid = false;
-        int code = -1;        // the command set, 0 to 6, when valid
-        QString scrollData;   // decoded from Windows-1252, when valid
-        QString problem;      // what is wrong, when not valid
-        QByteArray bytes;     // the frame or the stray bytes as received
+        int code = -1;      // the command set, 0 to 6, when valid
+        QString scrollData; // decoded from Windows-1252, when valid
+        QString problem;    // what is wrong, when not valid
+        QByteArray bytes;   // the frame or the stray bytes as received
     };
 
     static constexpr qint64 kFrameTimeoutMs = 1000;

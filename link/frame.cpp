@@ -55,7 +55,8 @@ QList<Refusal> refusedCharacters(const QString& text) {
 QString describe(const QList<Refusal>& refusals) {
     QStringList lines;
     for (const Refusal& r : refusals) {
-        const bool printable = r.code >= 0x20 && r.code != 0x7F && !(r.code >= 0x80 && r.code < 0xA0) &&
+        const bool printable = r.code >= 0x20 && r.code != 0x7F &&
+                               !(r.code >= 0x80 && r.code < 0xA0) &&
                                !(r.code >= 0xD800 && r.code < 0xE000);
         const QString shown =
             printable ? QStringLiteral("\"%1\" ").arg(QString::fromUcs4(&r.code, 1)) : QString();

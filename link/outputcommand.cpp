@@ -9,8 +9,9 @@
 LinkResult OutputCommand(SerialPort& port, QString Cmd, QWidget* parent) {
     const auto bytes = frame::build(Cmd);
     if (!bytes)
-        return LinkResult::failure(QStringLiteral("the text holds characters that cannot be sent:\n") +
-                                   frame::describe(frame::refusedCharacters(Cmd)));
+        return LinkResult::failure(
+            QStringLiteral("the text holds characters that cannot be sent:\n") +
+            frame::describe(frame::refusedCharacters(Cmd)));
     if (LinkResult written = port.WriteBytes(*bytes); !written)
         return written;
 

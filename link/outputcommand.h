@@ -9,8 +9,7 @@ class SerialPort;
 
 // The confirmation shown once a frame has left the port: title "VORQ", one OK button,
 // no icon.
-inline const QString kWriteConfirmation =
-    QStringLiteral("Write .... Ok \r\n @@@@@@@@@@@@ ");
+inline const QString kWriteConfirmation = QStringLiteral("Write .... Ok \r\n @@@@@@@@@@@@ ");
 
 // Sends the configuration frame for the command text `Cmd` through `port` as one output.
 // Only when every byte has left the port does it show the confirmation (modal, over

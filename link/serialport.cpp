@@ -18,7 +18,9 @@
 
 namespace {
 
-QString systemError(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString systemError(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
 const QString kMissingHint = QStringLiteral("There is no such port on this machine.");
 const QString kPermissionHint =
@@ -152,7 +154,8 @@ LinkResult SerialPort::setPortOpen(bool open) {
     }
     m_openFailure = explainOpenFailure(path, m_port.error(), m_port.errorString());
     m_port.clearError();
-    m_openFailure.reason = QStringLiteral("%1 cannot be opened: %2").arg(label(path), m_openFailure.reason);
+    m_openFailure.reason =
+        QStringLiteral("%1 cannot be opened: %2").arg(label(path), m_openFailure.reason);
     return m_openFailure;
 }
 
@@ -213,7 +216,8 @@ LinkResult SerialPort::Output(const QByteArray& bytes) {
     while (m_port.bytesToWrite() > 0) {
         const qint64 left = deadline.remainingTime();
         if (left <= 0 || !m_port.waitForBytesWritten(static_cast<int>(left))) {
-            if (m_port.error() == QSerialPort::NoError || m_port.error() == QSerialPort::TimeoutError)
+            if (m_port.error() == QSerialPort::NoError ||
+                m_port.error() == QSerialPort::TimeoutError)
                 return failed(QStringLiteral("the bytes did not leave within %1 ms").arg(boundMs));
             return failed(QStringLiteral("the write failed"));
         }
@@ -233,7 +237,8 @@ LinkResult SerialPort::Output(const QByteArray& bytes) {
         QThread::msleep(1);
     }
     if (::tcdrain(fd) != 0)
-        return LinkResult::failure(QStringLiteral("the line did not drain: %1.").arg(systemError(errno)));
+        return LinkResult::failure(
+            QStringLiteral("the line did not drain: %1.").arg(systemError(errno)));
 #endif
     return LinkResult::success();
 }
@@ -257,4 +262,6 @@ LinkResult SerialPort::SetSpeed(int index) {
     return setSettings(index == 0 ? QStringLiteral("9600,n,8,1") : QStringLiteral("19200,n,8,1"));
 }
 
-LinkResult SerialPort::WriteBytes(const QByteArray& bytes) { return Output(bytes); }
+LinkResult SerialPort::WriteBytes(const QByteArray& bytes) {
+    return Output(bytes);
+}

@@ -22,9 +22,9 @@ struct View {
 };
 
 char* toString(const View& v) {
-    return qstrdup(qPrintable(QStringLiteral("panel %1, Text1 \"%2\", lock %3")
-                                  .arg(v.panel ? QStringLiteral("shown") : QStringLiteral("hidden"),
-                                       v.text1, v.lock)));
+    return qstrdup(qPrintable(
+        QStringLiteral("panel %1, Text1 \"%2\", lock %3")
+            .arg(v.panel ? QStringLiteral("shown") : QStringLiteral("hidden"), v.text1, v.lock)));
 }
 
 View viewOf(VORQ& w) {
@@ -80,7 +80,9 @@ void run(VORQ& w, const QString& event) {
 }
 
 // "a|b|c" as a list of three.
-QStringList list(const char* items) { return QString::fromUtf8(items).split(QLatin1Char('|')); }
+QStringList list(const char* items) {
+    return QString::fromUtf8(items).split(QLatin1Char('|'));
+}
 
 } // namespace
 
@@ -136,13 +138,11 @@ void TestBehaviour::stateMachines_data() {
     QTest::newRow("start, F1 locks with nothing sent") << list("f1") << View{false, {}, locked};
     QTest::newRow("start, End unlocks") << list("ink:3|end") << View{false, {}, unlocked};
     QTest::newRow("start, F2 unlocks") << list("f2") << View{false, {}, unlocked};
-    QTest::newRow("locked, End unlocks")
-        << list("ink:3|write|end") << View{false, {}, unlocked};
+    QTest::newRow("locked, End unlocks") << list("ink:3|write|end") << View{false, {}, unlocked};
     QTest::newRow("locked, F2 unlocks, panel stays")
         << list("ink:3|text:HI|write|f2") << View{true, QStringLiteral("HI"), unlocked};
     QTest::newRow("locked, F1 stays locked") << list("f1|f1") << View{false, {}, locked};
-    QTest::newRow("unlocked, Write locks")
-        << list("f2|ink:1|write") << View{true, {}, locked};
+    QTest::newRow("unlocked, Write locks") << list("f2|ink:1|write") << View{true, {}, locked};
     QTest::newRow("unlocked, F1 locks") << list("f2|f1") << View{false, {}, locked};
     QTest::newRow("unlocked, F2 stays unlocked") << list("f2|f2") << View{false, {}, unlocked};
     // The two machines are independent.

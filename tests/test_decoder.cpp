@@ -37,14 +37,15 @@ void TestDecoder::reports_data() {
     };
     QTest::newRow("hello") << QList<QByteArray>{frameOf("3HELLO")} << list({"valid 3 HELLO"});
     QTest::newRow("empty scroll data") << QList<QByteArray>{frameOf("0")} << list({"valid 0 "});
-    QTest::newRow("split across reads") << QList<QByteArray>{"\x1Bkq51", "72@6AB", "\xFF"}
-                                        << list({"valid 6 AB"});
-    QTest::newRow("two frames in one read") << QList<QByteArray>{frameOf("1A") + frameOf("2B")}
-                                            << list({"valid 1 A", "valid 2 B"});
+    QTest::newRow("split across reads")
+        << QList<QByteArray>{"\x1Bkq51", "72@6AB", "\xFF"} << list({"valid 6 AB"});
+    QTest::newRow("two frames in one read")
+        << QList<QByteArray>{frameOf("1A") + frameOf("2B")} << list({"valid 1 A", "valid 2 B"});
     QTest::newRow("windows-1252") << QList<QByteArray>{frameOf("4\x80\xE9")}
                                   << list({"valid 4 €é"});
     QTest::newRow("forty bytes") << QList<QByteArray>{frameOf("5" + QByteArray(40, 'x'))}
-                                 << list({qPrintable(QStringLiteral("valid 5 ") + QString(40, QLatin1Char('x')))});
+                                 << list({qPrintable(QStringLiteral("valid 5 ") +
+                                                     QString(40, QLatin1Char('x')))});
     QTest::newRow("wrong access code")
         << QList<QByteArray>{QByteArray("\x1Bkq5173@3HI\xFF"), frameOf("3OK")}
         << list({"malformed wrong access code", "valid 3 OK"});
@@ -103,7 +104,8 @@ void TestDecoder::roundTripsEveryAcceptedText() {
     }
     for (qsizetype i = 0; i < all.size(); i += 40) {
         const QString text = all.mid(i, 40);
-        const auto reports = decoder.feed(*frame::build(frame::kAccessCode + QLatin1Char('5') + text), i);
+        const auto reports =
+            decoder.feed(*frame::build(frame::kAccessCode + QLatin1Char('5') + text), i);
         QCOMPARE(reports.size(), 1);
         QVERIFY(reports[0].valid);
         QCOMPARE(reports[0].scrollData, text);

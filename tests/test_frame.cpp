@@ -16,7 +16,9 @@ private slots:
 };
 
 static QByteArray head(char code) {
-    return QByteArray("\x1B" "kq5172@") + code;
+    return QByteArray("\x1B"
+                      "kq5172@") +
+           code;
 }
 
 void TestFrame::bytes_data() {
@@ -24,12 +26,16 @@ void TestFrame::bytes_data() {
     QTest::addColumn<QString>("scroll");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("code 3, no scroll data") << "3" << "" << head('3') + '\xFF';
-    QTest::newRow("code 0, HELLO") << "0" << "HELLO" << head('0') + "HELLO\xFF";
+    QTest::newRow("code 3, no scroll data") << "3"
+                                            << "" << head('3') + '\xFF';
+    QTest::newRow("code 0, HELLO") << "0"
+                                   << "HELLO" << head('0') + "HELLO\xFF";
     const QString forty = QString(40, QLatin1Char('A'));
     QTest::newRow("forty characters") << "6" << forty << head('6') + QByteArray(40, 'A') + '\xFF';
-    QTest::newRow("spaces kept") << "1" << "  HI  " << head('1') + "  HI  \xFF";
-    QTest::newRow("only spaces") << "2" << "   " << head('2') + "   \xFF";
+    QTest::newRow("spaces kept") << "1"
+                                 << "  HI  " << head('1') + "  HI  \xFF";
+    QTest::newRow("only spaces") << "2"
+                                 << "   " << head('2') + "   \xFF";
     QTest::newRow("euro, e acute, thorn")
         << "4" << QString::fromUtf8("€é þ") << head('4') + "\x80\xE9 \xFE\xFF";
 }
@@ -110,8 +116,8 @@ void TestFrame::refusalsNamePositions_data() {
                                   << QStringLiteral("\"中\"");
     QTest::newRow("surrogate pair is one character")
         << QString::fromUtf8("x😀y") << QList<int>{2} << QStringLiteral("U+1F600");
-    QTest::newRow("lone surrogate") << QString(QChar(0xDC00)) << QList<int>{1}
-                                    << QStringLiteral("U+DC00");
+    QTest::newRow("lone surrogate")
+        << QString(QChar(0xDC00)) << QList<int>{1} << QStringLiteral("U+DC00");
 }
 
 void TestFrame::refusalsNamePositions() {

@@ -3,8 +3,8 @@
 
 #include <QTest>
 
-#include <memory>
 #include <fcntl.h>
+#include <memory>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -188,7 +188,8 @@ void TestSerialPort::writeOnClosedPortFails() {
     SerialPort port(ports.resolver());
     QVERIFY(port.OpenAtStartup().ok);
     QVERIFY(port.setPortOpen(false).ok);
-    const LinkResult sent = port.WriteBytes("\x1B" "abc\xFF");
+    const LinkResult sent = port.WriteBytes("\x1B"
+                                            "abc\xFF");
     QVERIFY(!sent.ok);
     QVERIFY(sent.reason.contains(QLatin1String("not open")));
     QCOMPARE(ports.pty[0]->read(100), QByteArray());
@@ -199,7 +200,8 @@ void TestSerialPort::vanishedDeviceFailsWithoutSpinning() {
     SerialPort port(ports.resolver());
     QVERIFY(port.OpenAtStartup().ok);
     ports.pty[0]->vanish();
-    const LinkResult sent = port.WriteBytes("\x1B" "kq5172@3\xFF");
+    const LinkResult sent = port.WriteBytes("\x1B"
+                                            "kq5172@3\xFF");
     QVERIFY(!sent.ok);
     QVERIFY(!sent.reason.isEmpty());
 

@@ -33,9 +33,13 @@ Run run(const QString& program, const QStringList& args, int timeoutMs = 10000) 
             QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
-Run write(const QStringList& args) { return run(QStringLiteral(VORQ_WRITE), args); }
+Run write(const QStringList& args) {
+    return run(QStringLiteral(VORQ_WRITE), args);
+}
 
-QStringList words(const char* s) { return QString::fromUtf8(s).split(QLatin1Char(' ')); }
+QStringList words(const char* s) {
+    return QString::fromUtf8(s).split(QLatin1Char(' '));
+}
 
 // vorq-display as a running program, listening on a pseudo-terminal of its own.
 class DisplayProcess {
@@ -92,10 +96,12 @@ void TestTools::usage_data() {
     QTest::newRow("code 7") << words("--dry-run --code 7") << EX_USAGE << "0 to 6";
     QTest::newRow("code 33") << words("--dry-run --code 33") << EX_USAGE << "0 to 6";
     QTest::newRow("code letter") << words("--dry-run --code a") << EX_USAGE << "0 to 6";
-    QTest::newRow("speed 4800") << words("--dry-run --code 1 --speed 4800") << EX_USAGE << "9600 or 19200";
+    QTest::newRow("speed 4800") << words("--dry-run --code 1 --speed 4800") << EX_USAGE
+                                << "9600 or 19200";
     QTest::newRow("COM6") << words("--dry-run --code 1 --port COM6") << EX_USAGE << "COM1 to COM5";
     QTest::newRow("COM0") << words("--dry-run --code 1 --port COM0") << EX_USAGE << "COM1 to COM5";
-    QTest::newRow("unknown option") << words("--dry-run --code 1 --frobnicate") << EX_USAGE << "frobnicate";
+    QTest::newRow("unknown option")
+        << words("--dry-run --code 1 --frobnicate") << EX_USAGE << "frobnicate";
     QTest::newRow("stray argument") << words("--dry-run --code 1 extra") << EX_USAGE << "extra";
     QTest::newRow("forty-one characters")
         << (words("--dry-run --code 1 --text") << QString(41, QLatin1Char('x'))) << EX_DATAERR
@@ -106,7 +112,8 @@ void TestTools::usage_data() {
     QTest::newRow("control character")
         << (words("--dry-run --code 1 --text") << QStringLiteral("a\tb")) << EX_DATAERR << "U+0009";
     QTest::newRow("no single-byte code")
-        << (words("--dry-run --code 1 --text") << QString::fromUtf8("中")) << EX_DATAERR << "Position 1";
+        << (words("--dry-run --code 1 --text") << QString::fromUtf8("中")) << EX_DATAERR
+        << "Position 1";
 }
 
 void TestTools::usage() {
@@ -115,7 +122,8 @@ void TestTools::usage() {
     QFETCH(QString, says);
     const Run r = write(args);
     QCOMPARE(r.status, status);
-    QVERIFY2(r.err.startsWith(QLatin1String("vorq-write: ")) && r.err.contains(says), qPrintable(r.err));
+    QVERIFY2(r.err.startsWith(QLatin1String("vorq-write: ")) && r.err.contains(says),
+             qPrintable(r.err));
     QCOMPARE(r.err.count(QLatin1Char('\n')), 1); // one clear line
     QVERIFY(r.out.isEmpty());
 }
@@ -128,8 +136,9 @@ void TestTools::dryRun_data() {
     QTest::newRow("no text") << words("--dry-run --code 0") << "1B 6B 71 35 31 37 32 40 30 FF\n";
     QTest::newRow("empty text") << (words("--dry-run --code 6 --text") << QString())
                                 << "1B 6B 71 35 31 37 32 40 36 FF\n";
-    QTest::newRow("spaces and euro") << (words("--dry-run --code 5 --text") << QString::fromUtf8(" € "))
-                                     << "1B 6B 71 35 31 37 32 40 35 20 80 20 FF\n";
+    QTest::newRow("spaces and euro")
+        << (words("--dry-run --code 5 --text") << QString::fromUtf8(" € "))
+        << "1B 6B 71 35 31 37 32 40 35 20 80 20 FF\n";
     QTest::newRow("a missing port is not opened")
         << words("--dry-run --code 2 --text A --port /nonexistent/tty")
         << "1B 6B 71 35 31 37 32 40 32 41 FF\n";
@@ -162,7 +171,8 @@ void TestTools::writesToADevice() {
                              QStringLiteral("--text"), QStringLiteral("HI")});
         QCOMPARE(r.status, 0);
         QCOMPARE(line.read(2000, 12), QByteArray("\x1Bkq5172@4HI\xFF"));
-        QCOMPARE(r.out, QStringLiteral("Wrote 12 bytes to %1 at %2,n,8,1.\n").arg(line.slavePath(), QLatin1String(speed)));
+        QCOMPARE(r.out, QStringLiteral("Wrote 12 bytes to %1 at %2,n,8,1.\n")
+                            .arg(line.slavePath(), QLatin1String(speed)));
     }
 }
 
@@ -179,7 +189,8 @@ void TestTools::openFailures() {
     QVERIFY(holder.OpenAtStartup().ok);
     const Run busy = write(QStringList(frame) << ports.pty[0]->slavePath());
     QCOMPARE(busy.status, EX_UNAVAILABLE);
-    QVERIFY2(busy.err.contains(QLatin1String("Another program holds the port")), qPrintable(busy.err));
+    QVERIFY2(busy.err.contains(QLatin1String("Another program holds the port")),
+             qPrintable(busy.err));
 
     Pty gone; // its master closed: the device is gone
     const QString gonePath = gone.slavePath();
@@ -216,9 +227,16 @@ void TestTools::roundTrip_data() {
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("name");
-    QTest::newRow("9600") << "9600" << "3" << "HELLO" << "UTC_enhanced_Command";
-    QTest::newRow("19200") << "19200" << "5" << QString::fromUtf8(" Café € ") << "CD7220 Command";
-    QTest::newRow("empty, code 0") << "9600" << "0" << "" << "General_Command";
+    QTest::newRow("9600") << "9600"
+                          << "3"
+                          << "HELLO"
+                          << "UTC_enhanced_Command";
+    QTest::newRow("19200") << "19200"
+                           << "5" << QString::fromUtf8(" Café € ") << "CD7220 Command";
+    QTest::newRow("empty, code 0") << "9600"
+                                   << "0"
+                                   << ""
+                                   << "General_Command";
 }
 
 void TestTools::roundTrip() {
@@ -228,8 +246,8 @@ void TestTools::roundTrip() {
     QFETCH(QString, name);
     DisplayProcess display({QStringLiteral("--once"), QStringLiteral("--hex")});
     QVERIFY(display.device().startsWith(QLatin1String("/dev/")));
-    const Run w = write({QStringLiteral("--port"), display.device(), QStringLiteral("--speed"), speed,
-                         QStringLiteral("--code"), code, QStringLiteral("--text"), text});
+    const Run w = write({QStringLiteral("--port"), display.device(), QStringLiteral("--speed"),
+                         speed, QStringLiteral("--code"), code, QStringLiteral("--text"), text});
     QCOMPARE(w.status, 0);
     QString out;
     QCOMPARE(display.finish(&out), 0);
@@ -238,8 +256,9 @@ void TestTools::roundTrip() {
                               .arg(code, name, quoted)
                               .arg(10 + text.size())),
              qPrintable(out));
-    QVERIFY2(out.contains(QStringLiteral("Stores: command set %1, scroll data %2").arg(code, quoted)),
-             qPrintable(out));
+    QVERIFY2(
+        out.contains(QStringLiteral("Stores: command set %1, scroll data %2").arg(code, quoted)),
+        qPrintable(out));
     QVERIFY(out.contains(QLatin1String("  1B 6B 71 35 31 37 32 40")));
 }
 
@@ -257,7 +276,8 @@ void TestTools::displayReportsMalformedInput() {
     QVERIFY(lateLine.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
     lateLine.write("\x1Bkq5172@3HEL");
     QCOMPARE(late.finish(&out, 3000), 1);
-    QVERIFY2(out.contains(QLatin1String("no end marker (0xFF) within one second")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("no end marker (0xFF) within one second")),
+             qPrintable(out));
 }
 
 void TestTools::displayLink() {
@@ -266,7 +286,10 @@ void TestTools::displayLink() {
     {
         DisplayProcess display({QStringLiteral("--once"), QStringLiteral("--link"), at});
         QCOMPARE(QFileInfo(at).symLinkTarget(), display.device());
-        QCOMPARE(write({QStringLiteral("--port"), at, QStringLiteral("--code"), QStringLiteral("2")}).status, 0);
+        QCOMPARE(
+            write({QStringLiteral("--port"), at, QStringLiteral("--code"), QStringLiteral("2")})
+                .status,
+            0);
         QString out;
         QCOMPARE(display.finish(&out), 0);
     }

@@ -46,27 +46,33 @@ void TestWindow::controls_data() {
     QTest::addColumn<QString>("parent");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QRect>("pixels");
-    QTest::newRow("Frame1") << "Frame1" << -1 << "VORQ" << "Port" << QRect(32, 16, 89, 145);
-    QTest::newRow("Com5 is index 4") << "Opt_Com" << 4 << "Frame1" << "Com5" << QRect(16, 112, 57, 17);
-    QTest::newRow("19200bps") << "Opt_speed" << 1 << "Frame2" << "19200bps" << QRect(8, 40, 73, 17);
-    QTest::newRow("two trailing spaces")
-        << "Label1" << 0 << "Frame3" << "( 0 ) General_Command  " << QRect(40, 24, 241, 17);
-    QTest::newRow("one trailing space")
-        << "Label1" << 5 << "Frame3" << "( 5 ) CD7220 Command " << QRect(40, 144, 241, 17);
-    QTest::newRow("code 6 is index 8")
-        << "Label1" << 8 << "Frame3" << "( 6 ) PD3000 Command" << QRect(40, 168, 241, 17);
-    QTest::newRow("code prompt is index 6") << "Label1" << 6 << "Frame3"
-                                            << "Please Input Command_Code Number :"
-                                            << QRect(40, 200, 241, 17);
+    QTest::newRow("Frame1") << "Frame1" << -1 << "VORQ"
+                            << "Port" << QRect(32, 16, 89, 145);
+    QTest::newRow("Com5 is index 4") << "Opt_Com" << 4 << "Frame1"
+                                     << "Com5" << QRect(16, 112, 57, 17);
+    QTest::newRow("19200bps") << "Opt_speed" << 1 << "Frame2"
+                              << "19200bps" << QRect(8, 40, 73, 17);
+    QTest::newRow("two trailing spaces") << "Label1" << 0 << "Frame3"
+                                         << "( 0 ) General_Command  " << QRect(40, 24, 241, 17);
+    QTest::newRow("one trailing space") << "Label1" << 5 << "Frame3"
+                                        << "( 5 ) CD7220 Command " << QRect(40, 144, 241, 17);
+    QTest::newRow("code 6 is index 8") << "Label1" << 8 << "Frame3"
+                                       << "( 6 ) PD3000 Command" << QRect(40, 168, 241, 17);
+    QTest::newRow("code prompt is index 6")
+        << "Label1" << 6 << "Frame3"
+        << "Please Input Command_Code Number :" << QRect(40, 200, 241, 17);
     QTest::newRow("scroll prompt is index 7")
-        << "Label1" << 7 << "Frame3" << "<< Please Input Scroll Data ( Max 40 Byte for ASCII ) >>"
-        << QRect(16, 232, 281, 25);
-    QTest::newRow("Ink") << "Ink" << -1 << "Frame3" << "" << QRect(232, 192, 49, 25);
-    QTest::newRow("Text1") << "Text1" << -1 << "Frame3" << "" << QRect(32, 248, 249, 25);
+        << "Label1" << 7 << "Frame3"
+        << "<< Please Input Scroll Data ( Max 40 Byte for ASCII ) >>" << QRect(16, 232, 281, 25);
+    QTest::newRow("Ink") << "Ink" << -1 << "Frame3"
+                         << "" << QRect(232, 192, 49, 25);
+    QTest::newRow("Text1") << "Text1" << -1 << "Frame3"
+                           << "" << QRect(32, 248, 249, 25);
     QTest::newRow("Write belongs to the window")
-        << "Send" << 0 << "VORQ" << "Write to EEPROM(Y)" << QRect(224, 296, 161, 25);
-    QTest::newRow("End belongs to the window")
-        << "Send" << 1 << "VORQ" << "END(N)" << QRect(224, 328, 161, 25);
+        << "Send" << 0 << "VORQ"
+        << "Write to EEPROM(Y)" << QRect(224, 296, 161, 25);
+    QTest::newRow("End belongs to the window") << "Send" << 1 << "VORQ"
+                                               << "END(N)" << QRect(224, 328, 161, 25);
 }
 
 void TestWindow::controls() {
@@ -88,9 +94,10 @@ void TestWindow::controls() {
 
 void TestWindow::arraysAreComplete() {
     VORQ w(m_ports.resolver());
-    const QList<std::pair<QString, int>> arrays{
-        {QStringLiteral("Send"), 2}, {QStringLiteral("Opt_Com"), 5},
-        {QStringLiteral("Opt_speed"), 2}, {QStringLiteral("Label1"), 9}};
+    const QList<std::pair<QString, int>> arrays{{QStringLiteral("Send"), 2},
+                                                {QStringLiteral("Opt_Com"), 5},
+                                                {QStringLiteral("Opt_speed"), 2},
+                                                {QStringLiteral("Label1"), 9}};
     for (const auto& [name, count] : arrays) {
         for (int i = 0; i < count; ++i)
             QVERIFY2(w.control(name, i), qPrintable(QStringLiteral("%1(%2)").arg(name).arg(i)));
@@ -156,8 +163,8 @@ void TestWindow::startupState() {
                              QStringLiteral("Send(0)"), QStringLiteral("Send(1)")};
     for (QWidget* c : w.findChildren<QWidget*>()) {
         const int index = c->property("index").toInt();
-        const QString id = index < 0 ? c->objectName()
-                                     : QStringLiteral("%1(%2)").arg(c->objectName()).arg(index);
+        const QString id =
+            index < 0 ? c->objectName() : QStringLiteral("%1(%2)").arg(c->objectName()).arg(index);
         if (!c->property("index").isValid())
             continue;
         QCOMPARE(c->isVisible(), !hidden.contains(id));
@@ -170,13 +177,15 @@ void TestWindow::startupState() {
 
 void TestWindow::startupOrderAndTooltips() {
     VORQ w(m_ports.resolver());
-    QCOMPARE(w.startupTrace(), (QStringList{QStringLiteral("Form_Initialize"), QStringLiteral("Form_Load")}));
+    QCOMPARE(w.startupTrace(),
+             (QStringList{QStringLiteral("Form_Initialize"), QStringLiteral("Form_Load")}));
     for (QWidget* c : w.findChildren<QWidget*>())
         QVERIFY(c->toolTip().isEmpty());
     w.show();
     QTRY_COMPARE(w.startupTrace().size(), 4);
-    QCOMPARE(w.startupTrace(), (QStringList{QStringLiteral("Form_Initialize"), QStringLiteral("Form_Load"),
-                                            QStringLiteral("show"), QStringLiteral("Form_Activate")}));
+    QCOMPARE(w.startupTrace(),
+             (QStringList{QStringLiteral("Form_Initialize"), QStringLiteral("Form_Load"),
+                          QStringLiteral("show"), QStringLiteral("Form_Activate")}));
     QCOMPARE(w.control(QStringLiteral("Opt_speed"), 0)->toolTip(), QStringLiteral("9600bps"));
     QCOMPARE(w.control(QStringLiteral("Opt_speed"), 1)->toolTip(), QStringLiteral("19200bps"));
     int withTip = 0;
@@ -193,10 +202,14 @@ void TestWindow::maximumLengths_data() {
     QTest::addColumn<QString>("box");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("kept");
-    QTest::newRow("Ink takes one character") << "Ink" << "34" << "3";
-    QTest::newRow("Text1 takes forty") << "Text1" << QString(41, QLatin1Char('x'))
-                                       << QString(40, QLatin1Char('x'));
-    QTest::newRow("Text1 keeps spaces") << "Text1" << "  a  " << "  a  ";
+    QTest::newRow("Ink takes one character") << "Ink"
+                                             << "34"
+                                             << "3";
+    QTest::newRow("Text1 takes forty")
+        << "Text1" << QString(41, QLatin1Char('x')) << QString(40, QLatin1Char('x'));
+    QTest::newRow("Text1 keeps spaces") << "Text1"
+                                        << "  a  "
+                                        << "  a  ";
 }
 
 void TestWindow::maximumLengths() {

@@ -43,7 +43,9 @@ int fail(int status, const QString& line) {
     return status;
 }
 
-QString quoted(const QString& s) { return QLatin1Char('"') + s + QLatin1Char('"'); }
+QString quoted(const QString& s) {
+    return QLatin1Char('"') + s + QLatin1Char('"');
+}
 
 } // namespace
 
@@ -53,22 +55,26 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationVersion(QStringLiteral(VORQ_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A pole display in software: prints each configuration frame it receives."));
+    parser.setApplicationDescription(
+        QStringLiteral("A pole display in software: prints each configuration frame it receives."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption link(QStringLiteral("link"),
-                                  QStringLiteral("Also make a symbolic link at PATH to the pseudo-terminal."),
-                                  QStringLiteral("PATH"));
-    const QCommandLineOption device(QStringLiteral("device"),
-                                    QStringLiteral("Listen on this serial device instead of a pseudo-terminal."),
-                                    QStringLiteral("PATH"));
+    const QCommandLineOption link(
+        QStringLiteral("link"),
+        QStringLiteral("Also make a symbolic link at PATH to the pseudo-terminal."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption device(
+        QStringLiteral("device"),
+        QStringLiteral("Listen on this serial device instead of a pseudo-terminal."),
+        QStringLiteral("PATH"));
     const QCommandLineOption speed(QStringLiteral("speed"),
                                    QStringLiteral("The device's speed, 9600 or 19200 (8N1)."),
                                    QStringLiteral("bps"), QStringLiteral("9600"));
-    const QCommandLineOption hex(QStringLiteral("hex"), QStringLiteral("Also print the raw bytes."));
-    const QCommandLineOption once(QStringLiteral("once"),
-                                  QStringLiteral("Exit after the first frame: 0 when it was valid, 1 when not."));
+    const QCommandLineOption hex(QStringLiteral("hex"),
+                                 QStringLiteral("Also print the raw bytes."));
+    const QCommandLineOption once(
+        QStringLiteral("once"),
+        QStringLiteral("Exit after the first frame: 0 when it was valid, 1 when not."));
     parser.addOptions({link, device, speed, hex, once});
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(EX_USAGE, parser.errorText());
@@ -77,12 +83,15 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
-        return fail(EX_USAGE, QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+        return fail(
+            EX_USAGE,
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
     const QString bps = parser.value(speed);
     if (bps != QLatin1String("9600") && bps != QLatin1String("19200"))
         return fail(EX_USAGE, QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
     if (parser.isSet(device) && parser.isSet(link))
-        return fail(EX_USAGE, QStringLiteral("--link applies to the pseudo-terminal, not to --device"));
+        return fail(EX_USAGE,
+                    QStringLiteral("--link applies to the pseudo-terminal, not to --device"));
 
     FrameDecoder decoder;
     QElapsedTimer clock;
@@ -92,7 +101,8 @@ int main(int argc, char* argv[]) {
         for (const FrameDecoder::Report& r : reports) {
             if (r.valid) {
                 out << "Frame: command set " << r.code << ' ' << commandSetName(r.code)
-                    << ", scroll data " << quoted(r.scrollData) << ", " << r.bytes.size() << " bytes" << Qt::endl;
+                    << ", scroll data " << quoted(r.scrollData) << ", " << r.bytes.size()
+                    << " bytes" << Qt::endl;
                 out << "Stores: command set " << r.code << ", scroll data " << quoted(r.scrollData)
                     << Qt::endl;
             } else {
@@ -127,8 +137,8 @@ int main(int argc, char* argv[]) {
         QObject::connect(&serial, &SerialPort::received, arrived);
         if (LinkResult opened = serial.setPortOpen(true); !opened) {
             const int status = opened.cause == LinkResult::Cause::Permission ? EX_NOPERM
-                               : opened.cause == LinkResult::Cause::Io   ? EX_IOERR
-                                                                        : EX_UNAVAILABLE;
+                               : opened.cause == LinkResult::Cause::Io       ? EX_IOERR
+                                                                             : EX_UNAVAILABLE;
             return fail(status, opened.reason);
         }
         out << "Listening on " << path << " at " << bps << ",n,8,1" << Qt::endl;
@@ -149,7 +159,8 @@ int main(int argc, char* argv[]) {
         const QString at = parser.value(link);
         const QFileInfo existing(at);
         if (existing.exists() && !existing.isSymLink())
-            return fail(EX_CANTCREAT, QStringLiteral("%1 exists and is not a symbolic link").arg(at));
+            return fail(EX_CANTCREAT,
+                        QStringLiteral("%1 exists and is not a symbolic link").arg(at));
         QFile::remove(at);
         if (!QFile::link(slave, at))
             return fail(EX_CANTCREAT, QStringLiteral("cannot make the link %1").arg(at));

@@ -58,7 +58,8 @@ std::optional<Target> resolvePort(const QString& port) {
 
 QString byIdPath(const QString& device) {
     const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+    for (const QFileInfo& link :
+         byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
         if (link.isSymLink() && link.canonicalFilePath() == QFileInfo(device).canonicalFilePath())
             return link.absoluteFilePath();
     return {};
@@ -74,8 +75,9 @@ int listPorts() {
     out << "device\tCOM\tdescription\tmaker\tserial number\tby-id" << Qt::endl;
     for (const QSerialPortInfo& info : ports) {
         const int n = comNumberOf(info.systemLocation());
-        out << info.systemLocation() << '\t' << (n ? QStringLiteral("COM%1").arg(n) : QStringLiteral("-"))
-            << '\t' << orDash(info.description()) << '\t' << orDash(info.manufacturer()) << '\t'
+        out << info.systemLocation() << '\t'
+            << (n ? QStringLiteral("COM%1").arg(n) : QStringLiteral("-")) << '\t'
+            << orDash(info.description()) << '\t' << orDash(info.manufacturer()) << '\t'
             << orDash(info.serialNumber()) << '\t' << orDash(byIdPath(info.systemLocation()))
             << Qt::endl;
     }
@@ -111,9 +113,10 @@ int main(int argc, char* argv[]) {
         "configuration frame."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("COM1 to COM5, or a device path such as /dev/ttyUSB0."),
-                                  QStringLiteral("port"), QStringLiteral("COM1"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("COM1 to COM5, or a device path such as /dev/ttyUSB0."),
+        QStringLiteral("port"), QStringLiteral("COM1"));
     const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("9600 or 19200 (8N1)."),
                                    QStringLiteral("bps"), QStringLiteral("9600"));
     const QCommandLineOption code(QStringLiteral("code"),
@@ -135,8 +138,9 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
-        return fail(EX_USAGE, QStringLiteral("unexpected argument \"%1\"")
-                                  .arg(parser.positionalArguments().first()));
+        return fail(
+            EX_USAGE,
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
     if (parser.isSet(list))
         return listPorts();
 
@@ -144,14 +148,16 @@ int main(int argc, char* argv[]) {
     if (!parser.isSet(code))
         return fail(EX_USAGE, QStringLiteral("--code is required (0 to 6)"));
     if (digit.size() != 1 || digit.at(0) < QLatin1Char('0') || digit.at(0) > QLatin1Char('6'))
-        return fail(EX_USAGE, QStringLiteral("--code must be one digit from 0 to 6, not \"%1\"").arg(digit));
+        return fail(EX_USAGE,
+                    QStringLiteral("--code must be one digit from 0 to 6, not \"%1\"").arg(digit));
     const QString bps = parser.value(speed);
     if (bps != QLatin1String("9600") && bps != QLatin1String("19200"))
         return fail(EX_USAGE, QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
     const auto target = resolvePort(parser.value(port));
     if (!target)
-        return fail(EX_USAGE, QStringLiteral("--port must be COM1 to COM5 or a device path, not \"%1\"")
-                                  .arg(parser.value(port)));
+        return fail(EX_USAGE,
+                    QStringLiteral("--port must be COM1 to COM5 or a device path, not \"%1\"")
+                        .arg(parser.value(port)));
 
     const QString scroll = parser.value(text);
     if (scroll.size() > frame::kMaxScrollData)
@@ -159,8 +165,9 @@ int main(int argc, char* argv[]) {
                                     .arg(scroll.size())
                                     .arg(frame::kMaxScrollData));
     if (const auto refusals = frame::refusedCharacters(scroll); !refusals.isEmpty())
-        return fail(EX_DATAERR, QStringLiteral("the scroll data cannot be sent: ") +
-                                    frame::describe(refusals).replace(QLatin1Char('\n'), QStringLiteral("; ")));
+        return fail(EX_DATAERR,
+                    QStringLiteral("the scroll data cannot be sent: ") +
+                        frame::describe(refusals).replace(QLatin1Char('\n'), QStringLiteral("; ")));
     const QByteArray bytes = *frame::build(frame::kAccessCode + digit + scroll);
 
     if (parser.isSet(dryRun)) {
@@ -178,7 +185,9 @@ int main(int argc, char* argv[]) {
         return fail(exitStatusFor(opened.cause), opened.reason);
     if (LinkResult sent = serial.WriteBytes(bytes); !sent)
         return fail(EX_IOERR, QStringLiteral("%1: %2").arg(target->label(), sent.reason));
-    out << QStringLiteral("Wrote %1 bytes to %2 at %3.").arg(bytes.size()).arg(target->label(), settings)
+    out << QStringLiteral("Wrote %1 bytes to %2 at %3.")
+               .arg(bytes.size())
+               .arg(target->label(), settings)
         << Qt::endl;
     return EX_OK;
 }

@@ -76,8 +76,8 @@ QList<QWidget*> buildControls(QWidget* window) {
         QWidget* w = create(spec, parent);
         w->setObjectName(QString::fromLatin1(spec.name));
         w->setProperty("index", spec.index);
-        w->setGeometry(twipsToPixels(spec.left), twipsToPixels(spec.top),
-                       twipsToPixels(spec.width), twipsToPixels(spec.height));
+        w->setGeometry(twipsToPixels(spec.left), twipsToPixels(spec.top), twipsToPixels(spec.width),
+                       twipsToPixels(spec.height));
         if (spec.index < 0)
             byName[w->objectName()] = w;
         widgets.append(w);
@@ -101,7 +101,8 @@ QList<QWidget*> buildControls(QWidget* window) {
     qreal worst = 1.0;
     for (const QWidget* w : widgets) {
         const QSize needs = captionNeeds(w, font);
-        worst = std::max({worst, qreal(needs.width()) / w->width(), qreal(needs.height()) / w->height()});
+        worst = std::max(
+            {worst, qreal(needs.width()) / w->width(), qreal(needs.height()) / w->height()});
     }
     qreal size = std::floor(start / worst * 2) / 2;
     for (font.setPointSizeF(size); size > 5.0 && !captionsFitAt(widgets, font); size -= 0.5)

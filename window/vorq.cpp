@@ -31,7 +31,9 @@ constexpr bool kDisabled = false;
 } // namespace
 
 // The icon lives in the static library's resources, which the linker keeps only when asked.
-static void initResources() { Q_INIT_RESOURCE(vorq); }
+static void initResources() {
+    Q_INIT_RESOURCE(vorq);
+}
 
 VORQ::VORQ(SerialPort::Resolver resolver, QWidget* parent) : QWidget(parent) {
     initResources();
@@ -59,8 +61,8 @@ VORQ::VORQ(SerialPort::Resolver resolver, QWidget* parent) : QWidget(parent) {
         connect(control<QAbstractButton>(QStringLiteral("Opt_Com"), i), &QAbstractButton::clicked,
                 this, [this, i] { Opt_Com_Click(i); });
     for (int i = 0; i < 2; ++i) {
-        connect(control<QAbstractButton>(QStringLiteral("Opt_speed"), i),
-                &QAbstractButton::clicked, this, [this, i] { Opt_speed_Click(i); });
+        connect(control<QAbstractButton>(QStringLiteral("Opt_speed"), i), &QAbstractButton::clicked,
+                this, [this, i] { Opt_speed_Click(i); });
         connect(control<QAbstractButton>(QStringLiteral("Send"), i), &QAbstractButton::clicked,
                 this, [this, i] { Send_Click(i); });
     }

@@ -2,9 +2,9 @@
 
 #include <QFile>
 
-#include <algorithm>
 #include <QStandardPaths>
 #include <QThread>
+#include <algorithm>
 
 Desktop::~Desktop() {
     if (m_xvfb.state() != QProcess::NotRunning) {
@@ -68,8 +68,8 @@ bool Desktop::xdotool(const QStringList& args, QString* out) {
 QList<Desktop::Window> Desktop::windows(const QString& title) {
     QString ids;
     QList<Window> found;
-    if (!xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                  QStringLiteral("^%1$").arg(title)},
+    if (!xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                  QStringLiteral("--name"), QStringLiteral("^%1$").arg(title)},
                  &ids))
         return found;
     for (const QString& id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {

@@ -20,7 +20,8 @@ namespace {
 bool g_ready = false; // set only once every mount of enter() is in place
 
 QString failed(const char* what) {
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+    return QStringLiteral("%1: %2").arg(QLatin1String(what),
+                                        QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 } // namespace
@@ -57,7 +58,8 @@ QString enter() {
     ::symlink("/proc/self/fd/0", "/dev/stdin");
     ::symlink("/proc/self/fd/1", "/dev/stdout");
     ::symlink("/proc/self/fd/2", "/dev/stderr");
-    if (::mkdir("/dev/shm", 01777) != 0 || ::mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID, "mode=1777") != 0)
+    if (::mkdir("/dev/shm", 01777) != 0 ||
+        ::mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID, "mode=1777") != 0)
         return failed("mount /dev/shm");
     // Serial lock files of this namespace stay in it.
     if (::mount("tmpfs", "/run/lock", "tmpfs", MS_NOSUID, "mode=1777") != 0)

@@ -116,7 +116,10 @@ QPoint TestEndToEnd::at(const char* name, int index) const {
 }
 
 void TestEndToEnd::shoot(const QString& step, const QString& window) {
-    m_desktop.screenshot(QStringLiteral("%1/%2-%3.png").arg(m_shots).arg(++m_shot, 2, 10, QLatin1Char('0')).arg(step),
+    m_desktop.screenshot(QStringLiteral("%1/%2-%3.png")
+                             .arg(m_shots)
+                             .arg(++m_shot, 2, 10, QLatin1Char('0'))
+                             .arg(step),
                          window);
 }
 
@@ -128,7 +131,8 @@ bool TestEndToEnd::startVorq(QProcess& p, const QProcessEnvironment& env) {
 
 Desktop::Window TestEndToEnd::waitForBox(int ms) {
     Desktop::Window box;
-    if (!m_desktop.waitFor(&box, [this](const Desktop::Window& w) { return w.id != m_main.id; }, ms))
+    if (!m_desktop.waitFor(
+            &box, [this](const Desktop::Window& w) { return w.id != m_main.id; }, ms))
         return {};
     return box;
 }
@@ -333,14 +337,17 @@ void TestEndToEnd::commandLineTools() {
     };
     QString out, err;
     // vorq still holds COM1.
-    QCOMPARE(run({QStringLiteral("--code"), QStringLiteral("3"), QStringLiteral("--text"), QStringLiteral("HI")},
+    QCOMPARE(run({QStringLiteral("--code"), QStringLiteral("3"), QStringLiteral("--text"),
+                  QStringLiteral("HI")},
                  nullptr, &err),
              69);
-    QVERIFY2(err.contains(QLatin1String("COM1")) && err.contains(QLatin1String("busy")), qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("COM1")) && err.contains(QLatin1String("busy")),
+             qPrintable(err));
     m_vorq.terminate();
     QVERIFY(m_vorq.waitForFinished(5000));
 
-    QCOMPARE(run({QStringLiteral("--code"), QStringLiteral("3"), QStringLiteral("--text"), QStringLiteral("HI")},
+    QCOMPARE(run({QStringLiteral("--code"), QStringLiteral("3"), QStringLiteral("--text"),
+                  QStringLiteral("HI")},
                  &out),
              0);
     QCOMPARE(m_pty[0]->read(3000, 12), frameOf("3HI"));
@@ -353,7 +360,8 @@ void TestEndToEnd::commandLineTools() {
     QCOMPARE(m_pty[1]->read(3000, 10), frameOf("0"));
     QVERIFY2(out.contains(QLatin1String("(COM2) at 19200,n,8,1")), qPrintable(out));
 
-    QCOMPARE(run({QStringLiteral("--port"), QStringLiteral("COM5"), QStringLiteral("--code"), QStringLiteral("1")},
+    QCOMPARE(run({QStringLiteral("--port"), QStringLiteral("COM5"), QStringLiteral("--code"),
+                  QStringLiteral("1")},
                  nullptr, &err),
              69);
     QVERIFY2(err.contains(QLatin1String("COM5")) && err.contains(QLatin1String("no such port")),
