@@ -228,8 +228,8 @@ void TestWindow::maximumLengths() {
 void TestWindow::captionsFitAtDefaultFont() {
     VORQ w(m_ports.resolver());
     QList<QWidget*> all;
-    for (const ControlSpec& spec : kControls)
-        all << w.control(QString::fromLatin1(spec.name), spec.index);
+    for (const ControlSpec& row : kControls)
+        all << w.control(QString::fromLatin1(row.name), row.index);
     QVERIFY(captionsFit(all));
     QVERIFY(w.font().pointSizeF() >= 6.0);
 }

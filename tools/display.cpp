@@ -7,6 +7,7 @@
 #include "link/decoder.h"
 #include "link/frame.h"
 #include "link/serialport.h"
+#include "tools/cli.h"
 #include "window/layout.h"
 
 #include <QCommandLineParser>
@@ -28,7 +29,6 @@
 namespace {
 
 QTextStream out(stdout);
-QTextStream err(stderr);
 
 char g_link[4096] = {}; // the symbolic link to remove when a signal ends the program
 
@@ -36,11 +36,6 @@ void endOnSignal(int) {
     if (g_link[0])
         ::unlink(g_link);
     ::_exit(0);
-}
-
-int fail(int status, const QString& line) {
-    err << "vorq-display: " << line << Qt::endl;
-    return status;
 }
 
 QString quoted(const QString& s) {
@@ -57,8 +52,6 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("A pole display in software: prints each configuration frame it receives."));
-    parser.addHelpOption();
-    parser.addVersionOption();
     const QCommandLineOption link(
         QStringLiteral("link"),
         QStringLiteral("Also make a symbolic link at PATH to the pseudo-terminal."),
@@ -76,22 +69,15 @@ int main(int argc, char* argv[]) {
         QStringLiteral("once"),
         QStringLiteral("Exit after the first frame: 0 when it was valid, 1 when not."));
     parser.addOptions({link, device, speed, hex, once});
-    if (!parser.parse(QCoreApplication::arguments()))
-        return fail(EX_USAGE, parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(EX_OK);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
-    if (!parser.positionalArguments().isEmpty())
-        return fail(
-            EX_USAGE,
-            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+    if (const auto stop = cli::parse(parser))
+        return *stop;
     const QString bps = parser.value(speed);
-    if (bps != QLatin1String("9600") && bps != QLatin1String("19200"))
-        return fail(EX_USAGE, QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
+    if (!cli::validSpeed(bps))
+        return cli::fail(EX_USAGE,
+                         QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
     if (parser.isSet(device) && parser.isSet(link))
-        return fail(EX_USAGE,
-                    QStringLiteral("--link applies to the pseudo-terminal, not to --device"));
+        return cli::fail(EX_USAGE,
+                         QStringLiteral("--link applies to the pseudo-terminal, not to --device"));
 
     FrameDecoder decoder;
     QElapsedTimer clock;
@@ -135,12 +121,8 @@ int main(int argc, char* argv[]) {
         serial.setReceiving(true);
         serial.setSettings(bps + QStringLiteral(",n,8,1"));
         QObject::connect(&serial, &SerialPort::received, arrived);
-        if (LinkResult opened = serial.setPortOpen(true); !opened) {
-            const int status = opened.cause == LinkResult::Cause::Permission ? EX_NOPERM
-                               : opened.cause == LinkResult::Cause::Io       ? EX_IOERR
-                                                                             : EX_UNAVAILABLE;
-            return fail(status, opened.reason);
-        }
+        if (LinkResult opened = serial.setPortOpen(true); !opened)
+            return cli::fail(cli::exitStatusFor(opened.cause), opened.reason);
         out << "Listening on " << path << " at " << bps << ",n,8,1" << Qt::endl;
         return QCoreApplication::exec();
     }
@@ -149,7 +131,7 @@ int main(int argc, char* argv[]) {
     int lineFd = -1; // kept open, so that the master still reads after a sender closes
     char name[256] = {};
     if (::openpty(&master, &lineFd, name, nullptr, nullptr) != 0)
-        return fail(EX_OSERR, QStringLiteral("cannot open a pseudo-terminal"));
+        return cli::fail(EX_OSERR, QStringLiteral("cannot open a pseudo-terminal"));
     termios raw{};
     ::tcgetattr(lineFd, &raw);
     ::cfmakeraw(&raw);
@@ -159,11 +141,11 @@ int main(int argc, char* argv[]) {
         const QString at = parser.value(link);
         const QFileInfo existing(at);
         if (existing.exists() && !existing.isSymLink())
-            return fail(EX_CANTCREAT,
-                        QStringLiteral("%1 exists and is not a symbolic link").arg(at));
+            return cli::fail(EX_CANTCREAT,
+                             QStringLiteral("%1 exists and is not a symbolic link").arg(at));
         QFile::remove(at);
         if (!QFile::link(slave, at))
-            return fail(EX_CANTCREAT, QStringLiteral("cannot make the link %1").arg(at));
+            return cli::fail(EX_CANTCREAT, QStringLiteral("cannot make the link %1").arg(at));
         qstrncpy(g_link, QFile::encodeName(at).constData(), sizeof g_link);
     }
     QSocketNotifier readable(master, QSocketNotifier::Read);

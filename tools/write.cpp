@@ -4,6 +4,7 @@
 // 74 input/output failure (the port failed while opening or writing); 77 permission denied.
 #include "link/frame.h"
 #include "link/serialport.h"
+#include "tools/cli.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -19,12 +20,6 @@
 namespace {
 
 QTextStream out(stdout);
-QTextStream err(stderr);
-
-int fail(int status, const QString& line) {
-    err << "vorq-write: " << line << Qt::endl;
-    return status;
-}
 
 // The COM number (1 to 5) whose device is `path`, or 0.
 int comNumberOf(const QString& path) {
@@ -84,22 +79,6 @@ int listPorts() {
     return EX_OK;
 }
 
-int exitStatusFor(LinkResult::Cause cause) {
-    switch (cause) {
-    case LinkResult::Cause::Missing:
-    case LinkResult::Cause::Busy:
-        return EX_UNAVAILABLE;
-    case LinkResult::Cause::Permission:
-        return EX_NOPERM;
-    case LinkResult::Cause::Invalid:
-        return EX_USAGE;
-    case LinkResult::Cause::None:
-    case LinkResult::Cause::Io:
-        break;
-    }
-    return EX_IOERR;
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -111,8 +90,6 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(QStringLiteral(
         "Stores a command set and scroll data in a pole display's EEPROM by sending one "
         "configuration frame."));
-    parser.addHelpOption();
-    parser.addVersionOption();
     const QCommandLineOption port(
         QStringLiteral("port"),
         QStringLiteral("COM1 to COM5, or a device path such as /dev/ttyUSB0."),
@@ -131,43 +108,38 @@ int main(int argc, char* argv[]) {
                                   QStringLiteral("List the serial ports of this machine."));
     parser.addOptions({port, speed, code, text, dryRun, list});
 
-    if (!parser.parse(QCoreApplication::arguments()))
-        return fail(EX_USAGE, parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(EX_OK);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
-    if (!parser.positionalArguments().isEmpty())
-        return fail(
-            EX_USAGE,
-            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+    if (const auto stop = cli::parse(parser))
+        return *stop;
     if (parser.isSet(list))
         return listPorts();
 
     const QString digit = parser.value(code);
     if (!parser.isSet(code))
-        return fail(EX_USAGE, QStringLiteral("--code is required (0 to 6)"));
+        return cli::fail(EX_USAGE, QStringLiteral("--code is required (0 to 6)"));
     if (digit.size() != 1 || digit.at(0) < QLatin1Char('0') || digit.at(0) > QLatin1Char('6'))
-        return fail(EX_USAGE,
-                    QStringLiteral("--code must be one digit from 0 to 6, not \"%1\"").arg(digit));
+        return cli::fail(
+            EX_USAGE,
+            QStringLiteral("--code must be one digit from 0 to 6, not \"%1\"").arg(digit));
     const QString bps = parser.value(speed);
-    if (bps != QLatin1String("9600") && bps != QLatin1String("19200"))
-        return fail(EX_USAGE, QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
+    if (!cli::validSpeed(bps))
+        return cli::fail(EX_USAGE,
+                         QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
     const auto target = resolvePort(parser.value(port));
     if (!target)
-        return fail(EX_USAGE,
-                    QStringLiteral("--port must be COM1 to COM5 or a device path, not \"%1\"")
-                        .arg(parser.value(port)));
+        return cli::fail(EX_USAGE,
+                         QStringLiteral("--port must be COM1 to COM5 or a device path, not \"%1\"")
+                             .arg(parser.value(port)));
 
     const QString scroll = parser.value(text);
     if (scroll.size() > frame::kMaxScrollData)
-        return fail(EX_DATAERR, QStringLiteral("the scroll data has %1 characters; at most %2 fit")
-                                    .arg(scroll.size())
-                                    .arg(frame::kMaxScrollData));
+        return cli::fail(EX_DATAERR,
+                         QStringLiteral("the scroll data has %1 characters; at most %2 fit")
+                             .arg(scroll.size())
+                             .arg(frame::kMaxScrollData));
     if (const auto refusals = frame::refusedCharacters(scroll); !refusals.isEmpty())
-        return fail(EX_DATAERR,
-                    QStringLiteral("the scroll data cannot be sent: ") +
-                        frame::describe(refusals).replace(QLatin1Char('\n'), QStringLiteral("; ")));
+        return cli::fail(EX_DATAERR, QStringLiteral("the scroll data cannot be sent: ") +
+                                         frame::describe(refusals).replace(QLatin1Char('\n'),
+                                                                           QStringLiteral("; ")));
     const QByteArray bytes = *frame::build(frame::kAccessCode + digit + scroll);
 
     if (parser.isSet(dryRun)) {
@@ -180,11 +152,11 @@ int main(int argc, char* argv[]) {
     serial.setCommPort(target->number);
     const QString settings = bps + QStringLiteral(",n,8,1");
     if (LinkResult set = serial.setSettings(settings); !set)
-        return fail(EX_USAGE, set.reason);
+        return cli::fail(EX_USAGE, set.reason);
     if (LinkResult opened = serial.setPortOpen(true); !opened)
-        return fail(exitStatusFor(opened.cause), opened.reason);
+        return cli::fail(cli::exitStatusFor(opened.cause), opened.reason);
     if (LinkResult sent = serial.WriteBytes(bytes); !sent)
-        return fail(EX_IOERR, QStringLiteral("%1: %2").arg(target->label(), sent.reason));
+        return cli::fail(EX_IOERR, QStringLiteral("%1: %2").arg(target->label(), sent.reason));
     out << QStringLiteral("Wrote %1 bytes to %2 at %3.")
                .arg(bytes.size())
                .arg(target->label(), settings)

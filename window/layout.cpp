@@ -14,9 +14,9 @@
 
 namespace {
 
-QWidget* create(const ControlSpec& spec, QWidget* parent) {
-    const QString caption = QString::fromUtf8(spec.caption);
-    switch (spec.kind) {
+QWidget* create(const ControlSpec& row, QWidget* parent) {
+    const QString caption = QString::fromUtf8(row.caption);
+    switch (row.kind) {
     case ControlKind::GroupBox:
         return new QGroupBox(caption, parent);
     case ControlKind::OptionButton:
@@ -71,14 +71,14 @@ bool captionsFit(const QList<QWidget*>& controls) {
 QList<QWidget*> buildControls(QWidget* window) {
     QList<QWidget*> widgets;
     std::map<QString, QWidget*> byName; // group boxes, by name, as parents
-    for (const ControlSpec& spec : kControls) {
-        QWidget* parent = spec.parent ? byName.at(QString::fromLatin1(spec.parent)) : window;
-        QWidget* w = create(spec, parent);
-        w->setObjectName(QString::fromLatin1(spec.name));
-        w->setProperty("index", spec.index);
-        w->setGeometry(twipsToPixels(spec.left), twipsToPixels(spec.top), twipsToPixels(spec.width),
-                       twipsToPixels(spec.height));
-        if (spec.index < 0)
+    for (const ControlSpec& row : kControls) {
+        QWidget* parent = row.parent ? byName.at(QString::fromLatin1(row.parent)) : window;
+        QWidget* w = create(row, parent);
+        w->setObjectName(QString::fromLatin1(row.name));
+        w->setProperty("index", row.index);
+        w->setGeometry(twipsToPixels(row.left), twipsToPixels(row.top), twipsToPixels(row.width),
+                       twipsToPixels(row.height));
+        if (row.index < 0)
             byName[w->objectName()] = w;
         widgets.append(w);
     }
