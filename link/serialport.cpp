@@ -127,7 +127,7 @@ LinkResult SerialPort::applySettings() {
     m_port.clearError();
     closeIfGone(error);
     return LinkResult::failure(
-        QStringLiteral("cannot set %1 on %2: %3.").arg(m_settings, m_port.portName(), why),
+        QStringLiteral("cannot set %1 on %2: %3.").arg(m_settings, label(devicePath()), why),
         error == QSerialPort::ResourceError ? LinkResult::Cause::Missing : LinkResult::Cause::Io);
 }
 
