@@ -61,7 +61,9 @@ QString byIdPath(const QString& device) {
 }
 
 int listPorts() {
-    const auto ports = QSerialPortInfo::availablePorts();
+    // The system's device database may know ports whose device node is not here.
+    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    ports.removeIf([](const QSerialPortInfo& p) { return !QFileInfo::exists(p.systemLocation()); });
     if (ports.isEmpty()) {
         out << "No serial ports found." << Qt::endl;
         return EX_OK;
