@@ -39,7 +39,7 @@ deb: deps
 
 # Installs the package built by `make deb` and runs the end-to-end tests on /usr/bin/vorq.
 test-installed: deb build
-	apt-get install -y -q --reinstall ./$(RELEASE_BUILD)/vorq_*.deb
+	DEBIAN_FRONTEND=noninteractive apt-get install -y -q --reinstall ./$(RELEASE_BUILD)/vorq_*.deb
 	cd $(BUILD) && VORQ_BINARY=/usr/bin/vorq VORQ_WRITE=/usr/bin/vorq-write ctest --output-on-failure -L e2e
 
 BENCH_BUILD ?= build-bench
