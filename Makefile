@@ -7,6 +7,7 @@ BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 RELEASE_BUILD ?= build-release
 JOBS ?= $(shell nproc)
+SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
 .PHONY: all deps build run test test-plain test-sanitize test-installed bench deb clean
 
@@ -39,7 +40,7 @@ deb: deps
 
 # Installs the package built by `make deb` and runs the end-to-end tests on /usr/bin/vorq.
 test-installed: deb build
-	DEBIAN_FRONTEND=noninteractive apt-get install -y -q --reinstall ./$(RELEASE_BUILD)/vorq_*.deb
+	$(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --reinstall ./$(RELEASE_BUILD)/vorq_*.deb
 	cd $(BUILD) && VORQ_BINARY=/usr/bin/vorq VORQ_WRITE=/usr/bin/vorq-write ctest --output-on-failure -L e2e
 
 BENCH_BUILD ?= build-bench
