@@ -286,10 +286,9 @@ void TestTools::displayLink() {
     {
         DisplayProcess display({QStringLiteral("--once"), QStringLiteral("--link"), at});
         QCOMPARE(QFileInfo(at).symLinkTarget(), display.device());
-        QCOMPARE(
-            write({QStringLiteral("--port"), at, QStringLiteral("--code"), QStringLiteral("2")})
-                .status,
-            0);
+        const Run sent =
+            write({QStringLiteral("--port"), at, QStringLiteral("--code"), QStringLiteral("2")});
+        QVERIFY2(sent.status == 0, qPrintable(sent.err));
         QString out;
         QCOMPARE(display.finish(&out), 0);
     }

@@ -21,6 +21,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <optional>
 #include <pty.h>
 #include <sysexits.h>
 #include <termios.h>
@@ -83,8 +84,13 @@ int main(int argc, char* argv[]) {
     QElapsedTimer clock;
     clock.start();
 
+    // With --once, the status of the first frame. The line stays open a moment longer, as a
+    // display's would: a sender still draining its port must not see it hang up.
+    std::optional<int> onceStatus;
     auto print = [&](const QList<FrameDecoder::Report>& reports) {
         for (const FrameDecoder::Report& r : reports) {
+            if (onceStatus)
+                return;
             if (r.valid) {
                 out << "Frame: command set " << r.code << ' ' << commandSetName(r.code)
                     << ", scroll data " << quoted(r.scrollData) << ", " << r.bytes.size()
@@ -97,10 +103,8 @@ int main(int argc, char* argv[]) {
             if (parser.isSet(hex))
                 out << "  " << frame::toHex(r.bytes) << Qt::endl;
             if (parser.isSet(once)) {
-                out.flush();
-                if (g_link[0])
-                    ::unlink(g_link);
-                ::_exit(r.valid ? 0 : 1);
+                onceStatus = r.valid ? 0 : 1;
+                QTimer::singleShot(250, [&] { QCoreApplication::exit(*onceStatus); });
             }
         }
     };
