@@ -1,5 +1,6 @@
 #include "desktop.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <QStandardPaths>
@@ -18,26 +19,34 @@ QString Desktop::start() {
         return QStringLiteral("Xvfb is not installed");
     if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
         return QStringLiteral("xdotool is not installed");
-    // Xvfb picks a free display itself and names it on its standard output.
+    // A display number picked from this process's id, away from :0 (often a real desktop);
+    // a number in use is skipped, and a server that fails to come up is replaced.
     m_xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_xvfb.start(QStringLiteral("Xvfb"),
-                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                  QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-dpi"),
-                  QStringLiteral("96"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    if (!m_xvfb.waitForStarted(5000))
-        return QStringLiteral("Xvfb did not start");
-    QByteArray number;
-    while (!number.contains('\n') && m_xvfb.waitForReadyRead(10000))
-        number += m_xvfb.readAllStandardOutput();
-    if (!number.contains('\n'))
-        return QStringLiteral("Xvfb named no display");
-    m_display = QStringLiteral(":%1").arg(number.trimmed().toInt());
-    for (int i = 0; i < 100; ++i) {
-        if (xdotool({QStringLiteral("getmouselocation")}))
-            return {};
-        QThread::msleep(50);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const int n = 100 + (QCoreApplication::applicationPid() * 7 + attempt) % 800;
+        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) ||
+            QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+            continue;
+        m_display = QStringLiteral(":%1").arg(n);
+        m_xvfb.start(QStringLiteral("Xvfb"),
+                     {m_display, QStringLiteral("-screen"), QStringLiteral("0"),
+                      QStringLiteral("1024x768x24"), QStringLiteral("-dpi"), QStringLiteral("96"),
+                      QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                      // Without it the server resets whenever its last client leaves, and
+                      // refuses connections meanwhile: between two xdotool calls, say.
+                      QStringLiteral("-noreset")});
+        if (!m_xvfb.waitForStarted(5000))
+            return QStringLiteral("Xvfb did not start");
+        for (int i = 0; i < 100 && m_xvfb.state() == QProcess::Running; ++i) {
+            if (xdotool({QStringLiteral("getmouselocation")}) &&
+                m_xvfb.state() == QProcess::Running)
+                return {};
+            QThread::msleep(50);
+        }
+        m_xvfb.kill();
+        m_xvfb.waitForFinished(3000);
     }
-    return QStringLiteral("Xvfb did not answer on %1").arg(m_display);
+    return QStringLiteral("no Xvfb could be started on a free display");
 }
 
 QProcessEnvironment Desktop::environment() const {

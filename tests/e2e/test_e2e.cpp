@@ -172,7 +172,12 @@ QString TestEndToEnd::failedStartup(const QString& step) {
     const bool ended = p.waitForFinished(10000);
     const QString err = QString::fromLocal8Bit(p.readAllStandardError());
     if (!shown || all.size() != 1 || dialog.geometry.size() == kClientArea)
-        return QStringLiteral("(expected one error dialog and no window)");
+        return QStringLiteral("(expected one error dialog and no window; saw %1 window(s); "
+                              "vorq %2 with status %3) ")
+                   .arg(all.size())
+                   .arg(ended ? QStringLiteral("ended") : QStringLiteral("still running"))
+                   .arg(p.exitCode()) +
+               err;
     if (!ended || p.exitCode() == 0)
         return QStringLiteral("(vorq did not exit with a failure status) ") + err;
     return err;
