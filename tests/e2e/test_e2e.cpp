@@ -58,6 +58,8 @@ private:
     // Enter, then a failure status. Returns its stderr, or what went otherwise in brackets.
     QString failedStartup(const QString& step);
     QPoint at(const char* name, int index = -1) const;
+    // Types the code digit into Ink and the scroll data into Text1, as an operator would.
+    void enter(const QString& code, const QString& scroll);
     void shoot(const QString& step, const QString& window = QStringLiteral("root"));
     // Waits for a second "VORQ" window (a message box); empty id when none came.
     Desktop::Window waitForBox(int ms = 5000);
@@ -116,6 +118,13 @@ QPoint TestEndToEnd::at(const char* name, int index) const {
         return m_main.geometry.topLeft() + p;
     }
     qFatal("no control %s(%d)", name, index);
+}
+
+void TestEndToEnd::enter(const QString& code, const QString& scroll) {
+    m_desktop.click(at("Ink"));
+    m_desktop.type(code);
+    m_desktop.click(at("Text1"));
+    m_desktop.type(scroll);
 }
 
 void TestEndToEnd::shoot(const QString& step, const QString& window) {
@@ -225,10 +234,7 @@ void TestEndToEnd::startupShowsTheWindow() {
 
 void TestEndToEnd::writeHello() {
     QVERIFY(!m_main.id.isEmpty());
-    m_desktop.click(at("Ink"));
-    m_desktop.type(QStringLiteral("3"));
-    m_desktop.click(at("Text1"));
-    m_desktop.type(QStringLiteral("HELLO"));
+    enter(QStringLiteral("3"), QStringLiteral("HELLO"));
     shoot(QStringLiteral("typed-hello"), m_main.id);
     m_desktop.click(at("Send", 0));
     QCOMPARE(m_pty[0]->read(3000, 15), frameOf("3HELLO"));
@@ -242,10 +248,7 @@ void TestEndToEnd::writeHello() {
 
 void TestEndToEnd::endThenWriteAgain() {
     m_desktop.click(at("Send", 1));
-    m_desktop.click(at("Ink"));
-    m_desktop.type(QStringLiteral("5"));
-    m_desktop.click(at("Text1"));
-    m_desktop.type(QStringLiteral(" AB CD "));
+    enter(QStringLiteral("5"), QStringLiteral(" AB CD "));
     m_desktop.click(at("Send", 0));
     QCOMPARE(m_pty[0]->read(3000, 17), frameOf("5 AB CD "));
     const Desktop::Window box = waitForBox();
@@ -281,10 +284,7 @@ void TestEndToEnd::speed19200OnCom2() {
     m_desktop.click(at("Opt_speed", 1));
     m_desktop.click(at("Opt_Com", 1));
     QCOMPARE(m_pty[1]->baud(), 19200);
-    m_desktop.click(at("Ink"));
-    m_desktop.type(QStringLiteral("6"));
-    m_desktop.click(at("Text1"));
-    m_desktop.type(QStringLiteral("FAST"));
+    enter(QStringLiteral("6"), QStringLiteral("FAST"));
     m_desktop.click(at("Send", 0));
     QCOMPARE(m_pty[1]->read(3000, 14), frameOf("6FAST"));
     QCOMPARE(m_pty[0]->read(100), QByteArray());
@@ -295,10 +295,7 @@ void TestEndToEnd::speed19200OnCom2() {
 
 void TestEndToEnd::missingCom5ReportsFailure() {
     m_desktop.click(at("Opt_Com", 4));
-    m_desktop.click(at("Ink"));
-    m_desktop.type(QStringLiteral("2"));
-    m_desktop.click(at("Text1"));
-    m_desktop.type(QStringLiteral("LOST"));
+    enter(QStringLiteral("2"), QStringLiteral("LOST"));
     m_desktop.click(at("Send", 0));
     const Desktop::Window box = waitForBox();
     QVERIFY2(!box.id.isEmpty(), "no failure box appeared");
