@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr int kHeader = 1 + 7 + 1; // ESC, access code, code digit
+constexpr int kHeader = 1 + frame::kHeaderCharacters; // ESC, access code, code digit
 constexpr int kMaxFrameBytes = 4096;
 
 // Bytes that came while no frame had begun.
@@ -34,7 +34,7 @@ FrameDecoder::Report FrameDecoder::finish() {
     if (bytes.size() < kHeader + 1 || bytes.mid(1, 7) != access)
         return malformed(QStringLiteral("wrong access code"), bytes);
     const char digit = bytes.at(8);
-    if (digit < '0' || digit > '6')
+    if (!frame::isCodeDigit(uchar(digit)))
         return malformed(QStringLiteral("code digit outside 0 to 6 (0x%1)")
                              .arg(uchar(digit), 2, 16, QLatin1Char('0')),
                          bytes);

@@ -13,11 +13,20 @@ constexpr char16_t kHigh[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
+const char* const kCommandSets[] = {
+    "General_Command",       "AEDEX_Command",  "UTC_standard_Command", "UTC_enhanced_Command",
+    "ESC_Command for EPSON", "CD7220 Command", "PD3000 Command",
+};
+
 QString codePointName(char32_t code) {
     return QStringLiteral("U+%1").arg(static_cast<uint>(code), 4, 16, QLatin1Char('0')).toUpper();
 }
 
 } // namespace
+
+QString commandSetName(int code) {
+    return code >= 0 && code <= 6 ? QString::fromLatin1(kCommandSets[code]) : QString();
+}
 
 std::optional<unsigned char> windows1252(char16_t unit) {
     if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
@@ -60,23 +69,38 @@ QString describe(const QList<Refusal>& refusals) {
                                !(r.code >= 0xD800 && r.code < 0xE000);
         const QString shown =
             printable ? QStringLiteral("\"%1\" ").arg(QString::fromUcs4(&r.code, 1)) : QString();
-        lines << QStringLiteral("Position %1: %2%3 (%4)")
-                     .arg(r.position)
-                     .arg(shown, codePointName(r.code), r.why);
+        const QString where = r.position > 0 ? QStringLiteral("Position %1").arg(r.position)
+                                             : QStringLiteral("Command code");
+        lines << QStringLiteral("%1: %2%3 (%4)").arg(where, shown, codePointName(r.code), r.why);
     }
     return lines.join(QLatin1Char('\n'));
 }
 
-std::optional<QByteArray> build(const QString& commandText) {
-    if (!refusedCharacters(commandText).isEmpty())
-        return std::nullopt;
-    QByteArray bytes;
-    bytes.reserve(commandText.size() + 2);
-    bytes.append(kStart);
+Built build(const QString& commandText) {
+    Built built;
+    if (!commandText.startsWith(kAccessCode))
+        built.refusals.append(
+            {0, commandText.isEmpty() ? U'\0' : char32_t(commandText.at(0).unicode()),
+             QStringLiteral("the text does not start with the access code")});
+    const QChar digit =
+        commandText.size() >= kHeaderCharacters ? commandText.at(kHeaderCharacters - 1) : QChar();
+    if (!isCodeDigit(digit.unicode()))
+        built.refusals.append({0, digit.unicode(), QStringLiteral("not a code digit 0 to 6")});
+    const QString scroll = commandText.mid(kHeaderCharacters);
+    built.refusals += refusedCharacters(scroll);
+    if (scroll.size() > kMaxScrollData)
+        built.refusals.append({kMaxScrollData + 1, scroll.at(kMaxScrollData).unicode(),
+                               QStringLiteral("the scroll data has %1 characters; at most %2 fit")
+                                   .arg(scroll.size())
+                                   .arg(kMaxScrollData)});
+    if (!built.refusals.isEmpty())
+        return built;
+    built.bytes.reserve(commandText.size() + 2);
+    built.bytes.append(kStart);
     for (const QChar c : commandText)
-        bytes.append(static_cast<char>(*windows1252(c.unicode())));
-    bytes.append(kEnd);
-    return bytes;
+        built.bytes.append(static_cast<char>(*windows1252(c.unicode())));
+    built.bytes.append(kEnd);
+    return built;
 }
 
 QString fromWindows1252(const QByteArray& bytes) {

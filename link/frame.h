@@ -23,6 +23,14 @@ inline constexpr char kStart = '\x1B';
 inline constexpr char kEnd = '\xFF';
 inline constexpr int kMaxScrollData = 40;
 inline const QString kAccessCode = QStringLiteral("kq5172@");
+inline constexpr int kHeaderCharacters = 8; // the access code and the code digit
+
+// Whether `c` is a command-set code digit, '0' to '6'.
+constexpr bool isCodeDigit(char16_t c) {
+    return c >= u'0' && c <= u'6';
+}
+// The name of command set `code` (0 to 6), such as "AEDEX_Command"; empty for any other.
+QString commandSetName(int code);
 
 // The Windows-1252 byte of one UTF-16 code unit, or nothing when the code page has none
 // (among them the five undefined positions 0x81, 0x8D, 0x8F, 0x90 and 0x9D, U+0080 to
@@ -31,7 +39,9 @@ std::optional<unsigned char> windows1252(char16_t unit);
 
 // One character that the display must not be sent.
 struct Refusal {
-    int position = 0;  // 1 for the first character of the text
+    // 1 for the first character of the scroll data (or of the text given to
+    // refusedCharacters); 0 for the code digit or the access code of a command text.
+    int position = 0;
     char32_t code = 0; // the character, a whole code point where a surrogate pair forms one
     QString why;       // "control character", "no single-byte code", "the frame's end marker"
 };
@@ -45,9 +55,21 @@ QList<Refusal> refusedCharacters(const QString& text);
 // One sentence per refusal, naming the character and its position, for the operator.
 QString describe(const QList<Refusal>& refusals);
 
-// The frame for a command text, or nothing when any character of it is refused: a frame is
-// never sent with a character replaced or dropped.
-std::optional<QByteArray> build(const QString& commandText);
+// A frame, or why there is none.
+struct Built {
+    QByteArray bytes;        // empty when refused
+    QList<Refusal> refusals; // empty when built
+    explicit operator bool() const { return refusals.isEmpty(); }
+    const QByteArray& operator*() const { return bytes; }
+    const QByteArray* operator->() const { return &bytes; }
+};
+
+// The frame for a command text: the access code, one code digit '0' to '6', and at most 40
+// characters of scroll data that refusedCharacters() accepts. Anything else is refused
+// whole, with every reason: a frame is never sent with a character replaced or dropped, nor
+// with a code or a length that the display does not take. A scroll data longer than 40
+// characters is refused once, at its 41st character.
+Built build(const QString& commandText);
 
 // The characters of Windows-1252 bytes; an undefined byte becomes U+FFFD.
 QString fromWindows1252(const QByteArray& bytes);

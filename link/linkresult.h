@@ -3,7 +3,8 @@
 #include <QString>
 
 // What every operation of the display link answers: success, or failure with a reason in
-// plain words that the window may show to the operator. The link never shows it itself.
+// plain words. The link shows and prints nothing: the window or the tool that called it
+// decides whether to show the reason, print it, or ignore it.
 struct LinkResult {
     // What kind of failure it was, for callers that act on the kind (such as exit statuses).
     enum class Cause { None, Missing, Busy, Permission, Io, Invalid };

@@ -31,6 +31,17 @@ const QString kBusyHint =
 
 } // namespace
 
+bool isDisplaySpeed(const QString& bps) {
+    for (const int speed : kDisplaySpeeds)
+        if (bps == QString::number(speed))
+            return true;
+    return false;
+}
+
+QString lineSettingsFor(int bps) {
+    return QStringLiteral("%1,n,8,1").arg(bps);
+}
+
 std::optional<LineSettings> parseSettings(const QString& settings) {
     const QStringList parts = settings.split(QLatin1Char(','));
     if (parts.size() != 4)
@@ -245,7 +256,7 @@ LinkResult SerialPort::Output(const QByteArray& bytes) {
 
 LinkResult SerialPort::OpenAtStartup() {
     setCommPort(1);
-    if (LinkResult set = setSettings(QStringLiteral("9600,n,8,1")); !set)
+    if (LinkResult set = setSettings(lineSettingsFor(kDisplaySpeeds[0])); !set)
         return set;
     return setPortOpen(true);
 }
@@ -259,7 +270,7 @@ LinkResult SerialPort::SwitchPort(int index) {
 }
 
 LinkResult SerialPort::SetSpeed(int index) {
-    return setSettings(index == 0 ? QStringLiteral("9600,n,8,1") : QStringLiteral("19200,n,8,1"));
+    return setSettings(lineSettingsFor(kDisplaySpeeds[index == 0 ? 0 : 1]));
 }
 
 LinkResult SerialPort::WriteBytes(const QByteArray& bytes) {

@@ -9,7 +9,8 @@
 #include <functional>
 #include <optional>
 
-// The one serial port through which VORQ talks to the display. It only transmits.
+// The one serial port through which VORQ talks to the display. VORQ and vorq-write only
+// transmit; vorq-display opens it for receiving instead (setReceiving).
 //
 // Its state is three properties: `CommPort` (the port number, 1 for COM1), `Settings`
 // (the line settings string "baud,parity,data,stop", such as "9600,n,8,1") and `PortOpen`.
@@ -89,6 +90,14 @@ private:
     bool m_receiving = false;
     QSerialPort m_port;
 };
+
+// The speeds the display takes, in bits per second.
+inline constexpr int kDisplaySpeeds[] = {9600, 19200};
+// Whether `bps` is one of kDisplaySpeeds, written as a decimal number.
+bool isDisplaySpeed(const QString& bps);
+// The line settings string of the display at `bps`: no parity, 8 data bits, 1 stop bit, as
+// in "9600,n,8,1".
+QString lineSettingsFor(int bps);
 
 // The parts of a line settings string; nothing when it is not one.
 struct LineSettings {

@@ -51,6 +51,15 @@ QByteArray Pty::read(int waitMs, int expected) {
     return got;
 }
 
+QByteArray Pty::readFrame(int waitMs) {
+    QByteArray got;
+    QElapsedTimer timer;
+    timer.start();
+    while (!got.endsWith('\xFF') && timer.elapsed() < waitMs)
+        got += read(static_cast<int>(waitMs - timer.elapsed()), 1);
+    return got;
+}
+
 int Pty::baud() const {
     termios t{};
     ::tcgetattr(m_slave, &t);

@@ -11,6 +11,11 @@
 
 #include <memory>
 
+// The frame that the display receives for a code digit and scroll data, such as "3HELLO".
+inline QByteArray frameOf(const QByteArray& codeAndData) {
+    return QByteArray("\x1Bkq5172@") + codeAndData + '\xFF';
+}
+
 // A pseudo-terminal pair standing in for a serial line: the program opens slavePath() as its
 // port, and the test reads what arrived at the master.
 class Pty {
@@ -23,6 +28,8 @@ public:
     QString slavePath() const { return m_path; }
     // Every byte readable at the master within `waitMs`, stopping early after `expected`.
     QByteArray read(int waitMs = 300, int expected = -1);
+    // Every byte up to and including the next 0xFF, or what came within `waitMs` if none did.
+    QByteArray readFrame(int waitMs = 3000);
     // The output baud rate of the line (as tcgetattr reports it), such as 9600.
     int baud() const;
     // Closes the master: the device vanishes for whoever holds the slave.

@@ -1,7 +1,7 @@
 // What the window does when the operator uses it: the write panel, the lock, the write
 // itself against pseudo-terminals, and the refusals and failure reports around it.
-#include "link/outputcommand.h"
 #include "support.h"
+#include "window/outputcommand.h"
 #include "window/vorq.h"
 
 #include <QAbstractButton>

@@ -1,13 +1,10 @@
 #include "link/decoder.h"
 #include "link/frame.h"
+#include "support.h"
 
 #include <QTest>
 
 namespace {
-
-QByteArray frameOf(const QByteArray& codeAndData) {
-    return QByteArray("\x1Bkq5172@") + codeAndData + '\xFF';
-}
 
 // One report, written as "valid 3 HELLO" or "malformed <problem>".
 QString summary(const FrameDecoder::Report& r) {

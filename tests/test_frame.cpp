@@ -38,6 +38,15 @@ void TestFrame::bytes_data() {
                                  << "   " << head('2') + "   \xFF";
     QTest::newRow("euro, e acute, thorn")
         << "4" << QString::fromUtf8("€é þ") << head('4') + "\x80\xE9 \xFE\xFF";
+    // The builder guards its own contract; an empty expectation means refused.
+    QTest::newRow("code 7 refused") << "7"
+                                    << "" << QByteArray();
+    QTest::newRow("code letter refused") << "a"
+                                         << "HI" << QByteArray();
+    QTest::newRow("no code refused") << ""
+                                     << "" << QByteArray();
+    QTest::newRow("forty-one characters refused")
+        << "6" << forty + QLatin1Char('B') << QByteArray();
 }
 
 void TestFrame::bytes() {
@@ -45,9 +54,10 @@ void TestFrame::bytes() {
     QFETCH(QString, scroll);
     QFETCH(QByteArray, expected);
     const auto built = frame::build(frame::kAccessCode + code + scroll);
-    QVERIFY(built);
-    QCOMPARE(*built, expected);
-    QCOMPARE(built->size(), 10 + scroll.size());
+    QCOMPARE(built.bytes, expected);
+    QCOMPARE(bool(built), !expected.isEmpty());
+    if (built)
+        QCOMPARE(built->size(), 10 + scroll.size());
 }
 
 void TestFrame::windows1252Samples_data() {
@@ -78,14 +88,14 @@ void TestFrame::windows1252Samples() {
     QCOMPARE(got ? int(*got) : -1, byte);
 }
 
-// Every single code unit either gives a frame of n + 2 bytes with 0xFF only at the end and
-// no 0x00, or is refused at position 1.
+// Every single code unit as scroll data either gives a frame of 11 bytes with 0xFF only at
+// the end and no 0x00, or is refused at position 1.
 void TestFrame::everyCodeUnit() {
     int accepted = 0;
     for (int unit = 0; unit <= 0xFFFF; ++unit) {
         const QString text(QChar(static_cast<char16_t>(unit)));
         const auto refusals = frame::refusedCharacters(text);
-        const auto built = frame::build(text);
+        const auto built = frame::build(frame::kAccessCode + QLatin1Char('1') + text);
         QCOMPARE(bool(built), refusals.isEmpty());
         if (!built) {
             QCOMPARE(refusals.size(), 1);
@@ -94,10 +104,10 @@ void TestFrame::everyCodeUnit() {
             continue;
         }
         ++accepted;
-        QCOMPARE(built->size(), 3);
-        QCOMPARE(built->indexOf('\xFF'), 2);
+        QCOMPARE(built->size(), 11);
+        QCOMPARE(built->indexOf('\xFF'), 10);
         QVERIFY(!built->contains('\0'));
-        QVERIFY(uchar(built->at(1)) >= 0x20 && uchar(built->at(1)) != 0x7F);
+        QVERIFY(uchar(built->at(9)) >= 0x20 && uchar(built->at(9)) != 0x7F);
     }
     // Printable ASCII (95), 0x80 to 0x9F less five undefined (27), 0xA0 to 0xFE (95).
     QCOMPARE(accepted, 95 + 27 + 95);
@@ -133,7 +143,9 @@ void TestFrame::refusalsNamePositions() {
     QVERIFY2(described.contains(mentions), qPrintable(described));
     for (int p : positions)
         QVERIFY(described.contains(QStringLiteral("Position %1:").arg(p)));
-    QVERIFY(!frame::build(text));
+    const auto built = frame::build(frame::kAccessCode + QLatin1Char('1') + text);
+    QCOMPARE(built.refusals.size(), positions.size());
+    QCOMPARE(frame::describe(built.refusals), described);
 }
 
 void TestFrame::hex() {

@@ -38,11 +38,6 @@ inline std::optional<int> parse(QCommandLineParser& parser) {
     return std::nullopt;
 }
 
-// The line speed option's value, when it is one that the display takes.
-inline bool validSpeed(const QString& bps) {
-    return bps == QLatin1String("9600") || bps == QLatin1String("19200");
-}
-
 // The exit status for a port that failed: 69 missing or busy, 77 permission denied,
 // 64 invalid settings, 74 any other input/output failure.
 inline int exitStatusFor(LinkResult::Cause cause) {

@@ -8,7 +8,6 @@
 #include "link/frame.h"
 #include "link/serialport.h"
 #include "tools/cli.h"
-#include "window/layout.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -73,7 +72,7 @@ int main(int argc, char* argv[]) {
     if (const auto stop = cli::parse(parser))
         return *stop;
     const QString bps = parser.value(speed);
-    if (!cli::validSpeed(bps))
+    if (!isDisplaySpeed(bps))
         return cli::fail(EX_USAGE,
                          QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
     if (parser.isSet(device) && parser.isSet(link))
@@ -92,7 +91,7 @@ int main(int argc, char* argv[]) {
             if (onceStatus)
                 return;
             if (r.valid) {
-                out << "Frame: command set " << r.code << ' ' << commandSetName(r.code)
+                out << "Frame: command set " << r.code << ' ' << frame::commandSetName(r.code)
                     << ", scroll data " << quoted(r.scrollData) << ", " << r.bytes.size()
                     << " bytes" << Qt::endl;
                 out << "Stores: command set " << r.code << ", scroll data " << quoted(r.scrollData)
@@ -123,11 +122,11 @@ int main(int argc, char* argv[]) {
         SerialPort serial([path](int) { return path; });
         serial.setCommPort(0);
         serial.setReceiving(true);
-        serial.setSettings(bps + QStringLiteral(",n,8,1"));
+        serial.setSettings(lineSettingsFor(bps.toInt()));
         QObject::connect(&serial, &SerialPort::received, arrived);
         if (LinkResult opened = serial.setPortOpen(true); !opened)
             return cli::fail(cli::exitStatusFor(opened.cause), opened.reason);
-        out << "Listening on " << path << " at " << bps << ",n,8,1" << Qt::endl;
+        out << "Listening on " << path << " at " << lineSettingsFor(bps.toInt()) << Qt::endl;
         return QCoreApplication::exec();
     }
 

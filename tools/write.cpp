@@ -116,14 +116,14 @@ int main(int argc, char* argv[]) {
         return listPorts();
 
     const QString digit = parser.value(code);
+    const QString codeUsage =
+        QStringLiteral("--code must be one digit from 0 to 6, not \"%1\"").arg(digit);
     if (!parser.isSet(code))
         return cli::fail(EX_USAGE, QStringLiteral("--code is required (0 to 6)"));
-    if (digit.size() != 1 || digit.at(0) < QLatin1Char('0') || digit.at(0) > QLatin1Char('6'))
-        return cli::fail(
-            EX_USAGE,
-            QStringLiteral("--code must be one digit from 0 to 6, not \"%1\"").arg(digit));
+    if (digit.size() != 1)
+        return cli::fail(EX_USAGE, codeUsage);
     const QString bps = parser.value(speed);
-    if (!cli::validSpeed(bps))
+    if (!isDisplaySpeed(bps))
         return cli::fail(EX_USAGE,
                          QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
     const auto target = resolvePort(parser.value(port));
@@ -132,17 +132,17 @@ int main(int argc, char* argv[]) {
                          QStringLiteral("--port must be COM1 to COM5 or a device path, not \"%1\"")
                              .arg(parser.value(port)));
 
-    const QString scroll = parser.value(text);
-    if (scroll.size() > frame::kMaxScrollData)
-        return cli::fail(EX_DATAERR,
-                         QStringLiteral("the scroll data has %1 characters; at most %2 fit")
-                             .arg(scroll.size())
-                             .arg(frame::kMaxScrollData));
-    if (const auto refusals = frame::refusedCharacters(scroll); !refusals.isEmpty())
-        return cli::fail(EX_DATAERR, QStringLiteral("the scroll data cannot be sent: ") +
-                                         frame::describe(refusals).replace(QLatin1Char('\n'),
-                                                                           QStringLiteral("; ")));
-    const QByteArray bytes = *frame::build(frame::kAccessCode + digit + scroll);
+    const frame::Built built = frame::build(frame::kAccessCode + digit + parser.value(text));
+    if (!built) {
+        for (const frame::Refusal& r : built.refusals)
+            if (r.position == 0) // the code digit: the only header character that comes from us
+                return cli::fail(EX_USAGE, codeUsage);
+        return cli::fail(
+            EX_DATAERR,
+            QStringLiteral("the scroll data cannot be sent: ") +
+                frame::describe(built.refusals).replace(QLatin1Char('\n'), QStringLiteral("; ")));
+    }
+    const QByteArray& bytes = built.bytes;
 
     if (parser.isSet(dryRun)) {
         out << frame::toHex(bytes) << Qt::endl;
@@ -152,7 +152,7 @@ int main(int argc, char* argv[]) {
     const QString path = target->path;
     SerialPort serial([path](int) { return path; });
     serial.setCommPort(target->number);
-    const QString settings = bps + QStringLiteral(",n,8,1");
+    const QString settings = lineSettingsFor(bps.toInt());
     if (LinkResult set = serial.setSettings(settings); !set)
         return cli::fail(EX_USAGE, set.reason);
     if (LinkResult opened = serial.setPortOpen(true); !opened)

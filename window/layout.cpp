@@ -111,12 +111,17 @@ QList<QWidget*> buildControls(QWidget* window) {
     return widgets;
 }
 
-QString commandSetName(int code) {
-    const QString prefix = QStringLiteral("( %1 ) ").arg(code);
+QPoint controlCentre(const char* name, int index) {
     for (const ControlSpec& c : kControls) {
-        const QString caption = QString::fromUtf8(c.caption);
-        if (caption.startsWith(prefix))
-            return caption.mid(prefix.size()).trimmed();
+        if (qstrcmp(c.name, name) != 0 || c.index != index)
+            continue;
+        QPoint p(twipsToPixels(c.left + c.width / 2), twipsToPixels(c.top + c.height / 2));
+        if (c.kind == ControlKind::OptionButton)
+            p.setX(twipsToPixels(c.left) + 8);
+        for (const ControlSpec& parent : kControls)
+            if (c.parent && qstrcmp(parent.name, c.parent) == 0)
+                p += QPoint(twipsToPixels(parent.left), twipsToPixels(parent.top));
+        return p;
     }
     return {};
 }

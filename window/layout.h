@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPoint>
 #include <QString>
 
 #include <array>
@@ -69,6 +70,7 @@ QList<QWidget*> buildControls(QWidget* window);
 // Whether every caption of `controls` is fully visible at their current font.
 bool captionsFit(const QList<QWidget*>& controls);
 
-// The name of command set `code` (0 to 6) as its label in the window gives it, without the
-// "( n ) " before it, such as "AEDEX_Command"; empty for any other code.
-QString commandSetName(int code);
+// The centre of control `name` (array index `index`, -1 for none) in the window's client
+// area, in device-independent pixels; for an option button, the centre of its round
+// indicator. A null point when there is no such control.
+QPoint controlCentre(const char* name, int index = -1);

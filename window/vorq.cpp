@@ -1,14 +1,17 @@
 #include "window/vorq.h"
 
 #include "link/frame.h"
-#include "link/outputcommand.h"
 #include "window/layout.h"
+#include "window/outputcommand.h"
 
-#include <QAbstractButton>
 #include <QApplication>
+#include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
 
 namespace {
 
@@ -50,21 +53,29 @@ VORQ::VORQ(SerialPort::Resolver resolver, QWidget* parent) : QWidget(parent) {
     }
     installEventFilter(this);
 
-    control<QLineEdit>(QStringLiteral("Ink"))->setMaxLength(1);
-    control<QLineEdit>(QStringLiteral("Text1"))->setMaxLength(frame::kMaxScrollData);
-    control<QAbstractButton>(QStringLiteral("Opt_Com"), 0)->setChecked(true);
-    control<QAbstractButton>(QStringLiteral("Opt_speed"), 0)->setChecked(true);
-
-    connect(control<QLineEdit>(QStringLiteral("Ink")), &QLineEdit::textChanged, this,
-            &VORQ::Ink_Change);
+    lookUp(m_frame1, "Frame1");
+    lookUp(m_frame2, "Frame2");
     for (int i = 0; i < 5; ++i)
-        connect(control<QAbstractButton>(QStringLiteral("Opt_Com"), i), &QAbstractButton::clicked,
-                this, [this, i] { Opt_Com_Click(i); });
+        lookUp(m_optCom[i], "Opt_Com", i);
     for (int i = 0; i < 2; ++i) {
-        connect(control<QAbstractButton>(QStringLiteral("Opt_speed"), i), &QAbstractButton::clicked,
-                this, [this, i] { Opt_speed_Click(i); });
-        connect(control<QAbstractButton>(QStringLiteral("Send"), i), &QAbstractButton::clicked,
-                this, [this, i] { Send_Click(i); });
+        lookUp(m_optSpeed[i], "Opt_speed", i);
+        lookUp(m_send[i], "Send", i);
+    }
+    lookUp(m_ink, "Ink");
+    lookUp(m_text1, "Text1");
+    lookUp(m_scrollPrompt, "Label1", 7);
+
+    m_ink->setMaxLength(1);
+    m_text1->setMaxLength(frame::kMaxScrollData);
+    m_optCom[0]->setChecked(true);
+    m_optSpeed[0]->setChecked(true);
+
+    connect(m_ink, &QLineEdit::textChanged, this, &VORQ::Ink_Change);
+    for (int i = 0; i < 5; ++i)
+        connect(m_optCom[i], &QAbstractButton::clicked, this, [this, i] { Opt_Com_Click(i); });
+    for (int i = 0; i < 2; ++i) {
+        connect(m_optSpeed[i], &QAbstractButton::clicked, this, [this, i] { Opt_speed_Click(i); });
+        connect(m_send[i], &QAbstractButton::clicked, this, [this, i] { Send_Click(i); });
     }
 
     Form_Initialize();
@@ -78,6 +89,11 @@ QWidget* VORQ::control(const QString& name, int index) const {
     return m_controls.value(key(name, index));
 }
 
+template <typename T> void VORQ::lookUp(T*& member, const char* name, int index) {
+    member = control<T>(QString::fromLatin1(name), index);
+    Q_ASSERT_X(member, name, "no control of this name, index and kind in the layout");
+}
+
 void VORQ::Form_Initialize() {
     m_startupTrace << QStringLiteral("Form_Initialize");
     if (LinkResult opened = m_serial->OpenAtStartup(); !opened) {
@@ -89,11 +105,11 @@ void VORQ::Form_Initialize() {
 
 void VORQ::Form_Load() {
     m_startupTrace << QStringLiteral("Form_Load");
-    control(QStringLiteral("Text1"))->setVisible(false);
-    control(QStringLiteral("Label1"), 7)->setVisible(false);
-    control<QLineEdit>(QStringLiteral("Text1"))->clear();
-    control(QStringLiteral("Send"), 0)->setVisible(false);
-    control(QStringLiteral("Send"), 1)->setVisible(false);
+    m_text1->setVisible(false);
+    m_scrollPrompt->setVisible(false);
+    m_text1->clear();
+    m_send[0]->setVisible(false);
+    m_send[1]->setVisible(false);
 }
 
 void VORQ::showEvent(QShowEvent* event) {
@@ -107,10 +123,8 @@ void VORQ::showEvent(QShowEvent* event) {
 
 void VORQ::Form_Activate() {
     m_startupTrace << QStringLiteral("Form_Activate");
-    for (int i = 0; i < 2; ++i) {
-        auto* option = control<QAbstractButton>(QStringLiteral("Opt_speed"), i);
+    for (QRadioButton* option : m_optSpeed)
         option->setToolTip(option->text());
-    }
 }
 
 bool VORQ::eventFilter(QObject* watched, QEvent* event) {
@@ -127,26 +141,24 @@ bool VORQ::eventFilter(QObject* watched, QEvent* event) {
 }
 
 VORQ::Lock VORQ::lock() const {
-    return {control(QStringLiteral("Frame1"))->isEnabled(),
-            control(QStringLiteral("Frame2"))->isEnabled(),
-            control(QStringLiteral("Send"), 0)->isEnabled(),
-            control(QStringLiteral("Send"), 1)->isEnabled()};
+    return {m_frame1->isEnabled(), m_frame2->isEnabled(), m_send[0]->isEnabled(),
+            m_send[1]->isEnabled()};
 }
 
 void VORQ::setLock(const Lock& lock) {
-    control(QStringLiteral("Frame1"))->setEnabled(lock.frame1);
-    control(QStringLiteral("Frame2"))->setEnabled(lock.frame2);
-    control(QStringLiteral("Send"), 0)->setEnabled(lock.write);
-    control(QStringLiteral("Send"), 1)->setEnabled(lock.end);
+    m_frame1->setEnabled(lock.frame1);
+    m_frame2->setEnabled(lock.frame2);
+    m_send[0]->setEnabled(lock.write);
+    m_send[1]->setEnabled(lock.end);
 }
 
 void VORQ::setPanelVisible(bool visible) {
-    control(QStringLiteral("Text1"))->setVisible(visible);
+    m_text1->setVisible(visible);
     if (!visible)
-        control<QLineEdit>(QStringLiteral("Text1"))->clear();
-    control(QStringLiteral("Label1"), 7)->setVisible(visible);
-    control(QStringLiteral("Send"), 0)->setVisible(visible);
-    control(QStringLiteral("Send"), 1)->setVisible(visible);
+        m_text1->clear();
+    m_scrollPrompt->setVisible(visible);
+    m_send[0]->setVisible(visible);
+    m_send[1]->setVisible(visible);
 }
 
 void VORQ::warn(const QString& text) {
@@ -162,23 +174,20 @@ void VORQ::Form_KeyDown(int keyCode, Qt::KeyboardModifiers) {
 }
 
 void VORQ::Ink_Change() {
-    CommandCode = control<QLineEdit>(QStringLiteral("Ink"))->text().left(1);
-    const bool valid = !CommandCode.isEmpty() && CommandCode >= QLatin1String("0") &&
-                       CommandCode <= QLatin1String("6");
-    setPanelVisible(valid);
+    CommandCode = m_ink->text().left(1);
+    setPanelVisible(!CommandCode.isEmpty() && frame::isCodeDigit(CommandCode.at(0).unicode()));
 }
 
 void VORQ::Send_Click(int index) {
-    auto* text1 = control<QLineEdit>(QStringLiteral("Text1"));
     if (index != 0) { // END(N)
         setLock({kEnabled, kEnabled, kEnabled, kDisabled});
         setPanelVisible(false);
-        control<QLineEdit>(QStringLiteral("Ink"))->clear();
+        m_ink->clear();
         return;
     }
 
     // Write to EEPROM(Y). Refuse what the display cannot be sent before touching anything.
-    if (const auto refusals = frame::refusedCharacters(text1->text()); !refusals.isEmpty()) {
+    if (const auto refusals = frame::refusedCharacters(m_text1->text()); !refusals.isEmpty()) {
         warn(QStringLiteral("The scroll data cannot be sent as it is:\r\n%1\r\nNothing was "
                             "sent. Correct the text and write again.")
                  .arg(frame::describe(refusals)));
@@ -186,7 +195,7 @@ void VORQ::Send_Click(int index) {
     }
     const Lock before = lock();
     setLock({kDisabled, kDisabled, kDisabled, kEnabled});
-    ScrollData = text1->text();
+    ScrollData = m_text1->text();
     CommandText = AccessCode + CommandCode + ScrollData;
     if (LinkResult sent = OutputCommand(*m_serial, CommandText, this); !sent) {
         warn(QStringLiteral("Write .... Failed \r\n%1: %2").arg(m_serial->portName(), sent.reason));

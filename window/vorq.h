@@ -6,7 +6,11 @@
 #include <QStringList>
 #include <QWidget>
 
+class QGroupBox;
+class QLabel;
 class QLineEdit;
+class QPushButton;
+class QRadioButton;
 
 // The operator's window. It owns its controls, the four window-level strings and the serial
 // port `MSComm1`. Start-up runs Form_Initialize and Form_Load in the constructor; the first
@@ -61,9 +65,20 @@ private:
     void setLock(const Lock& lock);
     void setPanelVisible(bool visible);
     void warn(const QString& text);
+    // Sets `member` to the control `name`(`index`), which must exist with kind T.
+    template <typename T> void lookUp(T*& member, const char* name, int index = -1);
 
     SerialPort* m_serial = nullptr;
-    QHash<QString, QWidget*> m_controls;
+    QHash<QString, QWidget*> m_controls; // by "Name" or "Name(index)"
+    // The controls that the handlers use, looked up once.
+    QGroupBox* m_frame1 = nullptr;
+    QGroupBox* m_frame2 = nullptr;
+    QRadioButton* m_optCom[5] = {};
+    QRadioButton* m_optSpeed[2] = {};
+    QLineEdit* m_ink = nullptr;
+    QLineEdit* m_text1 = nullptr;
+    QLabel* m_scrollPrompt = nullptr; // Label1(7)
+    QPushButton* m_send[2] = {};      // Write to EEPROM(Y), END(N)
     QStringList m_startupTrace;
     QString m_startupFailure;
     bool m_activated = false;

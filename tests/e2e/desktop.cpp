@@ -115,17 +115,14 @@ bool Desktop::waitGone(const QString& id, int ms) {
 void Desktop::click(QPoint p) {
     xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(p.x()),
              QString::number(p.y()), QStringLiteral("click"), QStringLiteral("1")});
-    QThread::msleep(100);
 }
 
 void Desktop::key(const QString& keysym) {
     xdotool({QStringLiteral("key"), keysym});
-    QThread::msleep(100);
 }
 
 void Desktop::type(const QString& text) {
     xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), text});
-    QThread::msleep(100);
 }
 
 void Desktop::focus(const QString& windowId) {

@@ -80,4 +80,12 @@ bool bindPort(int n, const QString& devicePath) {
                    nullptr) == 0;
 }
 
+bool unbindPort(int n) {
+    if (!g_ready)
+        return false;
+    const QByteArray target = QStringLiteral("/dev/ttyS%1").arg(n).toLocal8Bit();
+    ::umount2(target.constData(), MNT_DETACH);
+    return ::unlink(target.constData()) == 0 || errno == ENOENT;
+}
+
 } // namespace sandbox

@@ -14,5 +14,7 @@ QString enter();
 
 // Makes `devicePath` (a pseudo-terminal slave) answer as /dev/ttyS<n>.
 bool bindPort(int n, const QString& devicePath);
+// Removes /dev/ttyS<n> again, so that the port is missing.
+bool unbindPort(int n);
 
 } // namespace sandbox

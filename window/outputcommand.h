@@ -15,5 +15,6 @@ inline const QString kWriteConfirmation = QStringLiteral("Write .... Ok \r\n @@@
 // Only when every byte has left the port does it show the confirmation (modal, over
 // `parent`), wait for the operator to close it, and let the waiting events run once. On
 // failure nothing is shown: the result carries the reason, and nothing was sent when `Cmd`
-// holds a character that cannot be sent or the port is closed.
+// is refused by the frame builder (a code outside 0 to 6, scroll data that is too long or
+// holds a character that cannot be sent) or the port is closed.
 LinkResult OutputCommand(SerialPort& port, QString Cmd, QWidget* parent);

@@ -1,4 +1,4 @@
-#include "link/outputcommand.h"
+#include "window/outputcommand.h"
 
 #include "link/frame.h"
 #include "link/serialport.h"
@@ -7,12 +7,12 @@
 #include <QMessageBox>
 
 LinkResult OutputCommand(SerialPort& port, QString Cmd, QWidget* parent) {
-    const auto bytes = frame::build(Cmd);
-    if (!bytes)
-        return LinkResult::failure(
-            QStringLiteral("the text holds characters that cannot be sent:\n") +
-            frame::describe(frame::refusedCharacters(Cmd)));
-    if (LinkResult written = port.WriteBytes(*bytes); !written)
+    const frame::Built built = frame::build(Cmd);
+    if (!built)
+        return LinkResult::failure(QStringLiteral("the text cannot be sent:\n") +
+                                       frame::describe(built.refusals),
+                                   LinkResult::Cause::Invalid);
+    if (LinkResult written = port.WriteBytes(built.bytes); !written)
         return written;
 
     QMessageBox confirmation(QMessageBox::NoIcon, QStringLiteral("VORQ"), kWriteConfirmation,
