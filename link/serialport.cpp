@@ -10,8 +10,11 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -28,6 +31,70 @@ const QString kPermissionHint =
                    "log out and in again.");
 const QString kBusyHint =
     QStringLiteral("Another program holds the port; close that program and try again.");
+
+#ifdef Q_OS_UNIX
+// "process 1234 (picocom)", or without the name where it cannot be read.
+QString processName(qint64 pid) {
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    const QString name = comm.open(QIODevice::ReadOnly)
+                             ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                             : QString();
+    return name.isEmpty() ? QStringLiteral("process %1").arg(pid)
+                          : QStringLiteral("process %1 (%2)").arg(pid).arg(name);
+}
+
+bool alive(qint64 pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+// The live holder of a lock file for the device at `canonical` (such as /dev/ttyS0), as
+// "process 1234 (picocom), lock /run/lock/LCK..ttyS0"; empty when there is none. The lock
+// is named by the device's file name (ttyS0, the UUCP convention) or by its path below /dev
+// with '_' for '/' (pts_3, Qt's). It holds the pid as text (the ten-column UUCP form, or
+// Qt's form with more lines after it) or as a 4-byte binary number; one whose pid is dead
+// is stale and does not count.
+QString liveLockHolder(const QString& canonical) {
+    QStringList names{QFileInfo(canonical).fileName()};
+    if (canonical.startsWith(QLatin1String("/dev/")))
+        names << canonical.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+    names.removeDuplicates();
+    for (const QString& name : names)
+        for (const char* dir : {"/run/lock", "/var/lock"}) {
+            QFile lock(QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name));
+            if (!lock.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray data = lock.read(256);
+            bool ok = false;
+            qint64 pid = data.left(data.indexOf('\n')).trimmed().toLongLong(&ok);
+            if (!ok && data.size() == 4) {
+                qint32 binary = 0;
+                std::memcpy(&binary, data.constData(), sizeof binary);
+                pid = binary;
+            }
+            if (alive(pid))
+                return QStringLiteral("%1, lock %2").arg(processName(pid), lock.fileName());
+        }
+    return {};
+}
+
+// The process that holds flock() on the device `info` describes, from /proc/locks.
+QString flockHolder(const struct stat& info) {
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return {};
+    // "1: FLOCK  ADVISORY  WRITE 1234 00:1a:5 0 EOF": major and minor in hex, inode decimal.
+    const QString device = QStringLiteral("%1:%2:%3")
+                               .arg(major(info.st_dev), 2, 16, QLatin1Char('0'))
+                               .arg(minor(info.st_dev), 2, 16, QLatin1Char('0'))
+                               .arg(info.st_ino);
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() >= 6 && f[1] == "FLOCK" && QString::fromLatin1(f[5]) == device)
+            return processName(f[4].toLongLong());
+    }
+    return {};
+}
+#endif
 
 } // namespace
 
@@ -96,8 +163,10 @@ QString SerialPort::systemDevice(int portNumber) {
 SerialPort::SerialPort(Resolver resolver, QObject* parent)
     : QObject(parent), m_resolver(std::move(resolver)) {
     // A vanished device keeps raising ResourceError until the port is closed.
-    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::closeIfGone,
-            Qt::QueuedConnection);
+    connect(
+        &m_port, &QSerialPort::errorOccurred, this,
+        [this](QSerialPort::SerialPortError error) { closeIfGone(error, m_port.errorString()); },
+        Qt::QueuedConnection);
     connect(&m_port, &QSerialPort::readyRead, this, [this] { emit received(m_port.readAll()); });
 }
 
@@ -107,9 +176,15 @@ QString SerialPort::label(const QString& path) const {
 
 SerialPort::~SerialPort() = default;
 
-void SerialPort::closeIfGone(QSerialPort::SerialPortError error) {
-    if (error == QSerialPort::ResourceError && m_port.isOpen())
-        m_port.close();
+void SerialPort::closeIfGone(QSerialPort::SerialPortError error, const QString& why) {
+    if (error != QSerialPort::ResourceError || !m_port.isOpen())
+        return;
+    m_port.close();
+    m_openFailure =
+        LinkResult::failure(QStringLiteral("%1 was closed: the device failed or went away (%2).")
+                                .arg(label(devicePath()), why),
+                            LinkResult::Cause::Missing);
+    emit closedByError(m_openFailure);
 }
 
 LinkResult SerialPort::setSettings(const QString& settings) {
@@ -136,7 +211,7 @@ LinkResult SerialPort::applySettings() {
     const QSerialPort::SerialPortError error = m_port.error();
     const QString why = m_port.errorString();
     m_port.clearError();
-    closeIfGone(error);
+    closeIfGone(error, why);
     return LinkResult::failure(
         QStringLiteral("cannot set %1 on %2: %3.").arg(m_settings, label(devicePath()), why),
         error == QSerialPort::ResourceError ? LinkResult::Cause::Missing : LinkResult::Cause::Io);
@@ -156,18 +231,53 @@ LinkResult SerialPort::setPortOpen(bool open) {
                                             LinkResult::Cause::Missing);
         return m_openFailure;
     }
-    m_port.setPortName(path);
+    m_openFailure = openDevice(path);
+    if (!m_openFailure)
+        m_openFailure.reason =
+            QStringLiteral("%1 cannot be opened: %2").arg(label(path), m_openFailure.reason);
+    return m_openFailure;
+}
+
+LinkResult SerialPort::openDevice(const QString& path) {
+    QString canonical = path;
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return explainOpenFailure(path, QSerialPort::DeviceNotFoundError, systemError(errno));
+    if (!S_ISCHR(info.st_mode))
+        return LinkResult::failure(
+            QStringLiteral("it is not a serial line (not a character device); nothing was sent."),
+            LinkResult::Cause::Io);
+    canonical = QFileInfo(path).canonicalFilePath();
+    if (const QString holder = liveLockHolder(canonical); !holder.isEmpty())
+        return LinkResult::failure(
+            QStringLiteral("%1: held by %2. %3").arg(systemError(EBUSY), holder, kBusyHint),
+            LinkResult::Cause::Busy);
+#endif
+    m_port.setPortName(canonical);
     if (LinkResult applied = applySettings(); !applied)
         return applied;
-    if (m_port.open(m_receiving ? QIODevice::ReadOnly : QIODevice::WriteOnly)) {
-        m_openFailure = LinkResult::success();
-        return m_openFailure;
+    if (!m_port.open(m_receiving ? QIODevice::ReadOnly : QIODevice::WriteOnly)) {
+        const LinkResult failed =
+            explainOpenFailure(canonical, m_port.error(), m_port.errorString());
+        m_port.clearError();
+        return failed;
     }
-    m_openFailure = explainOpenFailure(path, m_port.error(), m_port.errorString());
-    m_port.clearError();
-    m_openFailure.reason =
-        QStringLiteral("%1 cannot be opened: %2").arg(label(path), m_openFailure.reason);
-    return m_openFailure;
+#ifdef Q_OS_UNIX
+    if (::flock(static_cast<int>(m_port.handle()), LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        m_port.close();
+        if (err != EWOULDBLOCK)
+            return LinkResult::failure(QStringLiteral("flock: %1.").arg(systemError(err)));
+        const QString holder = flockHolder(info);
+        return LinkResult::failure(
+            QStringLiteral("%1: held by %2. %3")
+                .arg(systemError(EBUSY),
+                     holder.isEmpty() ? QStringLiteral("another program") : holder, kBusyHint),
+            LinkResult::Cause::Busy);
+    }
+#endif
+    return LinkResult::success();
 }
 
 LinkResult SerialPort::explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
@@ -183,13 +293,10 @@ LinkResult SerialPort::explainOpenFailure(const QString& path, QSerialPort::Seri
         return because(systemError(errno), kMissingHint, Cause::Missing);
     if (::access(native.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
         return because(systemError(errno), kPermissionHint, Cause::Permission);
-    for (const char* dir : {"/run/lock", "/var/lock"}) {
-        const QString lock =
-            QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), QFileInfo(path).fileName());
-        if (QFileInfo::exists(lock) && error == QSerialPort::PermissionError)
-            return because(systemError(EBUSY) + QStringLiteral(" (locked in %1)").arg(lock),
-                           kBusyHint, Cause::Busy);
-    }
+    if (const QString holder = liveLockHolder(path);
+        !holder.isEmpty() && error == QSerialPort::PermissionError)
+        return because(systemError(EBUSY) + QStringLiteral(": held by ") + holder, kBusyHint,
+                       Cause::Busy);
     if (error == QSerialPort::PermissionError)
         return because(systemError(EBUSY), kBusyHint, Cause::Busy);
 #endif
@@ -217,7 +324,7 @@ LinkResult SerialPort::Output(const QByteArray& bytes) {
         const QString why = m_port.errorString();
         m_port.clear(QSerialPort::Output);
         m_port.clearError();
-        closeIfGone(error);
+        closeIfGone(error, why);
         return LinkResult::failure(QStringLiteral("%1: %2.").arg(what, why));
     };
 

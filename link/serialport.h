@@ -40,6 +40,14 @@ public:
 
     bool PortOpen() const { return m_port.isOpen(); }
     // Opening an open port, or closing a closed one, succeeds and changes nothing.
+    //
+    // Opening refuses a path that is not a character device (nothing is ever written to a
+    // regular file). The port is opened, locked and named by the device's canonical path,
+    // so that two paths to one device (a /dev/serial/by-id link and its target) exclude each
+    // other. It is busy when a lock file /run/lock/LCK..<name> names a live process, in any
+    // of the usual formats and whatever its age (a dead process's lock is taken over), or
+    // when another open file holds flock() on the device; the port itself takes
+    // flock(LOCK_EX) while it is open, as other Linux serial programs do.
     LinkResult setPortOpen(bool open);
 
     // Writes every byte, in order and unchanged, and succeeds only once all of them have
@@ -67,7 +75,8 @@ public:
 
     // Why `path` could not be opened, in the system's words followed by a practical hint:
     // missing (no such port here), permission denied (the dialout group) or busy (another
-    // program holds it). `error` and `errorString` are what QSerialPort reported.
+    // program holds it, named by its pid and, where readable, its program name).
+    // `error` and `errorString` are what QSerialPort reported.
     static LinkResult explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
                                          const QString& errorString);
 
@@ -77,11 +86,17 @@ public:
 
 signals:
     void received(const QByteArray& bytes);
+    // The port was closed because the device failed or went away (a hang-up): `why` says
+    // so, naming the port. The next Output fails with the same reason.
+    void closedByError(const LinkResult& why);
 
 private:
     QString label(const QString& path) const; // "COM1 (/dev/ttyS0)", or the path alone
     LinkResult applySettings();
-    void closeIfGone(QSerialPort::SerialPortError error);
+    // Opens `path` (the device of the current port number) with the current settings.
+    LinkResult openDevice(const QString& path);
+    // Closes the port when `error` means that the device is gone, recording `why`.
+    void closeIfGone(QSerialPort::SerialPortError error, const QString& why);
 
     Resolver m_resolver;
     int m_commPort = 0;

@@ -275,6 +275,14 @@ void TestBehaviour::failedSpeedChangeIsReported() {
     QCOMPARE(boxes.seen[0].title, QStringLiteral("VORQ"));
     QVERIFY2(boxes.seen[0].text.contains(QLatin1String("COM1")), qPrintable(boxes.seen[0].text));
     QCOMPARE(m_w->MSComm1().Settings(), QStringLiteral("19200,n,8,1"));
+    // The port closed with the failure; a write then says why, not only that it is closed.
+    run(*m_w, QStringLiteral("ink:1"));
+    m_w->Send_Click(0);
+    QCOMPARE(boxes.seen.size(), 2);
+    QVERIFY2(boxes.seen[1].text.contains(QLatin1String("not open")) &&
+                 boxes.seen[1].text.contains(QLatin1String("COM1 (%1) was closed")
+                                                 .arg(m_ports->pty[0]->slavePath())),
+             qPrintable(boxes.seen[1].text));
     // Still running: the next port opens at the new speed.
     QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 1), Qt::LeftButton);
     QVERIFY(m_w->MSComm1().PortOpen());

@@ -3,8 +3,14 @@
 
 #include <QTest>
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
 #include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -31,6 +37,8 @@ private slots:
     void writeOnClosedPortFails();
     void vanishedDeviceFailsWithoutSpinning();
     void busyPortIsExplained();
+    void lockVariants_data();
+    void lockVariants();
 };
 
 void TestSerialPort::settingsStrings_data() {
@@ -224,6 +232,77 @@ void TestSerialPort::busyPortIsExplained() {
     QVERIFY2(opened.reason.contains(QLatin1String("Another program holds the port")),
              qPrintable(opened.reason));
     QVERIFY(!second.PortOpen());
+}
+
+// A pid that no process has: a child that has exited and been reaped.
+static qint64 deadPid() {
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+void TestSerialPort::lockVariants_data() {
+    QTest::addColumn<QString>("holder");  // "lock", "flock", or "symlink"
+    QTest::addColumn<QByteArray>("lock"); // the lock file's content, for "lock"
+    QTest::addColumn<int>("ageSeconds");
+    QTest::addColumn<bool>("busy");
+    const QByteArray dead = QByteArray::number(deadPid());
+    QTest::newRow("UUCP form, live pid") << "lock" << QByteArray("         1\n") << 0 << true;
+    QTest::newRow("UUCP form, live pid, an hour old")
+        << "lock" << QByteArray("         1\n") << 3600 << true;
+    QTest::newRow("Qt's form, live pid") << "lock" << QByteArray("1\nother\nhost\n") << 0 << true;
+    QTest::newRow("binary form, live pid") << "lock" << QByteArray("\x01\0\0\0", 4) << 0 << true;
+    QTest::newRow("UUCP form, dead pid: stale") << "lock" << dead.rightJustified(10) + '\n'
+                                                << 0 << false;
+    QTest::newRow("flock held by another program") << "flock" << QByteArray() << 0 << true;
+    QTest::newRow("held through a symbolic link") << "symlink" << QByteArray() << 0 << true;
+}
+
+void TestSerialPort::lockVariants() {
+    QFETCH(QString, holder);
+    QFETCH(QByteArray, lock);
+    QFETCH(int, ageSeconds);
+    QFETCH(bool, busy);
+    Ports ports;
+    const QString device = ports.pty[0]->slavePath();
+    QFile lockFile(QStringLiteral("/run/lock/LCK..") + QFileInfo(device).fileName());
+    const QString link = QDir::temp().filePath(QStringLiteral("vorq-test-by-id"));
+    QFile::remove(link);
+    int flocked = -1;
+    SerialPort first([&](int) { return link; });
+    if (holder == QLatin1String("lock")) {
+        if (!lockFile.open(QIODevice::WriteOnly))
+            QSKIP("/run/lock is not writable here");
+        lockFile.write(lock);
+        lockFile.close();
+        const QDateTime old = QDateTime::currentDateTime().addSecs(-ageSeconds);
+        lockFile.open(QIODevice::ReadWrite);
+        lockFile.setFileTime(old, QFileDevice::FileModificationTime);
+        lockFile.close();
+    } else if (holder == QLatin1String("flock")) {
+        flocked = ::open(qPrintable(device), O_RDWR | O_NOCTTY);
+        QVERIFY(flocked >= 0 && ::flock(flocked, LOCK_EX) == 0);
+    } else {
+        QVERIFY(QFile::link(device, link));
+        first.setCommPort(0);
+        QVERIFY(first.setSettings(QStringLiteral("9600,n,8,1")).ok);
+        QVERIFY(first.setPortOpen(true).ok);
+    }
+    SerialPort port(ports.resolver());
+    const LinkResult opened = port.OpenAtStartup();
+    lockFile.remove();
+    QFile::remove(link);
+    if (flocked >= 0)
+        ::close(flocked);
+    QCOMPARE(opened.ok, !busy);
+    if (busy) {
+        QCOMPARE(opened.cause, LinkResult::Cause::Busy);
+        QVERIFY2(opened.reason.contains(QStringLiteral("held by process %1")
+                                            .arg(holder == QLatin1String("lock") ? 1 : getpid())),
+                 qPrintable(opened.reason));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)
