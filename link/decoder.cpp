@@ -44,6 +44,14 @@ FrameDecoder::Report FrameDecoder::finish() {
                              .arg(data.size())
                              .arg(frame::kMaxScrollData),
                          bytes);
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const uchar b = uchar(data.at(i));
+        if (b < 0x20 || b == 0x7F)
+            return malformed(QStringLiteral("control byte 0x%1 at position %2 of the scroll data")
+                                 .arg(b, 2, 16, QLatin1Char('0'))
+                                 .arg(i + 1),
+                             bytes);
+    }
     Report r;
     r.valid = true;
     r.code = digit - '0';
@@ -55,6 +63,14 @@ FrameDecoder::Report FrameDecoder::finish() {
 QList<FrameDecoder::Report> FrameDecoder::feed(const QByteArray& bytes, qint64 nowMs) {
     QList<Report> reports = flush(nowMs);
     for (const char b : bytes) {
+        if (m_inFrame && b == frame::kStart) {
+            const QByteArray cut = std::exchange(m_pending, {});
+            reports << malformed(
+                QStringLiteral("cut off after %1 bytes by the ESC of another frame")
+                    .arg(cut.size()),
+                cut);
+            m_inFrame = false;
+        }
         if (!m_inFrame) {
             if (b != frame::kStart) {
                 m_pending.append(b);

@@ -116,6 +116,21 @@ QString fromWindows1252(const QByteArray& bytes) {
     return text;
 }
 
+QString escaped(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const char32_t c : text.toUcs4()) {
+        const QString hex = QString::number(uint(c), 16).toUpper();
+        if (QChar::isPrint(c))
+            shown += QString::fromUcs4(&c, 1);
+        else if (c < 0x100)
+            shown += QStringLiteral("\\x") + hex.rightJustified(2, QLatin1Char('0'));
+        else
+            shown += QStringLiteral("\\u") + hex.rightJustified(4, QLatin1Char('0'));
+    }
+    return shown;
+}
+
 QString toHex(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }

@@ -74,6 +74,10 @@ Built build(const QString& commandText);
 // The characters of Windows-1252 bytes; an undefined byte becomes U+FFFD.
 QString fromWindows1252(const QByteArray& bytes);
 
+// `text` with every character that is not printable written as an escape ("\x1B",
+// "\u00AD"), so that it shows as one line and drives no terminal.
+QString escaped(const QString& text);
+
 // "1B 6B 71 ..." : upper-case hex bytes separated by single spaces.
 QString toHex(const QByteArray& bytes);
 

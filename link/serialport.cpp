@@ -165,7 +165,10 @@ SerialPort::SerialPort(Resolver resolver, QObject* parent)
     // A vanished device keeps raising ResourceError until the port is closed.
     connect(
         &m_port, &QSerialPort::errorOccurred, this,
-        [this](QSerialPort::SerialPortError error) { closeIfGone(error, m_port.errorString()); },
+        [this](QSerialPort::SerialPortError error) {
+            closeIfGone(error, error == QSerialPort::ReadError ? QStringLiteral("it hung up")
+                                                               : m_port.errorString());
+        },
         Qt::QueuedConnection);
     connect(&m_port, &QSerialPort::readyRead, this, [this] { emit received(m_port.readAll()); });
 }
@@ -177,7 +180,10 @@ QString SerialPort::label(const QString& path) const {
 SerialPort::~SerialPort() = default;
 
 void SerialPort::closeIfGone(QSerialPort::SerialPortError error, const QString& why) {
-    if (error != QSerialPort::ResourceError || !m_port.isOpen())
+    // A line that hangs up while receiving reads end-of-file again and again: a ReadError.
+    const bool gone =
+        error == QSerialPort::ResourceError || (m_receiving && error == QSerialPort::ReadError);
+    if (!gone || !m_port.isOpen())
         return;
     m_port.close();
     m_openFailure =

@@ -95,7 +95,8 @@ private:
     LinkResult applySettings();
     // Opens `path` (the device of the current port number) with the current settings.
     LinkResult openDevice(const QString& path);
-    // Closes the port when `error` means that the device is gone, recording `why`.
+    // Closes the port when `error` means that the device is gone or, while receiving, that
+    // the line hung up; records `why` and emits closedByError.
     void closeIfGone(QSerialPort::SerialPortError error, const QString& why);
 
     Resolver m_resolver;

@@ -4,6 +4,7 @@
 #include <QApplication>
 
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,6 +24,9 @@ Pty::Pty() {
     ::cfmakeraw(&raw);
     ::tcsetattr(m_slave, TCSANOW, &raw);
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    // Programs that the test starts must not hold the line open: a vanish() would not reach.
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
 }
 
 Pty::~Pty() {
@@ -75,6 +79,14 @@ int Pty::baud() const {
     default:
         return -1;
     }
+}
+
+void Pty::write(const QString& path, const QByteArray& bytes) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY);
+    if (fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) >= 0)
+        ::tcdrain(fd);
+    if (fd >= 0)
+        ::close(fd);
 }
 
 void Pty::vanish() {

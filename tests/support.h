@@ -32,6 +32,8 @@ public:
     QByteArray readFrame(int waitMs = 3000);
     // The output baud rate of the line (as tcgetattr reports it), such as 9600.
     int baud() const;
+    // Writes `bytes` to the device at `path`, as a sender on the line would.
+    static void write(const QString& path, const QByteArray& bytes);
     // Closes the master: the device vanishes for whoever holds the slave.
     void vanish();
 

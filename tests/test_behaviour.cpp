@@ -280,8 +280,8 @@ void TestBehaviour::failedSpeedChangeIsReported() {
     m_w->Send_Click(0);
     QCOMPARE(boxes.seen.size(), 2);
     QVERIFY2(boxes.seen[1].text.contains(QLatin1String("not open")) &&
-                 boxes.seen[1].text.contains(QLatin1String("COM1 (%1) was closed")
-                                                 .arg(m_ports->pty[0]->slavePath())),
+                 boxes.seen[1].text.contains(
+                     QLatin1String("COM1 (%1) was closed").arg(m_ports->pty[0]->slavePath())),
              qPrintable(boxes.seen[1].text));
     // Still running: the next port opens at the new speed.
     QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 1), Qt::LeftButton);

@@ -56,6 +56,25 @@ void TestDecoder::reports_data() {
     QTest::newRow("not starting with ESC")
         << QList<QByteArray>{QByteArray("noise") + frameOf("0Z")}
         << list({"malformed 5 bytes that do not start with ESC", "valid 0 Z"});
+    // A frame cut off mid-way and then sent again whole: two reports, not one merged frame.
+    QTest::newRow("cut off, then the retry")
+        << QList<QByteArray>{"\x1Bkq5172@3HEL", frameOf("3HELLO")}
+        << list({"malformed cut off after 12 bytes by the ESC of another frame", "valid 3 HELLO"});
+    QTest::newRow("ESC in the access code")
+        << QList<QByteArray>{QByteArray("\x1Bkq5\x1B") + "kq5172@1A\xFF"}
+        << list({"malformed cut off after 4 bytes by the ESC of another frame", "valid 1 A"});
+    QTest::newRow("ESC twice") << QList<QByteArray>{QByteArray("\x1B") + frameOf("2")}
+                               << list({"malformed cut off after 1 bytes by the ESC of another "
+                                        "frame",
+                                        "valid 2 "});
+    QTest::newRow("terminal escape in scroll data") << QList<QByteArray>{frameOf("3\x9B"
+                                                                                 "2J"),
+                                                                         frameOf("3[2J")}
+                                                    << list({"valid 3 \u203A2J", "valid 3 [2J"});
+    QTest::newRow("control byte in scroll data")
+        << QList<QByteArray>{frameOf("3AB\x07"), frameOf("4\x7F")}
+        << list({"malformed control byte 0x07 at position 3 of the scroll data",
+                 "malformed control byte 0x7f at position 1 of the scroll data"});
 }
 
 void TestDecoder::reports() {

@@ -56,9 +56,10 @@ public:
         m_p.waitForFinished();
     }
     QString device() const { return m_device; }
+    QProcess& process() { return m_p; }
     // Everything it printed, once it has ended by itself within `ms`; -1 if it did not.
     int finish(QString* out, int ms = 5000) {
-        const bool ended = m_p.waitForFinished(ms);
+        const bool ended = m_p.state() == QProcess::NotRunning || m_p.waitForFinished(ms);
         *out = m_out + QString::fromLocal8Bit(m_p.readAllStandardOutput());
         return ended ? m_p.exitCode() : -1;
     }
@@ -85,7 +86,9 @@ private slots:
     void roundTrip_data();
     void roundTrip();
     void displayReportsMalformedInput();
-    void displayLink();
+    void displayLinkPaths_data();
+    void displayLinkPaths();
+    void displayEndsOnHangUp();
 };
 
 void TestTools::usage_data() {
@@ -280,19 +283,104 @@ void TestTools::displayReportsMalformedInput() {
              qPrintable(out));
 }
 
-void TestTools::displayLink() {
-    const QString at = QDir::temp().filePath(QStringLiteral("vorq-display-test-link"));
-    QFile::remove(at);
-    {
-        DisplayProcess display({QStringLiteral("--once"), QStringLiteral("--link"), at});
+// --link PATH: what is at PATH before the start and while it runs, how it ends, and what
+// must be at PATH afterwards ("" nothing, "file" the file left alone, or a link's target).
+void TestTools::displayLinkPaths_data() {
+    QTest::addColumn<QString>("before"); // "", "file", or a symbolic link's target
+    QTest::addColumn<QString>("during"); // "", "file", "link" another link, "swap" the parent
+    QTest::addColumn<QString>("end");    // "once", "term", or "pipe" (its reader goes away)
+    QTest::addColumn<bool>("starts");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("fresh, --once") << ""
+                                   << ""
+                                   << "once" << true << "";
+    QTest::newRow("fresh, SIGTERM") << ""
+                                    << ""
+                                    << "term" << true << "";
+    QTest::newRow("fresh, SIGPIPE") << ""
+                                    << ""
+                                    << "pipe" << true << "";
+    QTest::newRow("a regular file is kept") << "file"
+                                            << ""
+                                            << "" << false << "file";
+    QTest::newRow("someone's link is kept") << "/etc/hostname"
+                                            << ""
+                                            << "" << false << "/etc/hostname";
+    QTest::newRow("a dangling link elsewhere is kept") << "/nonexistent/x"
+                                                       << ""
+                                                       << "" << false << "/nonexistent/x";
+    QTest::newRow("a leftover pts link is replaced") << "/dev/pts/999999"
+                                                     << ""
+                                                     << "term" << true << "";
+    QTest::newRow("a file moved there meanwhile is kept") << ""
+                                                          << "file"
+                                                          << "term" << true << "file";
+    QTest::newRow("another link there meanwhile is kept") << ""
+                                                          << "link"
+                                                          << "term" << true << "/etc/hostname";
+    QTest::newRow("a swapped parent does not redirect") << ""
+                                                        << "swap"
+                                                        << "term" << true << "file";
+}
+
+void TestTools::displayLinkPaths() {
+    QFETCH(QString, before);
+    QFETCH(QString, during);
+    QFETCH(QString, end);
+    QFETCH(bool, starts);
+    QFETCH(QString, after);
+    QTemporaryDir tmp;
+    const QString dir = tmp.filePath(QStringLiteral("d")), at = dir + QStringLiteral("/L");
+    QVERIFY(QDir().mkpath(dir));
+    auto place = [&](const QString& what) {
+        QFile::remove(at);
+        if (what == QLatin1String("file")) {
+            QFile f(at);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("keep") == 4);
+        } else {
+            QVERIFY(QFile::link(what, at));
+        }
+    };
+    if (!before.isEmpty())
+        place(before);
+    DisplayProcess display({QStringLiteral("--link"), at, QStringLiteral("--once")});
+    QString out;
+    if (!starts) {
+        QCOMPARE(display.finish(&out), EX_CANTCREAT);
+    } else {
         QCOMPARE(QFileInfo(at).symLinkTarget(), display.device());
-        const Run sent =
-            write({QStringLiteral("--port"), at, QStringLiteral("--code"), QStringLiteral("2")});
-        QVERIFY2(sent.status == 0, qPrintable(sent.err));
-        QString out;
+        if (during == QLatin1String("swap")) {
+            QVERIFY(QDir().rename(dir, dir + QStringLiteral("-old")) && QDir().mkpath(dir));
+            place(QStringLiteral("file"));
+        } else if (!during.isEmpty()) {
+            place(during == QLatin1String("file") ? during : QStringLiteral("/etc/hostname"));
+        }
+        if (end == QLatin1String("term"))
+            display.process().terminate();
+        if (end == QLatin1String("pipe"))
+            display.process().closeReadChannel(QProcess::StandardOutput);
+        if (end != QLatin1String("term")) {
+            Pty::write(display.device(), frameOf("2"));
+        }
         QCOMPARE(display.finish(&out), 0);
     }
-    QVERIFY(!QFileInfo::exists(at) && !QFileInfo(at).isSymLink());
+    const QFileInfo result(at);
+    if (after.isEmpty())
+        QVERIFY(!result.exists() && !result.isSymLink());
+    else if (after == QLatin1String("file"))
+        QVERIFY(result.isFile() && !result.isSymLink() && result.size() == 4);
+    else
+        QCOMPARE(result.symLinkTarget(), after);
+}
+
+// A device that hangs up ends vorq-display with a failure, instead of spinning on it.
+void TestTools::displayEndsOnHangUp() {
+    Pty line;
+    DisplayProcess display({QStringLiteral("--device"), line.slavePath()});
+    QCOMPARE(display.device(), line.slavePath());
+    line.vanish();
+    QString out;
+    QCOMPARE(display.finish(&out), EX_IOERR);
 }
 
 QTEST_GUILESS_MAIN(TestTools)

@@ -2,8 +2,10 @@
 // (or on a real serial device) and prints each configuration frame it receives, decoded as
 // the display would decode it, and what the display now stores.
 //
-// Exit statuses: 0 ended by a signal, or --once with a valid frame; 1 --once with a
-// malformed one; 64 usage; 69, 74, 77 when the device cannot be opened (as vorq-write).
+// Exit statuses: 0 ended by a signal (SIGINT, SIGTERM, SIGHUP, or SIGPIPE when the reader
+// of its output has gone), or --once with a valid frame; 1 --once with a malformed one;
+// 64 usage; 73 the link cannot be made; 69, 74, 77 when the device cannot be opened (as
+// vorq-write); 74 also when the device hangs up.
 #include "link/decoder.h"
 #include "link/frame.h"
 #include "link/serialport.h"
@@ -19,9 +21,12 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sysexits.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,16 +35,104 @@ namespace {
 
 QTextStream out(stdout);
 
-char g_link[4096] = {}; // the symbolic link to remove when a signal ends the program
+// The symbolic link that this process made, to be removed when it ends: the directory it
+// lies in (held open, so that a parent renamed or swapped meanwhile cannot redirect the
+// removal), its name there, its target, and the link's own inode.
+struct OwnLink {
+    int dir = -1;
+    char name[256] = {};
+    char target[256] = {};
+    dev_t dev = 0;
+    ino_t ino = 0;
+} g_link;
+
+// Whether the entry `name` in `dir` is a symbolic link to `target`; with `info`, also its
+// lstat. Async-signal-safe.
+bool linksTo(int dir, const char* name, const char* target, struct stat* info = nullptr) {
+    struct stat st {};
+    if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode))
+        return false;
+    char got[256] = {};
+    const ssize_t n = ::readlinkat(dir, name, got, sizeof got - 1);
+    if (info)
+        *info = st;
+    return n > 0 && std::strcmp(got, target) == 0;
+}
+
+// Removes the link only while it is still the very one this process made: same target,
+// same inode. Async-signal-safe.
+void removeOwnLink() {
+    struct stat st {};
+    if (g_link.dir >= 0 && linksTo(g_link.dir, g_link.name, g_link.target, &st) &&
+        st.st_dev == g_link.dev && st.st_ino == g_link.ino)
+        ::unlinkat(g_link.dir, g_link.name, 0);
+}
 
 void endOnSignal(int) {
-    if (g_link[0])
-        ::unlink(g_link);
+    removeOwnLink();
     ::_exit(0);
 }
 
+// Makes the symbolic link `at` to `target`. It never replaces an existing path, except a
+// dangling link into /dev/pts (one left by an earlier run), and that only by an atomic
+// exchange that is undone if the path changed meanwhile. Empty on success, else why not.
+QString makeOwnLink(const QString& at, const QString& target) {
+    const QFileInfo where(at);
+    const QByteArray dirPath = QFile::encodeName(where.absolutePath());
+    const QByteArray name = QFile::encodeName(where.fileName());
+    const QByteArray to = QFile::encodeName(target);
+    if (name.size() >= int(sizeof g_link.name) || to.size() >= int(sizeof g_link.target))
+        return QStringLiteral("the path is too long");
+    const int dir = ::open(dirPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    auto fail = [dir](const QString& why) {
+        ::close(dir);
+        return why;
+    };
+    if (::symlinkat(to.constData(), dir, name.constData()) != 0) {
+        if (errno != EEXIST)
+            return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        // A leftover: a symbolic link into /dev/pts whose pseudo-terminal is gone.
+        auto leftover = [dir](const char* entry) {
+            char old[256] = {};
+            struct stat st {};
+            return ::readlinkat(dir, entry, old, sizeof old - 1) > 0 &&
+                   std::strncmp(old, "/dev/pts/", 9) == 0 && ::fstatat(dir, entry, &st, 0) != 0 &&
+                   errno == ENOENT;
+        };
+        if (!leftover(name.constData()))
+            return fail(QStringLiteral("it exists and is not a leftover link to a gone "
+                                       "pseudo-terminal; it was left alone"));
+        const QByteArray spare = name + ".vorq-" + QByteArray::number(::getpid());
+        if (::symlinkat(to.constData(), dir, spare.constData()) != 0)
+            return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        if (::renameat2(dir, spare.constData(), dir, name.constData(), RENAME_EXCHANGE) != 0) {
+            const int err = errno;
+            ::unlinkat(dir, spare.constData(), 0);
+            return fail(QString::fromLocal8Bit(std::strerror(err)));
+        }
+        if (!leftover(spare.constData())) { // changed meanwhile: put it back
+            ::renameat2(dir, spare.constData(), dir, name.constData(), RENAME_EXCHANGE);
+            ::unlinkat(dir, spare.constData(), 0);
+            return fail(QStringLiteral("it changed while it was being replaced; it was left "
+                                       "alone"));
+        }
+        ::unlinkat(dir, spare.constData(), 0);
+    }
+    struct stat st {};
+    if (!linksTo(dir, name.constData(), to.constData(), &st))
+        return fail(QStringLiteral("it changed right after it was made"));
+    g_link.dir = dir;
+    g_link.dev = st.st_dev;
+    g_link.ino = st.st_ino;
+    qstrncpy(g_link.name, name.constData(), sizeof g_link.name);
+    qstrncpy(g_link.target, to.constData(), sizeof g_link.target);
+    return {};
+}
+
 QString quoted(const QString& s) {
-    return QLatin1Char('"') + s + QLatin1Char('"');
+    return QLatin1Char('"') + frame::escaped(s) + QLatin1Char('"');
 }
 
 } // namespace
@@ -113,9 +206,13 @@ int main(int argc, char* argv[]) {
     QObject::connect(&expiry, &QTimer::timeout, [&] { print(decoder.flush(clock.elapsed())); });
     expiry.start(100);
 
-    std::signal(SIGINT, endOnSignal);
-    std::signal(SIGTERM, endOnSignal);
-    std::signal(SIGHUP, endOnSignal);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        std::signal(sig, endOnSignal);
+    // The device hung up: say so and end, releasing the port and its lock.
+    auto hungUp = [](const QString& why) {
+        removeOwnLink();
+        QCoreApplication::exit(cli::fail(EX_IOERR, why));
+    };
 
     if (parser.isSet(device)) {
         const QString path = parser.value(device);
@@ -124,6 +221,8 @@ int main(int argc, char* argv[]) {
         serial.setReceiving(true);
         serial.setSettings(lineSettingsFor(bps.toInt()));
         QObject::connect(&serial, &SerialPort::received, arrived);
+        QObject::connect(&serial, &SerialPort::closedByError,
+                         [&](const LinkResult& why) { hungUp(why.reason); });
         if (LinkResult opened = serial.setPortOpen(true); !opened)
             return cli::fail(cli::exitStatusFor(opened.cause), opened.reason);
         out << "Listening on " << path << " at " << lineSettingsFor(bps.toInt()) << Qt::endl;
@@ -141,29 +240,27 @@ int main(int argc, char* argv[]) {
     ::tcsetattr(lineFd, TCSANOW, &raw);
     const QString slave = QString::fromLocal8Bit(name);
     if (parser.isSet(link)) {
-        const QString at = parser.value(link);
-        const QFileInfo existing(at);
-        if (existing.exists() && !existing.isSymLink())
-            return cli::fail(EX_CANTCREAT,
-                             QStringLiteral("%1 exists and is not a symbolic link").arg(at));
-        QFile::remove(at);
-        if (!QFile::link(slave, at))
-            return cli::fail(EX_CANTCREAT, QStringLiteral("cannot make the link %1").arg(at));
-        qstrncpy(g_link, QFile::encodeName(at).constData(), sizeof g_link);
+        if (const QString why = makeOwnLink(parser.value(link), slave); !why.isEmpty())
+            return cli::fail(
+                EX_CANTCREAT,
+                QStringLiteral("cannot make the link %1: %2").arg(parser.value(link), why));
     }
     QSocketNotifier readable(master, QSocketNotifier::Read);
     QObject::connect(&readable, &QSocketNotifier::activated, [&] {
         char buffer[512];
         const ssize_t n = ::read(master, buffer, sizeof buffer);
-        if (n > 0)
+        if (n > 0) {
             arrived(QByteArray(buffer, n));
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            readable.setEnabled(false);
+            hungUp(QStringLiteral("%1 hung up").arg(slave));
+        }
     });
     out << "Listening on " << slave;
     if (parser.isSet(link))
         out << " (linked from " << parser.value(link) << ')';
     out << Qt::endl;
     const int status = QCoreApplication::exec();
-    if (g_link[0])
-        ::unlink(g_link);
+    removeOwnLink();
     return status;
 }
