@@ -117,13 +117,33 @@ void TestTools::usage_data() {
     QTest::newRow("no single-byte code")
         << (words("--dry-run --code 1 --text") << QString::fromUtf8("中")) << EX_DATAERR
         << "Position 1";
+    QTest::newRow("--list with --code")
+        << words("--list --code 3") << EX_USAGE << "--list sends nothing";
+    QTest::newRow("--list with --text") << words("--list --text HI") << EX_USAGE << "--text";
+    QTest::newRow("repeated --port") << words("--dry-run --code 1 --port /x --port /dev/null")
+                                     << EX_USAGE << "--port is given more than once";
+    QTest::newRow("repeated --code")
+        << words("--dry-run --code 1 --code 2") << EX_USAGE << "--code is given more than once";
+    QTest::newRow("repeated --speed") << words("--dry-run --code 1 --speed 9600 --speed 19200")
+                                      << EX_USAGE << "--speed is given more than once";
+    QTest::newRow("invalid UTF-8 (through the shell)")
+        << words("--dry-run --code 1 --text \"$(printf 'a\\377')\"") << EX_DATAERR
+        << "--text is not valid UTF-8";
+    QTest::newRow("a control character is echoed escaped")
+        << (words("--dry-run --code 1 --speed") << QStringLiteral("96\n\x1B[2J")) << EX_USAGE
+        << "not \"96\\x0A\\x1B[2J\"";
 }
 
 void TestTools::usage() {
     QFETCH(QStringList, args);
     QFETCH(int, status);
     QFETCH(QString, says);
-    const Run r = write(args);
+    const bool shell = args.join(QLatin1Char(' ')).contains(QLatin1String("$("));
+    const Run r = shell ? run(QStringLiteral("/bin/sh"),
+                              {QStringLiteral("-c"),
+                               QStringLiteral("exec \"$0\" ") + args.join(QLatin1Char(' ')),
+                               QStringLiteral(VORQ_WRITE)})
+                        : write(args);
     QCOMPARE(r.status, status);
     QVERIFY2(r.err.startsWith(QLatin1String("vorq-write: ")) && r.err.contains(says),
              qPrintable(r.err));

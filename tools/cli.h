@@ -2,6 +2,7 @@
 
 // What vorq-write and vorq-display share on the command line.
 
+#include "link/frame.h"
 #include "link/linkresult.h"
 
 #include <QCommandLineParser>
@@ -14,8 +15,11 @@
 namespace cli {
 
 // Prints "<program>: <line>" on stderr and gives `status` back, for `return fail(...)`.
+// Characters that are not printable, such as those of a value the user gave, are escaped:
+// the message stays one line and drives no terminal.
 inline int fail(int status, const QString& line) {
-    QTextStream(stderr) << QCoreApplication::applicationName() << ": " << line << Qt::endl;
+    QTextStream(stderr) << QCoreApplication::applicationName() << ": " << frame::escaped(line)
+                        << Qt::endl;
     return status;
 }
 

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
+#include <QStringDecoder>
 #include <QTextStream>
 
 #include <optional>
@@ -112,8 +113,29 @@ int main(int argc, char* argv[]) {
 
     if (const auto stop = cli::parse(parser))
         return *stop;
-    if (parser.isSet(list))
+    for (const QCommandLineOption* o : {&port, &speed, &code, &text})
+        if (parser.values(*o).size() > 1)
+            return cli::fail(
+                EX_USAGE, QStringLiteral("--%1 is given more than once").arg(o->names().first()));
+    if (parser.isSet(list)) {
+        for (const QCommandLineOption* o : {&port, &speed, &code, &text, &dryRun})
+            if (parser.isSet(*o))
+                return cli::fail(EX_USAGE, QStringLiteral("--list sends nothing; it takes no --%1")
+                                               .arg(o->names().first()));
         return listPorts();
+    }
+    // The arguments arrive decoded, with U+FFFD for bytes that are not UTF-8: look at the
+    // bytes themselves, so that such a text is refused for what it is.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        const QByteArray value = arg.startsWith("--text=")         ? arg.mid(7)
+                                 : arg == "--text" && i + 1 < argc ? QByteArray(argv[i + 1])
+                                                                   : QByteArray();
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString decoded = utf8.decode(value); // decoding is lazy until converted
+        if (utf8.hasError())
+            return cli::fail(EX_DATAERR, QStringLiteral("--text is not valid UTF-8"));
+    }
 
     const QString digit = parser.value(code);
     const QString codeUsage =
