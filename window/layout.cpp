@@ -24,12 +24,18 @@ QWidget* create(const ControlSpec& row, QWidget* parent) {
     case ControlKind::Label: {
         auto* label = new QLabel(caption, parent);
         label->setTextFormat(Qt::PlainText);
+        // From the top, as the geometry assumes: a box that lies over the lower part of a
+        // label (Text1 over the scroll-data prompt) must not hide its text.
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return label;
     }
     case ControlKind::TextBox:
         return new QLineEdit(parent);
-    case ControlKind::PushButton:
-        return new QPushButton(caption, parent);
+    case ControlKind::PushButton: {
+        auto* button = new QPushButton(caption, parent);
+        button->setAutoDefault(true); // Enter on the focused button presses it
+        return button;
+    }
     }
     return nullptr;
 }
@@ -111,17 +117,27 @@ QList<QWidget*> buildControls(QWidget* window) {
     return widgets;
 }
 
+static const ControlSpec* findRow(const char* name, int index) {
+    for (const ControlSpec& c : kControls)
+        if (qstrcmp(c.name, name) == 0 && c.index == index)
+            return &c;
+    return nullptr;
+}
+
+QRect controlRect(const char* name, int index) {
+    const ControlSpec* c = findRow(name, index);
+    if (!c)
+        return {};
+    QRect r(twipsToPixels(c->left), twipsToPixels(c->top), twipsToPixels(c->width),
+            twipsToPixels(c->height));
+    if (c->parent)
+        r.translate(controlRect(c->parent).topLeft());
+    return r;
+}
+
 QPoint controlCentre(const char* name, int index) {
-    for (const ControlSpec& c : kControls) {
-        if (qstrcmp(c.name, name) != 0 || c.index != index)
-            continue;
-        QPoint p(twipsToPixels(c.left + c.width / 2), twipsToPixels(c.top + c.height / 2));
-        if (c.kind == ControlKind::OptionButton)
-            p.setX(twipsToPixels(c.left) + 8);
-        for (const ControlSpec& parent : kControls)
-            if (c.parent && qstrcmp(parent.name, c.parent) == 0)
-                p += QPoint(twipsToPixels(parent.left), twipsToPixels(parent.top));
-        return p;
-    }
-    return {};
+    const QRect r = controlRect(name, index);
+    const ControlSpec* c = findRow(name, index);
+    return c && c->kind == ControlKind::OptionButton ? QPoint(r.left() + 8, r.center().y())
+                                                     : r.center();
 }

@@ -69,6 +69,13 @@ VORQ::VORQ(SerialPort::Resolver resolver, QWidget* parent) : QWidget(parent) {
     m_text1->setMaxLength(frame::kMaxScrollData);
     m_optCom[0]->setChecked(true);
     m_optSpeed[0]->setChecked(true);
+    // Each option group is one tab stop, at its checked option; the arrow keys move within
+    // the group. The first focus is the checked port.
+    for (QRadioButton* option : m_optCom)
+        keepTabStopOnChecked(option);
+    for (QRadioButton* option : m_optSpeed)
+        keepTabStopOnChecked(option);
+    m_optCom[0]->setFocus();
 
     connect(m_ink, &QLineEdit::textChanged, this, &VORQ::Ink_Change);
     for (int i = 0; i < 5; ++i)
@@ -92,6 +99,14 @@ QWidget* VORQ::control(const QString& name, int index) const {
 template <typename T> void VORQ::lookUp(T*& member, const char* name, int index) {
     member = control<T>(QString::fromLatin1(name), index);
     Q_ASSERT_X(member, name, "no control of this name, index and kind in the layout");
+}
+
+void VORQ::keepTabStopOnChecked(QRadioButton* option) {
+    auto update = [option](bool checked) {
+        option->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    update(option->isChecked());
+    connect(option, &QAbstractButton::toggled, option, update);
 }
 
 void VORQ::Form_Initialize() {

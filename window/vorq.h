@@ -65,6 +65,8 @@ private:
     void setLock(const Lock& lock);
     void setPanelVisible(bool visible);
     void warn(const QString& text);
+    // Gives `option` the tab focus while it is checked, and takes it away while it is not.
+    void keepTabStopOnChecked(QRadioButton* option);
     // Sets `member` to the control `name`(`index`), which must exist with kind T.
     template <typename T> void lookUp(T*& member, const char* name, int index = -1);
 

@@ -9,8 +9,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QImage>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -51,6 +53,8 @@ private slots:
     void missingCom5ReportsFailure();
     void unsendableTextIsRefused();
     void commandLineTools();
+    void keyboardOnly();
+    void scrollPromptIsWhole();
 
 private:
     bool startVorq(QProcess& p, const QProcessEnvironment& env);
@@ -380,6 +384,54 @@ void TestEndToEnd::commandLineTools() {
     QCOMPARE(run({QStringLiteral("--list")}, &out, &err), 0);
     QVERIFY2(!out.contains(QLatin1String("ttyS4")), qPrintable(out));
     QCOMPARE(readAllPorts(100), QByteArray());
+}
+
+// Only the keyboard, as a technician without a mouse would: the first focus is the checked
+// port, so Space there changes nothing; Enter and keypad Enter press the focused button.
+void TestEndToEnd::keyboardOnly() {
+    startMain();
+    m_desktop.key(QStringLiteral("space"));
+    m_desktop.key(QStringLiteral("Tab")); // the speed group; the buttons are hidden
+    m_desktop.key(QStringLiteral("Tab")); // Ink
+    m_desktop.type(QStringLiteral("3"));
+    m_desktop.key(QStringLiteral("Tab"));
+    m_desktop.type(QStringLiteral("HI"));
+    m_desktop.key(QStringLiteral("shift+Tab"));
+    m_desktop.key(QStringLiteral("shift+Tab")); // Write to EEPROM(Y)
+    m_desktop.key(QStringLiteral("Return"));
+    QCOMPARE(m_pty[0]->readFrame(), frameOf("3HI"));
+    closeBox(waitForBox());
+    m_desktop.click(at("Text1"));
+    m_desktop.key(QStringLiteral("shift+Tab"));
+    m_desktop.key(QStringLiteral("shift+Tab")); // END(N); Write is locked
+    m_desktop.key(QStringLiteral("KP_Enter"));  // unlocks and clears
+    enter(QStringLiteral("1"), QString());
+    m_desktop.click(at("Send", 0));
+    QCOMPARE(m_pty[0]->readFrame(), frameOf("1"));
+    closeBox(waitForBox());
+}
+
+// The scroll-data prompt shows whole above Text1, which lies over the label's lower part:
+// in the band of the label that Text1 leaves visible, the last rows hold no more ink than
+// the descenders of its text.
+void TestEndToEnd::scrollPromptIsWhole() {
+    startMain();
+    enter(QStringLiteral("3"), QStringLiteral("HELLO"));
+    const QString file = m_shots + QStringLiteral("/scroll-prompt.png");
+    QVERIFY(m_desktop.screenshot(file, m_main.id));
+    const QImage shot(file);
+    const QRect label = controlRect("Label1", 7), box = controlRect("Text1");
+    QList<int> ink;
+    for (int y = label.top(); y < box.top(); ++y) {
+        int dark = 0;
+        for (int x = label.left(); x <= label.right(); ++x)
+            dark += qGray(shot.pixel(x, y)) < 128;
+        ink << dark;
+    }
+    QVERIFY2(ink.size() > 4 && ink.last() == 0 && ink[ink.size() - 2] == 0 &&
+                 *std::max_element(ink.begin(), ink.end()) > 20,
+             qPrintable(QStringLiteral("dark pixels by row: %1")
+                            .arg(QString::fromLatin1(QTest::toString(ink)))));
 }
 
 int main(int argc, char* argv[]) {
