@@ -3,15 +3,14 @@
 // Exit statuses (sysexits): 0 sent; 64 usage; 65 refused text; 69 port missing or busy;
 // 74 input/output failure (the port failed while opening or writing); 77 permission denied.
 #include "link/frame.h"
+#include "link/portmap.h"
 #include "link/serialport.h"
 #include "tools/cli.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 #include <QStringDecoder>
 #include <QTextStream>
 
@@ -23,9 +22,9 @@ namespace {
 QTextStream out(stdout);
 
 // The COM number (1 to 5) whose device is `path`, or 0.
-int comNumberOf(const QString& path) {
-    for (int n = 1; n <= 5; ++n)
-        if (SerialPort::systemDevice(n) == path)
+int comNumberOf(const PortMap& map, const QString& path) {
+    for (int n = 1; n <= PortMap::kPorts; ++n)
+        if (map.device(n) == path)
             return n;
     return 0;
 }
@@ -38,47 +37,41 @@ struct Target {
     }
 };
 
-std::optional<Target> resolvePort(const QString& port) {
+std::optional<Target> resolvePort(const PortMap& map, const QString& port) {
     static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
                                         QRegularExpression::CaseInsensitiveOption);
     if (const auto m = com.match(port); m.hasMatch()) {
         const int n = m.captured(1).toInt();
-        if (n < 1 || n > 5)
+        if (n < 1 || n > PortMap::kPorts)
             return std::nullopt;
-        return Target{n, SerialPort::systemDevice(n)};
+        return Target{n, map.device(n)};
     }
     if (port.isEmpty())
         return std::nullopt;
-    return Target{comNumberOf(port), port};
+    return Target{comNumberOf(map, port), port};
 }
 
-QString byIdPath(const QString& device) {
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo& link :
-         byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
-        if (link.isSymLink() && link.canonicalFilePath() == QFileInfo(device).canonicalFilePath())
-            return link.absoluteFilePath();
-    return {};
-}
-
-int listPorts() {
-    // The system's device database may know ports whose device node is not here.
-    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    ports.removeIf([](const QSerialPortInfo& p) { return !QFileInfo::exists(p.systemLocation()); });
-    if (ports.isEmpty()) {
-        out << "No serial ports found." << Qt::endl;
-        return EX_OK;
-    }
+// The serial devices present, then what each COM number maps to and whether it is here.
+int listPorts(const PortMap& map) {
+    const QList<SerialDevice> devices = systemSerialDevices();
     auto orDash = [](const QString& s) { return s.isEmpty() ? QStringLiteral("-") : s; };
-    out << "device\tCOM\tdescription\tmaker\tserial number\tby-id" << Qt::endl;
-    for (const QSerialPortInfo& info : ports) {
-        const int n = comNumberOf(info.systemLocation());
-        out << info.systemLocation() << '\t'
-            << (n ? QStringLiteral("COM%1").arg(n) : QStringLiteral("-")) << '\t'
-            << orDash(info.description()) << '\t' << orDash(info.manufacturer()) << '\t'
-            << orDash(info.serialNumber()) << '\t' << orDash(byIdPath(info.systemLocation()))
-            << Qt::endl;
+    if (devices.isEmpty()) {
+        out << "No serial ports found." << Qt::endl;
+    } else {
+        out << "device\tCOM\tdescription\tmaker\tserial number\tby-id" << Qt::endl;
+        for (const SerialDevice& d : devices) {
+            int n = comNumberOf(map, d.path);
+            if (n == 0 && !d.byId.isEmpty())
+                n = comNumberOf(map, d.byId);
+            out << d.path << '\t' << (n ? QStringLiteral("COM%1").arg(n) : QStringLiteral("-"))
+                << '\t' << orDash(d.description) << '\t' << orDash(d.manufacturer) << '\t'
+                << orDash(d.serialNumber) << '\t' << orDash(d.byId) << Qt::endl;
+        }
     }
+    out << Qt::endl << "COM\tdevice\tpresent" << Qt::endl;
+    for (int n = 1; n <= PortMap::kPorts; ++n)
+        out << "COM" << n << '\t' << map.device(n) << '\t'
+            << (QFileInfo::exists(map.device(n)) ? "yes" : "no") << Qt::endl;
     return EX_OK;
 }
 
@@ -95,7 +88,8 @@ int main(int argc, char* argv[]) {
         "configuration frame."));
     const QCommandLineOption port(
         QStringLiteral("port"),
-        QStringLiteral("COM1 to COM5, or a device path such as /dev/ttyUSB0."),
+        QStringLiteral("COM1 to COM5 (as mapped in vorq.conf), or a device path such as "
+                       "/dev/ttyUSB0."),
         QStringLiteral("port"), QStringLiteral("COM1"));
     const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("9600 or 19200 (8N1)."),
                                    QStringLiteral("bps"), QStringLiteral("9600"));
@@ -107,12 +101,16 @@ int main(int argc, char* argv[]) {
                                   QStringLiteral("text"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("Print the frame as hex bytes; open nothing."));
-    const QCommandLineOption list(QStringLiteral("list"),
-                                  QStringLiteral("List the serial ports of this machine."));
+    const QCommandLineOption list(
+        QStringLiteral("list"),
+        QStringLiteral("List the serial ports of this machine and what COM1 to COM5 map to."));
     parser.addOptions({port, speed, code, text, dryRun, list});
 
     if (const auto stop = cli::parse(parser))
         return *stop;
+    PortMap map(SerialPort::systemDevice, PortMap::standardFiles());
+    for (const QString& warning : map.load())
+        cli::fail(0, QStringLiteral("warning: ") + warning);
     for (const QCommandLineOption* o : {&port, &speed, &code, &text})
         if (parser.values(*o).size() > 1)
             return cli::fail(
@@ -122,7 +120,7 @@ int main(int argc, char* argv[]) {
             if (parser.isSet(*o))
                 return cli::fail(EX_USAGE, QStringLiteral("--list sends nothing; it takes no --%1")
                                                .arg(o->names().first()));
-        return listPorts();
+        return listPorts(map);
     }
     // The arguments arrive decoded, with U+FFFD for bytes that are not UTF-8: look at the
     // bytes themselves, so that such a text is refused for what it is.
@@ -148,7 +146,7 @@ int main(int argc, char* argv[]) {
     if (!isDisplaySpeed(bps))
         return cli::fail(EX_USAGE,
                          QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
-    const auto target = resolvePort(parser.value(port));
+    const auto target = resolvePort(map, parser.value(port));
     if (!target)
         return cli::fail(EX_USAGE,
                          QStringLiteral("--port must be COM1 to COM5 or a device path, not \"%1\"")

@@ -1,6 +1,7 @@
 #include "window/vorq.h"
 
 #include "link/frame.h"
+#include "window/devicemenu.h"
 #include "window/layout.h"
 #include "window/outputcommand.h"
 
@@ -9,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -38,13 +40,21 @@ static void initResources() {
     Q_INIT_RESOURCE(vorq);
 }
 
-VORQ::VORQ(SerialPort::Resolver resolver, QWidget* parent) : QWidget(parent) {
+VORQ::VORQ(SerialPort::Resolver resolver, QWidget* parent)
+    : VORQ(std::make_unique<PortMap>(std::move(resolver)), nullptr, {}, parent) {}
+
+VORQ::VORQ(PortMap& map, DeviceLister lister, QWidget* parent)
+    : VORQ(nullptr, &map, std::move(lister), parent) {}
+
+VORQ::VORQ(std::unique_ptr<PortMap> own, PortMap* map, DeviceLister lister, QWidget* parent)
+    : QWidget(parent), m_ownMap(std::move(own)), m_map(map ? map : m_ownMap.get()),
+      m_lister(std::move(lister)) {
     initResources();
     setWindowTitle(QStringLiteral("VORQ"));
     setWindowIcon(QIcon(QStringLiteral(":/vorq.png")));
     resize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
 
-    m_serial = new SerialPort(std::move(resolver), this);
+    m_serial = new SerialPort(m_map->resolver(), this);
     m_serial->setObjectName(QStringLiteral("MSComm1"));
 
     for (QWidget* w : buildControls(this)) {
@@ -84,6 +94,17 @@ VORQ::VORQ(SerialPort::Resolver resolver, QWidget* parent) : QWidget(parent) {
         connect(m_optSpeed[i], &QAbstractButton::clicked, this, [this, i] { Opt_speed_Click(i); });
         connect(m_send[i], &QAbstractButton::clicked, this, [this, i] { Send_Click(i); });
     }
+
+    // Right-clicks on the port options and the Port group open the device menu.
+    for (int i = 0; i < 5; ++i) {
+        m_optCom[i]->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(m_optCom[i], &QWidget::customContextMenuRequested, this,
+                [this, i](QPoint pos) { Opt_Com_ContextMenu(i, m_optCom[i]->mapToGlobal(pos)); });
+    }
+    m_frame1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_frame1, &QWidget::customContextMenuRequested, this, [this](QPoint pos) {
+        Opt_Com_ContextMenu(m_serial->CommPort() - 1, m_frame1->mapToGlobal(pos));
+    });
 
     Form_Initialize();
     if (started())
@@ -220,6 +241,32 @@ void VORQ::Send_Click(int index) {
 
 void VORQ::Opt_Com_Click(int index) {
     m_serial->SwitchPort(index); // a failed switch is silent; the port stays closed
+}
+
+void VORQ::Opt_Com_ContextMenu(int index, QPoint at) {
+    if (index < 0 || index > 4)
+        return;
+    if (std::unique_ptr<QMenu> menu{portMenu(index + 1)})
+        menu->exec(at);
+}
+
+QMenu* VORQ::portMenu(int n) {
+    if (!m_frame1->isEnabled()) // locked: the port choice is frozen
+        return nullptr;
+    return deviceMenu(this, n, *m_map, m_lister,
+                      [this, n](const QString& device) { mapPort(n, device); });
+}
+
+void VORQ::mapPort(int n, const QString& device) {
+    const LinkResult saved = m_map->map(n, device);
+    if (!saved && saved.cause == LinkResult::Cause::Invalid) {
+        warn(QStringLiteral("COM%1 was not changed: %2").arg(n).arg(saved.reason));
+        return;
+    }
+    if (!saved)
+        warn(QStringLiteral("The device of COM%1 could not be saved: %2").arg(n).arg(saved.reason));
+    if (n == m_serial->CommPort())
+        m_serial->SwitchPort(n - 1); // as a port switch: a failure is silent
 }
 
 void VORQ::Opt_speed_Click(int index) {

@@ -1,14 +1,18 @@
 #pragma once
 
+#include "link/portmap.h"
 #include "link/serialport.h"
 
 #include <QHash>
 #include <QStringList>
 #include <QWidget>
 
+#include <memory>
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 
@@ -18,9 +22,13 @@ class QRadioButton;
 class VORQ : public QWidget {
     Q_OBJECT
 public:
-    // `resolver` maps port numbers 1 to 5 to devices.
+    // `resolver` maps port numbers 1 to 5 to devices; the port menu offers no devices and
+    // stores nothing.
     explicit VORQ(SerialPort::Resolver resolver = SerialPort::systemDevice,
                   QWidget* parent = nullptr);
+    // The ports as `map` maps them (it must outlive the window); the port menu offers the
+    // devices that `lister` finds and saves choices in `map`.
+    VORQ(PortMap& map, DeviceLister lister, QWidget* parent = nullptr);
     ~VORQ() override;
 
     // False when COM1 could not be opened at start-up: the window must then not be shown,
@@ -52,12 +60,24 @@ public:
     void Send_Click(int index);
     void Opt_Com_Click(int index);
     void Opt_speed_Click(int index);
+    // A right-click on a port option (or, with the index of the selected one, on the Port
+    // group): the device menu for that COM number, at `at` (global coordinates).
+    void Opt_Com_ContextMenu(int index, QPoint at);
+
+    // The device menu for COM `n` (the caller owns it), or nullptr while the port choice is
+    // locked. A choice maps the port and saves the mapping (a failed save is reported in a
+    // warning box; the mapping still applies); for the selected port it then reopens the
+    // port on the new device as a port switch does.
+    QMenu* portMenu(int n);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
+    VORQ(std::unique_ptr<PortMap> own, PortMap* map, DeviceLister lister, QWidget* parent);
+    void mapPort(int n, const QString& device);
+
     struct Lock {
         bool frame1, frame2, write, end;
     };
@@ -70,6 +90,9 @@ private:
     // Sets `member` to the control `name`(`index`), which must exist with kind T.
     template <typename T> void lookUp(T*& member, const char* name, int index = -1);
 
+    std::unique_ptr<PortMap> m_ownMap; // when the window was given a resolver only
+    PortMap* m_map = nullptr;
+    DeviceLister m_lister;
     SerialPort* m_serial = nullptr;
     QHash<QString, QWidget*> m_controls; // by "Name" or "Name(index)"
     // The controls that the handlers use, looked up once.

@@ -102,6 +102,25 @@ QList<Desktop::Window> Desktop::windows(const QString& title) {
     return found;
 }
 
+bool Desktop::waitForPopup(int ms) {
+    auto visible = [this](const char* by) {
+        QString ids;
+        xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QLatin1String(by),
+                 QStringLiteral(".")},
+                &ids);
+        return ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    };
+    for (int waited = 0; waited <= ms; waited += 50) {
+        QStringList untitled = visible("--class");
+        for (const QString& titled : visible("--name"))
+            untitled.removeAll(titled);
+        if (!untitled.isEmpty())
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
 bool Desktop::waitGone(const QString& id, int ms) {
     for (int waited = 0; waited <= ms; waited += 50) {
         const QList<Window> now = windows();
@@ -112,9 +131,9 @@ bool Desktop::waitGone(const QString& id, int ms) {
     return false;
 }
 
-void Desktop::click(QPoint p) {
+void Desktop::click(QPoint p, int button) {
     xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(p.x()),
-             QString::number(p.y()), QStringLiteral("click"), QStringLiteral("1")});
+             QString::number(p.y()), QStringLiteral("click"), QString::number(button)});
 }
 
 void Desktop::key(const QString& keysym) {

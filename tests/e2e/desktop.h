@@ -26,11 +26,13 @@ public:
     // Waits up to `ms` for a visible window titled `title` that `pick` accepts.
     template <typename Pick> bool waitFor(Window* found, Pick pick, int ms = 10000);
 
+    // Waits up to `ms` for a visible window without a title, such as a popup menu.
+    bool waitForPopup(int ms = 5000);
     // Waits up to `ms` until the window `id` is no longer visible.
     bool waitGone(const QString& id, int ms = 5000);
 
     bool xdotool(const QStringList& args, QString* out = nullptr);
-    void click(QPoint screen);
+    void click(QPoint screen, int button = 1); // 1 left, 3 right
     void key(const QString& keysym);
     void type(const QString& text);
     void focus(const QString& windowId);

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -54,6 +55,9 @@ private slots:
     void unsendableTextIsRefused();
     void commandLineTools();
     void keyboardOnly();
+    void settingsMapCom1();
+    void chooseDeviceAtStartup();
+    void rightClickMapsCom3();
     void scrollPromptIsWhole();
 
 private:
@@ -73,6 +77,8 @@ private:
     Desktop::Window waitForBox(int ms = 5000);
     void closeBox(const Desktop::Window& box);
     QByteArray readAllPorts(int ms = 300);
+    QString savedMapping() const;
+    void chooseOtherDevice(const QString& path);
 
     Desktop m_desktop;
     std::unique_ptr<Pty> m_pty[4];
@@ -80,6 +86,7 @@ private:
     Desktop::Window m_main;
     QString m_shots;
     int m_shot = 0;
+    QTemporaryDir m_config; // XDG_CONFIG_HOME of every program started here
 };
 
 void TestEndToEnd::initTestCase() {
@@ -100,6 +107,7 @@ void TestEndToEnd::initTestCase() {
     for (int n = 1; n < 4; ++n)
         QVERIFY(sandbox::bindPort(n, m_pty[n]->slavePath()));
     QVERIFY(!QFile::exists(QStringLiteral("/dev/ttyS4")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
 }
 
 // Every scenario starts with COM1 to COM4 present, nothing running, and empty lines.
@@ -108,6 +116,7 @@ void TestEndToEnd::init() {
         QVERIFY(sandbox::bindPort(0, m_pty[0]->slavePath()));
     readAllPorts(20); // drop what an earlier scenario left
     m_main = {};
+    QDir(m_config.filePath(QStringLiteral("vorq"))).removeRecursively();
 }
 
 void TestEndToEnd::cleanup() {
@@ -382,7 +391,10 @@ void TestEndToEnd::commandLineTools() {
              qPrintable(err));
 
     QCOMPARE(run({QStringLiteral("--list")}, &out, &err), 0);
-    QVERIFY2(!out.contains(QLatin1String("ttyS4")), qPrintable(out));
+    QVERIFY2(!out.contains(QLatin1String("\n/dev/ttyS4\t")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("COM1\t/dev/ttyS0\tyes\n")) &&
+                 out.contains(QLatin1String("COM5\t/dev/ttyS4\tno\n")),
+             qPrintable(out));
     QCOMPARE(readAllPorts(100), QByteArray());
 }
 
@@ -432,6 +444,87 @@ void TestEndToEnd::scrollPromptIsWhole() {
                  *std::max_element(ink.begin(), ink.end()) > 20,
              qPrintable(QStringLiteral("dark pixels by row: %1")
                             .arg(QString::fromLatin1(QTest::toString(ink)))));
+}
+
+QString TestEndToEnd::savedMapping() const {
+    QFile file(m_config.filePath(QStringLiteral("vorq/vorq.conf")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Answers the device menu, open now, with "Other device…" and `path`.
+void TestEndToEnd::chooseOtherDevice(const QString& path) {
+    QVERIFY2(m_desktop.waitForPopup(), "no menu appeared");
+    m_desktop.key(QStringLiteral("Up")); // the last item
+    m_desktop.key(QStringLiteral("Return"));
+    Desktop::Window dialog;
+    QVERIFY2(
+        m_desktop.waitFor(&dialog, [this](const Desktop::Window& w) { return w.id != m_main.id; }),
+        "no dialog asked for the device");
+    m_desktop.focus(dialog.id);
+    m_desktop.type(path);
+    m_desktop.key(QStringLiteral("Return"));
+    QVERIFY(m_desktop.waitGone(dialog.id));
+}
+
+// A settings file maps COM1 to a device that is not /dev/ttyS0, which is missing here.
+void TestEndToEnd::settingsMapCom1() {
+    QVERIFY(sandbox::unbindPort(0));
+    Pty adapter;
+    QVERIFY(QDir().mkpath(m_config.filePath(QStringLiteral("vorq"))));
+    QFile conf(m_config.filePath(QStringLiteral("vorq/vorq.conf")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("[ports]\nCOM1=" + QFile::encodeName(adapter.slavePath()) + "\n");
+    conf.close();
+    startMain();
+    QCOMPARE(adapter.baud(), 9600);
+    enter(QStringLiteral("3"), QStringLiteral("USB"));
+    m_desktop.click(at("Send", 0));
+    QCOMPARE(adapter.readFrame(), frameOf("3USB"));
+    closeBox(waitForBox());
+}
+
+// No COM1 at start-up: the failure box offers a device; the window then starts on it and
+// the choice is saved.
+void TestEndToEnd::chooseDeviceAtStartup() {
+    QVERIFY(sandbox::unbindPort(0));
+    Pty adapter;
+    QVERIFY(startVorq(m_vorq, m_desktop.environment()));
+    Desktop::Window box;
+    QVERIFY(m_desktop.waitFor(&box, [](const Desktop::Window&) { return true; }));
+    m_desktop.focus(box.id);
+    m_desktop.key(QStringLiteral("Tab")); // from OK to "Choose a device for COM1…"
+    m_desktop.key(QStringLiteral("space"));
+    chooseOtherDevice(adapter.slavePath());
+    QVERIFY2(
+        m_desktop.waitFor(
+            &m_main, [](const Desktop::Window& w) { return w.geometry.size() == kClientArea; }),
+        "the window did not start");
+    m_desktop.focus(m_main.id);
+    enter(QStringLiteral("0"), QStringLiteral("CHOSEN"));
+    m_desktop.click(at("Send", 0));
+    QCOMPARE(adapter.readFrame(), frameOf("0CHOSEN"));
+    closeBox(waitForBox());
+    QVERIFY2(savedMapping().contains(QLatin1String("COM1=") + adapter.slavePath()),
+             qPrintable(savedMapping()));
+}
+
+// A right-click on Com3 maps it to another device; choosing Com3 then writes there.
+void TestEndToEnd::rightClickMapsCom3() {
+    startMain();
+    Pty adapter;
+    m_desktop.click(at("Opt_Com", 2), 3);
+    chooseOtherDevice(adapter.slavePath());
+    m_desktop.focus(m_main.id);
+    // Move off Com3 first: a click where the right-click was would not reach it.
+    m_desktop.click(m_main.geometry.topLeft() + QPoint(4, 400));
+    m_desktop.click(at("Opt_Com", 2));
+    enter(QStringLiteral("6"), QStringLiteral("THREE"));
+    m_desktop.click(at("Send", 0));
+    QCOMPARE(adapter.readFrame(), frameOf("6THREE"));
+    QCOMPARE(m_pty[2]->read(100), QByteArray());
+    closeBox(waitForBox());
+    QVERIFY2(savedMapping().contains(QLatin1String("COM3=") + adapter.slavePath()),
+             qPrintable(savedMapping()));
 }
 
 int main(int argc, char* argv[]) {
