@@ -21,11 +21,17 @@ int main(int argc, char* argv[]) {
                        "/dev/ttyS4 unless [ports] in ~/.config/vorq/vorq.conf (or "
                        "/etc/xdg/vorq/vorq.conf) maps them to other devices; right-click a "
                        "port to choose one."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays help on commandline options."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Displays version information."));
+    parser.addOptions({help, version});
     parser.parse(arguments); // Qt's own options, such as -platform, are checked below
     if (parser.isSet(help)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        // Without an application object the parser does not know the program's name.
+        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                        QStringLiteral("vorq"))),
+                   stdout);
         return 0;
     }
     if (parser.isSet(version)) {

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 
 namespace {
@@ -99,6 +100,7 @@ private slots:
     void unsendableTextIsRefused_data();
     void unsendableTextIsRefused();
     void failedSpeedChangeIsReported();
+    void portMenuMapsAndReopens();
 
 private:
     std::unique_ptr<Ports> m_ports;
@@ -287,6 +289,35 @@ void TestBehaviour::failedSpeedChangeIsReported() {
     QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 1), Qt::LeftButton);
     QVERIFY(m_w->MSComm1().PortOpen());
     QCOMPARE(m_ports->pty[1]->baud(), 19200);
+}
+
+// A device chosen for the selected port reopens it there; while locked, no menu.
+void TestBehaviour::portMenuMapsAndReopens() {
+    m_w.reset(); // COM1 is this window's
+    Pty adapter;
+    PortMap map(m_ports->resolver());
+    VORQ w(map, [&] {
+        return QList<SerialDevice>{
+            {adapter.slavePath(), QStringLiteral("USB UART"), QStringLiteral("FTDI"), {}, {}}};
+    });
+    QVERIFY(w.started());
+    const std::unique_ptr<QMenu> menu{w.portMenu(1)};
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        texts << a->text();
+    QCOMPARE(texts,
+             (QStringList{adapter.slavePath() + QString::fromUtf8(" — USB UART, FTDI"), QString(),
+                          QStringLiteral("Default (%1)").arg(m_ports->pty[0]->slavePath()),
+                          QString::fromUtf8("Other device…")}));
+    menu->actions().first()->trigger();
+    QVERIFY(w.MSComm1().PortOpen());
+    QCOMPARE(adapter.baud(), 9600);
+    BoxCatcher boxes;
+    run(w, QStringLiteral("ink:2"));
+    w.Send_Click(0);
+    QCOMPARE(adapter.readFrame(), frameOf("2"));
+    QCOMPARE(m_ports->readAll(), QByteArray());
+    QVERIFY(!w.portMenu(1)); // locked by the write
 }
 
 QTEST_MAIN(TestBehaviour)
