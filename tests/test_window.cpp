@@ -4,6 +4,7 @@
 #include "window/vorq.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,8 @@ private slots:
     void captionsFitAtDefaultFont();
     void twips_data();
     void twips();
+    void accessibleNames_data();
+    void accessibleNames();
 
 private:
     Ports m_ports;
@@ -253,6 +256,30 @@ void TestWindow::twips() {
     QFETCH(int, twips);
     QFETCH(int, pixels);
     QCOMPARE(twipsToPixels(twips), pixels);
+}
+
+void TestWindow::accessibleNames_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("spoken");
+    QTest::newRow("code box") << "Ink" << -1 << "Please Input Command_Code Number";
+    QTest::newRow("scroll-data box")
+        << "Text1" << -1 << "Please Input Scroll Data ( Max 40 Byte for ASCII )";
+    QTest::newRow("Port group") << "Frame1" << -1 << "Port";
+    QTest::newRow("Command group") << "Frame3" << -1 << "Command";
+    QTest::newRow("Write") << "Send" << 0 << "Write to EEPROM(Y)";
+}
+
+// What a screen reader announces for each control.
+void TestWindow::accessibleNames() {
+    QFETCH(QString, name);
+    QFETCH(int, index);
+    QFETCH(QString, spoken);
+    VORQ w(m_ports.resolver());
+    w.show();
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w.control(name, index));
+    QVERIFY(a);
+    QCOMPARE(a->text(QAccessible::Name), spoken);
 }
 
 QTEST_MAIN(TestWindow)

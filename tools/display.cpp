@@ -153,9 +153,10 @@ int main(int argc, char* argv[]) {
         QStringLiteral("device"),
         QStringLiteral("Listen on this serial device instead of a pseudo-terminal."),
         QStringLiteral("PATH"));
-    const QCommandLineOption speed(QStringLiteral("speed"),
-                                   QStringLiteral("The device's speed, 9600 or 19200 (8N1)."),
-                                   QStringLiteral("bps"), QStringLiteral("9600"));
+    const QCommandLineOption speed(
+        QStringLiteral("speed"),
+        QStringLiteral("The device's speed, 9600 or 19200 (8N1). Default: 9600."),
+        QStringLiteral("bps"), QStringLiteral("9600"));
     const QCommandLineOption hex(QStringLiteral("hex"),
                                  QStringLiteral("Also print the raw bytes."));
     const QCommandLineOption once(

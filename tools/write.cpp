@@ -89,16 +89,19 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption port(
         QStringLiteral("port"),
         QStringLiteral("COM1 to COM5 (as mapped in vorq.conf), or a device path such as "
-                       "/dev/ttyUSB0."),
+                       "/dev/ttyUSB0. Default: COM1."),
         QStringLiteral("port"), QStringLiteral("COM1"));
-    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("9600 or 19200 (8N1)."),
+    const QCommandLineOption speed(QStringLiteral("speed"),
+                                   QStringLiteral("9600 or 19200 (8N1). Default: 9600."),
                                    QStringLiteral("bps"), QStringLiteral("9600"));
     const QCommandLineOption code(QStringLiteral("code"),
                                   QStringLiteral("The command set, 0 to 6. Required."),
                                   QStringLiteral("digit"));
-    const QCommandLineOption text(QStringLiteral("text"),
-                                  QStringLiteral("The scroll data, at most 40 characters."),
-                                  QStringLiteral("text"));
+    const QCommandLineOption text(
+        QStringLiteral("text"),
+        QStringLiteral("The scroll data, at most 40 characters. Without it, the "
+                       "scroll data is empty."),
+        QStringLiteral("text"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("Print the frame as hex bytes; open nothing."));
     const QCommandLineOption list(

@@ -51,7 +51,7 @@ VORQ::VORQ(std::unique_ptr<PortMap> own, PortMap* map, DeviceLister lister, QWid
       m_lister(std::move(lister)) {
     initResources();
     setWindowTitle(QStringLiteral("VORQ"));
-    setWindowIcon(QIcon(QStringLiteral(":/vorq.png")));
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("vorq"), QIcon(QStringLiteral(":/vorq.png"))));
     resize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
 
     m_serial = new SerialPort(m_map->resolver(), this);
@@ -74,6 +74,8 @@ VORQ::VORQ(std::unique_ptr<PortMap> own, PortMap* map, DeviceLister lister, QWid
     lookUp(m_ink, "Ink");
     lookUp(m_text1, "Text1");
     lookUp(m_scrollPrompt, "Label1", 7);
+
+    describeForScreenReaders();
 
     m_ink->setMaxLength(1);
     m_text1->setMaxLength(frame::kMaxScrollData);
@@ -120,6 +122,33 @@ QWidget* VORQ::control(const QString& name, int index) const {
 template <typename T> void VORQ::lookUp(T*& member, const char* name, int index) {
     member = control<T>(QString::fromLatin1(name), index);
     Q_ASSERT_X(member, name, "no control of this name, index and kind in the layout");
+}
+
+void VORQ::describeForScreenReaders() {
+    // A prompt as spoken: without the "<< >>" around it or the ":" after it.
+    auto spoken = [](QString prompt) {
+        prompt = prompt.remove(QStringLiteral("<<")).remove(QStringLiteral(">>")).trimmed();
+        if (prompt.endsWith(QLatin1Char(':')))
+            prompt.chop(1);
+        return prompt.trimmed();
+    };
+    auto* codePrompt = control<QLabel>(QStringLiteral("Label1"), 6);
+    codePrompt->setBuddy(m_ink);
+    m_scrollPrompt->setBuddy(m_text1);
+    m_ink->setAccessibleName(spoken(codePrompt->text()));
+    m_ink->setAccessibleDescription(QStringLiteral("The command set, one digit from 0 to 6."));
+    m_text1->setAccessibleName(spoken(m_scrollPrompt->text()));
+    m_text1->setAccessibleDescription(
+        QStringLiteral("At most 40 characters, sent to the display as typed."));
+    for (auto* group : findChildren<QGroupBox*>())
+        group->setAccessibleName(group->title());
+    for (QPushButton* button : m_send)
+        button->setAccessibleName(button->text());
+    m_send[0]->setAccessibleDescription(
+        QStringLiteral("Sends the command set and the scroll data to the display, and locks "
+                       "the port choice."));
+    m_send[1]->setAccessibleDescription(
+        QStringLiteral("Unlocks the port choice and clears the entry."));
 }
 
 void VORQ::keepTabStopOnChecked(QRadioButton* option) {

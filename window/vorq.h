@@ -85,6 +85,9 @@ private:
     void setLock(const Lock& lock);
     void setPanelVisible(bool visible);
     void warn(const QString& text);
+    // Names the boxes after their prompts, and the groups and buttons after their captions,
+    // for screen readers; nothing visible changes.
+    void describeForScreenReaders();
     // Gives `option` the tab focus while it is checked, and takes it away while it is not.
     void keepTabStopOnChecked(QRadioButton* option);
     // Sets `member` to the control `name`(`index`), which must exist with kind T.
