@@ -58,7 +58,7 @@ QString liveLockHolder(const QString& canonical) {
     if (canonical.startsWith(QLatin1String("/dev/")))
         names << canonical.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
     names.removeDuplicates();
-    for (const QString& name : names)
+    for (const QString& name : names) {
         for (const char* dir : {"/run/lock", "/var/lock"}) {
             QFile lock(QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name));
             if (!lock.open(QIODevice::ReadOnly))
@@ -74,6 +74,7 @@ QString liveLockHolder(const QString& canonical) {
             if (alive(pid))
                 return QStringLiteral("%1, lock %2").arg(processName(pid), lock.fileName());
         }
+    }
     return {};
 }
 

@@ -90,15 +90,13 @@ VORQ::VORQ(std::unique_ptr<PortMap> own, PortMap* map, DeviceLister lister, QWid
     m_optCom[0]->setFocus();
 
     connect(m_ink, &QLineEdit::textChanged, this, &VORQ::Ink_Change);
-    for (int i = 0; i < 5; ++i)
-        connect(m_optCom[i], &QAbstractButton::clicked, this, [this, i] { Opt_Com_Click(i); });
     for (int i = 0; i < 2; ++i) {
         connect(m_optSpeed[i], &QAbstractButton::clicked, this, [this, i] { Opt_speed_Click(i); });
         connect(m_send[i], &QAbstractButton::clicked, this, [this, i] { Send_Click(i); });
     }
-
-    // Right-clicks on the port options and the Port group open the device menu.
+    // A right-click on a port option, or on the Port group, opens the device menu.
     for (int i = 0; i < 5; ++i) {
+        connect(m_optCom[i], &QAbstractButton::clicked, this, [this, i] { Opt_Com_Click(i); });
         m_optCom[i]->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(m_optCom[i], &QWidget::customContextMenuRequested, this,
                 [this, i](QPoint pos) { Opt_Com_ContextMenu(i, m_optCom[i]->mapToGlobal(pos)); });
