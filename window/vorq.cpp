@@ -51,7 +51,7 @@ VORQ::VORQ(std::unique_ptr<PortMap> own, PortMap* map, DeviceLister lister, QWid
       m_lister(std::move(lister)) {
     initResources();
     setWindowTitle(QStringLiteral("VORQ"));
-    setWindowIcon(QIcon::fromTheme(QStringLiteral("vorq"), QIcon(QStringLiteral(":/vorq.png"))));
+    setWindowIcon(QIcon(QStringLiteral(":/vorq.png"))); // the theme's follows the first show
     resize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
 
     m_serial = new SerialPort(m_map->resolver(), this);
@@ -182,6 +182,12 @@ void VORQ::showEvent(QShowEvent* event) {
     m_activated = true;
     m_startupTrace << QStringLiteral("show");
     QMetaObject::invokeMethod(this, &VORQ::Form_Activate, Qt::QueuedConnection);
+    // The icon theme's "vorq", when installed, with the built-in one as the fallback. Looked
+    // up once the window is up: the lookup (and the SVG icon engine) cost a tenth of the
+    // start-up.
+    QMetaObject::invokeMethod(
+        this, [this] { setWindowIcon(QIcon::fromTheme(QStringLiteral("vorq"), windowIcon())); },
+        Qt::QueuedConnection);
 }
 
 void VORQ::Form_Activate() {
