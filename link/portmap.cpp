@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QSettings>
@@ -18,8 +17,7 @@ QString keyOf(int n) {
 } // namespace
 
 PortMap::Files PortMap::standardFiles() {
-    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    QString config = env.value(QStringLiteral("XDG_CONFIG_HOME"));
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!QDir::isAbsolutePath(config))
         config = QDir::homePath() + QStringLiteral("/.config");
     return {QStringLiteral("/etc/xdg/vorq/vorq.conf"), config + QStringLiteral("/vorq/vorq.conf")};

@@ -32,6 +32,13 @@ const QString kPermissionHint =
 const QString kBusyHint =
     QStringLiteral("Another program holds the port; close that program and try again.");
 
+// The port is busy; `holder` names who holds it, where that is known.
+LinkResult busy(const QString& holder = {}) {
+    const QString by = holder.isEmpty() ? QString() : QStringLiteral(": held by ") + holder;
+    return LinkResult::failure(systemError(EBUSY) + by + QStringLiteral(". ") + kBusyHint,
+                               LinkResult::Cause::Busy);
+}
+
 #ifdef Q_OS_UNIX
 // "process 1234 (picocom)", or without the name where it cannot be read.
 QString processName(qint64 pid) {
@@ -257,9 +264,7 @@ LinkResult SerialPort::openDevice(const QString& path) {
             LinkResult::Cause::Io);
     canonical = QFileInfo(path).canonicalFilePath();
     if (const QString holder = liveLockHolder(canonical); !holder.isEmpty())
-        return LinkResult::failure(
-            QStringLiteral("%1: held by %2. %3").arg(systemError(EBUSY), holder, kBusyHint),
-            LinkResult::Cause::Busy);
+        return busy(holder);
 #endif
     m_port.setPortName(canonical);
     if (LinkResult applied = applySettings(); !applied)
@@ -277,11 +282,7 @@ LinkResult SerialPort::openDevice(const QString& path) {
         if (err != EWOULDBLOCK)
             return LinkResult::failure(QStringLiteral("flock: %1.").arg(systemError(err)));
         const QString holder = flockHolder(info);
-        return LinkResult::failure(
-            QStringLiteral("%1: held by %2. %3")
-                .arg(systemError(EBUSY),
-                     holder.isEmpty() ? QStringLiteral("another program") : holder, kBusyHint),
-            LinkResult::Cause::Busy);
+        return busy(holder.isEmpty() ? QStringLiteral("another program") : holder);
     }
 #endif
     return LinkResult::success();
@@ -300,12 +301,8 @@ LinkResult SerialPort::explainOpenFailure(const QString& path, QSerialPort::Seri
         return because(systemError(errno), kMissingHint, Cause::Missing);
     if (::access(native.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
         return because(systemError(errno), kPermissionHint, Cause::Permission);
-    if (const QString holder = liveLockHolder(path);
-        !holder.isEmpty() && error == QSerialPort::PermissionError)
-        return because(systemError(EBUSY) + QStringLiteral(": held by ") + holder, kBusyHint,
-                       Cause::Busy);
     if (error == QSerialPort::PermissionError)
-        return because(systemError(EBUSY), kBusyHint, Cause::Busy);
+        return busy(liveLockHolder(path));
 #endif
     if (error == QSerialPort::DeviceNotFoundError)
         return because(errorString, kMissingHint, Cause::Missing);
