@@ -20,7 +20,9 @@ FrameDecoder::Report malformed(const QString& problem, const QByteArray& bytes) 
 }
 
 FrameDecoder::Report stray(const QByteArray& bytes) {
-    return malformed(QStringLiteral("%1 bytes that do not start with ESC").arg(bytes.size()),
+    return malformed(bytes.size() == 1 ? QStringLiteral("1 byte that does not start with ESC")
+                                       : QStringLiteral("%1 bytes that do not start with ESC")
+                                             .arg(bytes.size()),
                      bytes);
 }
 
@@ -31,8 +33,10 @@ FrameDecoder::Report FrameDecoder::finish() {
     m_pending.clear();
     m_inFrame = false;
     const QByteArray access = frame::kAccessCode.toLatin1();
-    if (bytes.size() < kHeader + 1 || bytes.mid(1, 7) != access)
+    if (bytes.size() < 1 + access.size() + 1 || bytes.mid(1, access.size()) != access)
         return malformed(QStringLiteral("wrong access code"), bytes);
+    if (bytes.size() == 1 + access.size() + 1) // ESC, the access code, 0xFF
+        return malformed(QStringLiteral("no code digit"), bytes);
     const char digit = bytes.at(8);
     if (!frame::isCodeDigit(uchar(digit)))
         return malformed(QStringLiteral("code digit outside 0 to 6 (0x%1)")
@@ -66,8 +70,10 @@ QList<FrameDecoder::Report> FrameDecoder::feed(const QByteArray& bytes, qint64 n
         if (m_inFrame && b == frame::kStart) {
             const QByteArray cut = std::exchange(m_pending, {});
             reports << malformed(
-                QStringLiteral("cut off after %1 bytes by the ESC of another frame")
-                    .arg(cut.size()),
+                cut.size() == 1
+                    ? QStringLiteral("cut off after 1 byte by the ESC of another frame")
+                    : QStringLiteral("cut off after %1 bytes by the ESC of another frame")
+                          .arg(cut.size()),
                 cut);
             m_inFrame = false;
         }
@@ -92,6 +98,17 @@ QList<FrameDecoder::Report> FrameDecoder::feed(const QByteArray& bytes, qint64 n
         }
     }
     return reports;
+}
+
+QList<FrameDecoder::Report> FrameDecoder::hangUp() {
+    if (!m_inFrame)
+        return flush(0);
+    m_inFrame = false;
+    const QByteArray cut = std::exchange(m_pending, {});
+    return {malformed(cut.size() == 1
+                          ? QStringLiteral("cut off after 1 byte by a hang-up")
+                          : QStringLiteral("cut off after %1 bytes by a hang-up").arg(cut.size()),
+                      cut)};
 }
 
 QList<FrameDecoder::Report> FrameDecoder::flush(qint64 nowMs) {

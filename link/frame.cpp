@@ -38,11 +38,17 @@ std::optional<unsigned char> windows1252(char16_t unit) {
     return std::nullopt;
 }
 
-QList<Refusal> refusedCharacters(const QString& text) {
+QString composed(const QString& text) {
+    return text.normalized(QString::NormalizationForm_C);
+}
+
+QList<Refusal> refusedCharacters(const QString& typed) {
+    const QString text = composed(typed);
     QList<Refusal> refusals;
+    int position = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t unit = text.at(i).unicode();
-        const int position = static_cast<int>(i) + 1;
+        ++position;
         if (QChar::isHighSurrogate(unit) && i + 1 < text.size() &&
             QChar::isLowSurrogate(text.at(i + 1).unicode())) {
             const char32_t code = QChar::surrogateToUcs4(unit, text.at(i + 1).unicode());
@@ -76,8 +82,9 @@ QString describe(const QList<Refusal>& refusals) {
     return lines.join(QLatin1Char('\n'));
 }
 
-Built build(const QString& commandText) {
+Built build(const QString& typed) {
     Built built;
+    const QString commandText = composed(typed);
     if (!commandText.startsWith(kAccessCode))
         built.refusals.append(
             {0, commandText.isEmpty() ? U'\0' : char32_t(commandText.at(0).unicode()),
@@ -86,10 +93,10 @@ Built build(const QString& commandText) {
         commandText.size() >= kHeaderCharacters ? commandText.at(kHeaderCharacters - 1) : QChar();
     if (!isCodeDigit(digit.unicode()))
         built.refusals.append({0, digit.unicode(), QStringLiteral("not a code digit 0 to 6")});
-    const QString scroll = commandText.mid(kHeaderCharacters);
-    built.refusals += refusedCharacters(scroll);
+    const QList<uint> scroll = commandText.mid(kHeaderCharacters).toUcs4();
+    built.refusals += refusedCharacters(commandText.mid(kHeaderCharacters));
     if (scroll.size() > kMaxScrollData)
-        built.refusals.append({kMaxScrollData + 1, scroll.at(kMaxScrollData).unicode(),
+        built.refusals.append({kMaxScrollData + 1, scroll.at(kMaxScrollData),
                                QStringLiteral("the scroll data has %1 characters; at most %2 fit")
                                    .arg(scroll.size())
                                    .arg(kMaxScrollData)});
@@ -111,7 +118,7 @@ QString fromWindows1252(const QByteArray& bytes) {
         if (b < 0x80 || b >= 0xA0)
             text.append(QChar(char16_t(b)));
         else
-            text.append(QChar(kHigh[b - 0x80] ? kHigh[b - 0x80] : char16_t(0xFFFD)));
+            text.append(QChar(kHigh[b - 0x80] ? kHigh[b - 0x80] : char16_t(b)));
     }
     return text;
 }
@@ -129,6 +136,17 @@ QString escaped(const QString& text) {
             shown += QStringLiteral("\\u") + hex.rightJustified(4, QLatin1Char('0'));
     }
     return shown;
+}
+
+QString shown(const QString& text) {
+    constexpr int kMost = 200;
+    const QList<uint> codes = text.left(2 * kMost + 2).toUcs4();
+    if (codes.size() <= kMost)
+        return escaped(text);
+    const QList<uint> kept = codes.first(kMost);
+    return escaped(QString::fromUcs4(reinterpret_cast<const char32_t*>(kept.constData()),
+                                     kept.size())) +
+           QStringLiteral("\u2026");
 }
 
 QString toHex(const QByteArray& bytes) {

@@ -40,16 +40,23 @@ std::optional<unsigned char> windows1252(char16_t unit);
 // One character that the display must not be sent.
 struct Refusal {
     // 1 for the first character of the scroll data (or of the text given to
-    // refusedCharacters); 0 for the code digit or the access code of a command text.
+    // refusedCharacters), counted in characters as typed (code points, so that a character
+    // outside the Basic Multilingual Plane counts once); 0 for the code digit or the access
+    // code of a command text.
     int position = 0;
     char32_t code = 0; // the character, a whole code point where a surrogate pair forms one
     QString why;       // "control character", "no single-byte code", "the frame's end marker"
 };
 
-// Every character of `text` that cannot be sent as scroll data: one with no Windows-1252
-// byte, one that encodes to 0xFF (it would end the frame early), and control characters
-// (below 0x20, and 0x7F; they would drive the display rather than show). Empty when the
-// whole text can be sent.
+// `text` in Unicode normalisation form C, as it is sent: a letter followed by a combining
+// accent becomes the one accented letter that the code page has ("e" and U+0301 become
+// "é").
+QString composed(const QString& text);
+
+// Every character of composed(`text`) that cannot be sent as scroll data: one with no
+// Windows-1252 byte, one that encodes to 0xFF (it would end the frame early), and control
+// characters (below 0x20, and 0x7F; they would drive the display rather than show). Empty
+// when the whole text can be sent.
 QList<Refusal> refusedCharacters(const QString& text);
 
 // One sentence per refusal, naming the character and its position, for the operator.
@@ -65,18 +72,24 @@ struct Built {
 };
 
 // The frame for a command text: the access code, one code digit '0' to '6', and at most 40
-// characters of scroll data that refusedCharacters() accepts. Anything else is refused
+// characters of scroll data (after composed()) that refusedCharacters() accepts. Anything else is refused
 // whole, with every reason: a frame is never sent with a character replaced or dropped, nor
 // with a code or a length that the display does not take. A scroll data longer than 40
 // characters is refused once, at its 41st character.
 Built build(const QString& commandText);
 
-// The characters of Windows-1252 bytes; an undefined byte becomes U+FFFD.
+// The characters of Windows-1252 bytes. Each of the five undefined bytes becomes the C1
+// control character of the same number (0x81 becomes U+0081), which escaped() shows as
+// "\x81".
 QString fromWindows1252(const QByteArray& bytes);
 
 // `text` with every character that is not printable written as an escape ("\x1B",
 // "\u00AD"), so that it shows as one line and drives no terminal.
 QString escaped(const QString& text);
+
+// `text` as escaped() shows it, cut after 200 characters with "…": for echoing a value
+// that came from outside (a path, an argument) in a message.
+QString shown(const QString& text);
 
 // "1B 6B 71 ..." : upper-case hex bytes separated by single spaces.
 QString toHex(const QByteArray& bytes);

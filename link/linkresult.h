@@ -7,7 +7,9 @@
 // decides whether to show the reason, print it, or ignore it.
 struct LinkResult {
     // What kind of failure it was, for callers that act on the kind (such as exit statuses).
-    enum class Cause { None, Missing, Busy, Permission, Io, Invalid };
+    // Settings: the settings file forbids the port (a COM entry that cannot be used, or a
+    // file that cannot be read); the port was not opened.
+    enum class Cause { None, Missing, Busy, Permission, Io, Invalid, Settings };
 
     bool ok = true;
     QString reason; // empty on success

@@ -1,105 +1,175 @@
 #include "link/portmap.h"
 
+#include "link/conffile.h"
+#include "link/frame.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
-#include <QSettings>
+
+#include <climits>
 
 namespace {
 
-const QString kGroup = QStringLiteral("ports");
+const QString kSection = QStringLiteral("ports");
 
 QString keyOf(int n) {
     return QStringLiteral("COM%1").arg(n);
 }
 
+// The COM number (1 to kPorts) that `word` names, such as "com3"; 0 for none.
+int comNumber(const QString& word) {
+    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto m = com.match(word);
+    const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
+    return n >= 1 && n <= PortMap::kPorts ? n : 0;
+}
+
 } // namespace
 
 PortMap::Files PortMap::standardFiles() {
+    const QString tail = QStringLiteral("/vorq/vorq.conf");
+    Files files;
+    QStringList dirs = qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'));
+    dirs.removeIf([](const QString& d) { return !QDir::isAbsolutePath(d); });
+    if (dirs.isEmpty())
+        dirs << QStringLiteral("/etc/xdg");
+    for (const QString& dir : dirs)
+        files.system << dir + tail;
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!QDir::isAbsolutePath(config))
         config = QDir::homePath() + QStringLiteral("/.config");
-    return {QStringLiteral("/etc/xdg/vorq/vorq.conf"), config + QStringLiteral("/vorq/vorq.conf")};
+    files.user = config + tail;
+    return files;
 }
 
 PortMap::PortMap(SerialPort::Resolver defaults, Files files)
     : m_defaults(std::move(defaults)), m_files(std::move(files)) {}
 
-QStringList PortMap::load() {
-    static const QRegularExpression comKey(QStringLiteral("^COM[1-5]$"));
-    QStringList warnings;
-    m_mapped.clear();
-    for (const QString& file : {m_files.system, m_files.user}) {
-        const QFileInfo info(file);
-        if (file.isEmpty() || !info.exists())
-            continue;
-        auto ignored = [&](const QString& what) {
-            warnings << QStringLiteral("%1: %2 is ignored").arg(file, what);
-        };
-        if (!info.isFile() || !info.isReadable()) {
-            ignored(QStringLiteral("the file (it cannot be read)"));
-            continue;
-        }
-        QSettings settings(file, QSettings::IniFormat);
-        const QStringList all = settings.allKeys(); // reads the file
-        if (settings.status() != QSettings::NoError) {
-            ignored(QStringLiteral("the file (it is not in INI format)"));
-            continue;
-        }
-        settings.beginGroup(kGroup);
-        for (const QString& key : settings.childKeys()) {
-            const QVariant value = settings.value(key);
-            const QString path =
-                value.typeId() == QMetaType::QString ? value.toString() : QString();
-            if (!comKey.match(key).hasMatch())
-                ignored(QStringLiteral("[ports] %1: only COM1 to COM5 can be mapped").arg(key));
-            else if (path.isEmpty())
-                ignored(QStringLiteral("[ports] %1: its device is empty or not one path").arg(key));
-            else if (!QDir::isAbsolutePath(path))
-                ignored(QStringLiteral("[ports] %1=%2: the device must be an absolute path")
-                            .arg(key, path));
-            else
-                m_mapped.insert(key.mid(3).toInt(), path);
+QString PortMap::unusableDevice(const QString& device) {
+    if (device.isEmpty())
+        return QStringLiteral("no device is given");
+    for (const QChar c : device)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || (c.unicode() >= 0x80 && c.unicode() < 0xA0))
+            return QStringLiteral("the path holds a control character");
+    if (QFile::encodeName(device).size() >= PATH_MAX)
+        return QStringLiteral("the path is longer than %1 bytes").arg(PATH_MAX - 1);
+    if (!QDir::isAbsolutePath(device))
+        return QStringLiteral("the path is not absolute");
+    return {};
+}
+
+void PortMap::readFile(const QString& path, QStringList& warnings) {
+    const ConfFile file = ConfFile::read(path);
+    const bool system = path != m_files.user;
+    auto refuse = [&](int n, const QString& why) {
+        m_mapped.remove(n);
+        m_refused.insert(n, why);
+        if (system)
+            m_bySystem.insert(n);
+    };
+    if (file.state() == ConfFile::State::Missing)
+        return;
+    if (file.state() == ConfFile::State::Unreadable) {
+        for (int n = 1; n <= kPorts; ++n)
+            refuse(n, QStringLiteral("%1: the settings file cannot be read (%2)")
+                          .arg(frame::shown(path), file.why()));
+        return;
+    }
+    const QString at = frame::shown(path) + QLatin1Char(':');
+    for (const ConfFile::Entry& e : file.entries()) {
+        const int n = comNumber(e.key);
+        const QString where = at + QString::number(e.line);
+        if (n == 0) {
+            if (e.section == kSection)
+                warnings << QStringLiteral("%1: %2 is ignored: only COM1 to COM%3 can be mapped")
+                                .arg(where, frame::shown(e.key))
+                                .arg(kPorts);
+        } else if (e.section != kSection) {
+            refuse(n, QStringLiteral("%1: %2 is outside [ports]").arg(where, frame::shown(e.key)));
+        } else if (const QString why = unusableDevice(e.value); !why.isEmpty()) {
+            refuse(n, QStringLiteral("%1: %2=%3: %4")
+                          .arg(where, frame::shown(e.key), frame::shown(e.value), why));
+        } else {
+            m_refused.remove(n);
+            m_mapped.insert(n, e.value);
+            if (system)
+                m_bySystem.insert(n);
         }
     }
+    for (const ConfFile::BadLine& bad : file.badLines()) {
+        const QString where = at + QString::number(bad.line);
+        // A line meant for a COM number that cannot be read must not leave it to the default.
+        const int n = comNumber(bad.text.section(QLatin1Char('='), 0, 0)
+                                    .section(QLatin1Char(' '), 0, 0)
+                                    .trimmed());
+        if (n != 0)
+            refuse(n, QStringLiteral("%1: %2").arg(where, bad.why));
+        else
+            warnings << QStringLiteral("%1: the line is ignored: %2").arg(where, bad.why);
+    }
+}
+
+QStringList PortMap::load() {
+    QStringList warnings;
+    m_mapped.clear();
+    m_refused.clear();
+    m_bySystem.clear();
+    for (auto file = m_files.system.crbegin(); file != m_files.system.crend(); ++file)
+        if (!file->isEmpty())
+            readFile(*file, warnings);
+    if (!m_files.user.isEmpty())
+        readFile(m_files.user, warnings);
     return warnings;
 }
 
 QString PortMap::device(int n) const {
-    if (n < 1 || n > kPorts)
+    if (n < 1 || n > kPorts || m_refused.contains(n))
         return {};
     return m_mapped.value(n, defaultDevice(n));
 }
 
 QString PortMap::defaultDevice(int n) const {
-    return m_defaults(n);
+    return m_defaults(n).path;
 }
 
 LinkResult PortMap::map(int n, const QString& device, bool save) {
-    if (n < 1 || n > kPorts || (!device.isEmpty() && !QDir::isAbsolutePath(device)))
+    if (n < 1 || n > kPorts)
+        return LinkResult::failure(QStringLiteral("there is no COM%1.").arg(n),
+                                   LinkResult::Cause::Invalid);
+    if (const QString why = unusableDevice(device); !device.isEmpty() && !why.isEmpty())
         return LinkResult::failure(
-            QStringLiteral("\"%1\" is not an absolute device path.").arg(device),
+            QStringLiteral("\"%1\" cannot be a device: %2.").arg(frame::shown(device), why),
             LinkResult::Cause::Invalid);
+    m_refused.remove(n);
     if (device.isEmpty())
         m_mapped.remove(n);
     else
         m_mapped.insert(n, device);
     if (!save || m_files.user.isEmpty())
         return LinkResult::success();
-    QDir().mkpath(QFileInfo(m_files.user).absolutePath());
-    QSettings settings(m_files.user, QSettings::IniFormat);
-    settings.beginGroup(kGroup);
-    if (device.isEmpty())
-        settings.remove(keyOf(n));
-    else
-        settings.setValue(keyOf(n), device);
-    settings.endGroup();
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        return LinkResult::failure(QStringLiteral("%1 cannot be written; %2 is %3 until VORQ ends.")
-                                       .arg(m_files.user, keyOf(n), this->device(n)),
-                                   LinkResult::Cause::Io);
+    ConfFile file = ConfFile::read(m_files.user);
+    QString why;
+    if (file.state() == ConfFile::State::Unreadable) {
+        why = QStringLiteral("%1 cannot be read (%2); nothing was saved")
+                  .arg(frame::shown(m_files.user), file.why());
+    } else {
+        if (!device.isEmpty())
+            file.set(kSection, keyOf(n), device);
+        else if (m_bySystem.contains(n)) // the system's entry would come back
+            file.set(kSection, keyOf(n), defaultDevice(n));
+        else
+            file.remove(kSection, keyOf(n));
+        why = file.save();
+    }
+    if (!why.isEmpty())
+        return LinkResult::failure(
+            QStringLiteral("%1. %2 is %3 until VORQ ends.")
+                .arg(why, keyOf(n), frame::shown(this->device(n))),
+            LinkResult::Cause::Io);
     return LinkResult::success();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -12,53 +13,78 @@
 
 // Which device each COM number opens: the one mapping that the window and vorq-write share.
 //
-// Without settings, COMn is the default device (/dev/ttyS(n-1)). Settings are INI files with
-// a group [ports] and keys COM1 to COM5, each an absolute device path:
+// Without settings, COMn is the default device (/dev/ttyS(n-1)). Settings are files in INI
+// form (see ConfFile) with a section [ports] and keys COM1 to COM5, each an absolute device
+// path:
 //
+//   # the till's pole display
 //   [ports]
-//   COM1=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0
+//   COM1 = /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0
 //
-// Two files are read: the system's (a till image's mapping) and then the user's, whose
-// entries win. Anything else in [ports] (another key, an empty value, a relative path) and
-// a file that cannot be read are ignored, each with one warning, and the default is kept.
+// The system's files (vorq/vorq.conf in each directory of $XDG_CONFIG_DIRS, /etc/xdg by
+// default) are read first, the least important first, and then the user's, whose entries
+// win. A COM number is never sent to its default device by mistake: a COM entry that cannot
+// be used (empty, relative, holding a control character, longer than PATH_MAX, outside
+// [ports], or on a line that cannot be read) makes that COM number refused, and a settings
+// file that exists but cannot be read makes every COM number refused, until a later file
+// maps it. Other lines that cannot be understood, and keys other than COM1 to COM5 in
+// [ports], are ignored, each with a warning.
 class PortMap {
 public:
     static constexpr int kPorts = 5;
 
     struct Files {
-        QString system; // empty: none
-        QString user;   // empty: none; also where map() saves
+        QStringList system; // the most important first, as in $XDG_CONFIG_DIRS
+        QString user;       // empty: none; also where map() saves
     };
-    // /etc/xdg/vorq/vorq.conf, and $XDG_CONFIG_HOME/vorq/vorq.conf (~/.config by default).
+    // From $XDG_CONFIG_DIRS (default /etc/xdg) and $XDG_CONFIG_HOME (default ~/.config),
+    // each followed by /vorq/vorq.conf.
     static Files standardFiles();
 
     // `defaults` gives the device of a COM number that the settings do not map.
     explicit PortMap(SerialPort::Resolver defaults = SerialPort::systemDevice, Files files = {});
 
-    // Reads the files, replacing what was mapped. Returns one warning per ignored setting or
-    // unreadable file, for the caller to show once.
+    // Reads the files, replacing what was mapped. Returns one warning per ignored line, for
+    // the caller to show once: "file:line: what is wrong". Refusals are not among them; see
+    // refusal().
     QStringList load();
 
-    // The device that COM `n` (1 to 5) opens; empty for any other n.
+    // The device that COM `n` (1 to 5) opens; empty for any other n and while it is refused.
     QString device(int n) const;
     QString defaultDevice(int n) const;
+    // Why COM `n` must not be opened, naming the file and line ("file:line: ..."); empty when
+    // it may.
+    QString refusal(int n) const { return m_refused.value(n); }
     // Whether the settings (or map()) give COM `n` a device of its own.
     bool isMapped(int n) const { return m_mapped.contains(n); }
 
     // Maps COM `n` to `device`, an absolute path (empty: back to the default), at once and
-    // until the program ends, and with `save` also in the user's file. Fails, with the
-    // reason, for a path that is not absolute (nothing changes) or when the file cannot be
-    // written (the mapping still applies).
+    // until the program ends, and with `save` also in the user's file, where only the line
+    // for COM `n` changes. Going back to the default while a system file maps COM `n` saves
+    // the default device explicitly. Fails, with the reason, for a path that cannot be a
+    // device (nothing changes) or when the file cannot be written (the mapping still
+    // applies).
     LinkResult map(int n, const QString& device, bool save = true);
 
+    // Why `device` cannot stand for a COM number, or empty when it can: empty, not
+    // absolute, a control character, or longer than PATH_MAX.
+    static QString unusableDevice(const QString& device);
+
     SerialPort::Resolver resolver() const {
-        return [this](int n) { return device(n); };
+        return [this](int n) {
+            return m_refused.contains(n) ? PortDevice::refused(m_refused.value(n))
+                                         : PortDevice(device(n));
+        };
     }
 
 private:
+    void readFile(const QString& file, QStringList& warnings);
+
     SerialPort::Resolver m_defaults;
     Files m_files;
     QMap<int, QString> m_mapped;
+    QMap<int, QString> m_refused;
+    QSet<int> m_bySystem; // the COM numbers that a system file maps or refuses
 };
 
 // One serial device present on this machine.

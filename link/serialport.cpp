@@ -1,5 +1,7 @@
 #include "link/serialport.h"
 
+#include "link/frame.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -54,35 +57,92 @@ bool alive(qint64 pid) {
     return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
 
-// The live holder of a lock file for the device at `canonical` (such as /dev/ttyS0), as
-// "process 1234 (picocom), lock /run/lock/LCK..ttyS0"; empty when there is none. The lock
-// is named by the device's file name (ttyS0, the UUCP convention) or by its path below /dev
-// with '_' for '/' (pts_3, Qt's). It holds the pid as text (the ten-column UUCP form, or
-// Qt's form with more lines after it) or as a 4-byte binary number; one whose pid is dead
-// is stale and does not count.
-QString liveLockHolder(const QString& canonical) {
+// The largest pid this system hands out.
+qint64 pidMax() {
+    QFile file(QStringLiteral("/proc/sys/kernel/pid_max"));
+    bool ok = false;
+    const qint64 max = file.open(QIODevice::ReadOnly) ? file.read(32).trimmed().toLongLong(&ok) : 0;
+    return ok && max > 0 ? max : 4194304;
+}
+
+// What /proc says that `pid` runs now, or empty.
+QString commandOf(qint64 pid) {
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.read(64).trimmed())
+                                          : QString();
+}
+
+// Whether a lock file for the device at `canonical` (such as /dev/ttyS0) says that the port
+// is busy, and why: a success when there is none or only a stale one. The lock is named by
+// the device's file name (ttyS0, the UUCP convention) or by its path below /dev with '_' for
+// '/' (pts_3, Qt's). It holds the pid as text (the ten-column UUCP form, or Qt's form with
+// the program's name and the host on the next lines) or as a 4-byte binary number; one whose
+// pid is dead is stale and does not count. The lock directories can be written by anyone, so
+// a lock file is only ever opened without following a link and without blocking, and read
+// only when it is a small regular file: anything else there means busy, naming the file.
+LinkResult lockFileVerdict(const QString& canonical) {
     QStringList names{QFileInfo(canonical).fileName()};
     if (canonical.startsWith(QLatin1String("/dev/")))
         names << canonical.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
     names.removeDuplicates();
     for (const QString& name : names) {
         for (const char* dir : {"/run/lock", "/var/lock"}) {
-            QFile lock(QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name));
-            if (!lock.open(QIODevice::ReadOnly))
-                continue;
-            const QByteArray data = lock.read(256);
-            bool ok = false;
-            qint64 pid = data.left(data.indexOf('\n')).trimmed().toLongLong(&ok);
-            if (!ok && data.size() == 4) {
+            const QString path = QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name);
+            auto refuse = [&](const QString& why) {
+                return LinkResult::failure(
+                    QStringLiteral("%1 %2; remove it if no program uses the port.")
+                        .arg(path, why),
+                    LinkResult::Cause::Busy);
+            };
+            const int fd = ::open(QFile::encodeName(path).constData(),
+                                  O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+            if (fd < 0) {
+                if (errno == ENOENT || errno == ENOTDIR)
+                    continue;
+                if (errno == ELOOP)
+                    return refuse(QStringLiteral("is not a lock file (a symbolic link)"));
+                return refuse(QStringLiteral("cannot be read (%1)").arg(systemError(errno)));
+            }
+            struct stat info {};
+            char data[128] = {};
+            ssize_t size = -1;
+            if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                info.st_size < qint64(sizeof data))
+                size = ::read(fd, data, sizeof data - 1);
+            ::close(fd);
+            if (!S_ISREG(info.st_mode))
+                return refuse(QStringLiteral("is not a lock file (%1)")
+                                  .arg(S_ISFIFO(info.st_mode)  ? QStringLiteral("a FIFO")
+                                       : S_ISDIR(info.st_mode) ? QStringLiteral("a directory")
+                                       : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)
+                                           ? QStringLiteral("a device")
+                                           : QStringLiteral("not a regular file")));
+            const QByteArray bytes(data, size > 0 ? size : 0);
+            const QList<QByteArray> lines = bytes.split('\n');
+            const QByteArray first = lines.first().trimmed();
+            bool text = !first.isEmpty();
+            for (const char c : first)
+                text = text && c >= '0' && c <= '9';
+            qint64 pid = text && first.size() <= 10 ? first.toLongLong() : 0;
+            if (!text && bytes.size() == 4) {
                 qint32 binary = 0;
-                std::memcpy(&binary, data.constData(), sizeof binary);
+                std::memcpy(&binary, bytes.constData(), sizeof binary);
                 pid = binary;
             }
-            if (alive(pid))
-                return QStringLiteral("%1, lock %2").arg(processName(pid), lock.fileName());
+            if (pid < 1 || pid > pidMax())
+                return refuse(QStringLiteral("names no process (it is empty or garbled)"));
+            if (!alive(pid))
+                continue; // stale: taken over
+            QString holder = processName(pid);
+            const QString named =
+                text && lines.size() > 1 ? QString::fromLocal8Bit(lines[1].trimmed()) : QString();
+            if (!named.isEmpty() &&
+                named.left(15).compare(commandOf(pid), Qt::CaseInsensitive) != 0)
+                holder += QStringLiteral(", although the lock names %1").arg(frame::shown(named));
+            return busy(QStringLiteral("%1, lock %2").arg(holder, path));
         }
     }
-    return {};
+    return LinkResult::success();
 }
 
 // The process that holds flock() on the device `info` describes, from /proc/locks.
@@ -182,7 +242,8 @@ SerialPort::SerialPort(Resolver resolver, QObject* parent)
 }
 
 QString SerialPort::label(const QString& path) const {
-    return portName().isEmpty() ? path : QStringLiteral("%1 (%2)").arg(portName(), path);
+    return portName().isEmpty() ? frame::shown(path)
+                                : QStringLiteral("%1 (%2)").arg(portName(), frame::shown(path));
 }
 
 SerialPort::~SerialPort() = default;
@@ -239,7 +300,16 @@ LinkResult SerialPort::setPortOpen(bool open) {
     }
     if (m_port.isOpen())
         return LinkResult::success();
-    const QString path = devicePath();
+    const PortDevice device = m_resolver(m_commPort);
+    if (!device.refusal.isEmpty()) {
+        m_openFailure = LinkResult::failure(
+            QStringLiteral("%1 is not opened: %2. Correct the settings file; VORQ does not fall "
+                           "back to another device.")
+                .arg(portName(), device.refusal),
+            LinkResult::Cause::Settings);
+        return m_openFailure;
+    }
+    const QString path = device.path;
     if (path.isEmpty()) {
         m_openFailure = LinkResult::failure(QStringLiteral("%1: %2").arg(portName(), kMissingHint),
                                             LinkResult::Cause::Missing);
@@ -263,8 +333,37 @@ LinkResult SerialPort::openDevice(const QString& path) {
             QStringLiteral("it is not a serial line (not a character device); nothing was sent."),
             LinkResult::Cause::Io);
     canonical = QFileInfo(path).canonicalFilePath();
-    if (const QString holder = liveLockHolder(canonical); !holder.isEmpty())
-        return busy(holder);
+    if (LinkResult locked = lockFileVerdict(canonical); !locked)
+        return locked;
+    // A look at the line before Qt opens it, on a descriptor that neither blocks nor makes
+    // it the controlling terminal: whether it is a terminal at all, and whether another
+    // program holds it in exclusive mode (TIOCEXCL, which root could open through and Qt
+    // would clear on close). The descriptor stays open until Qt has opened the port, so that
+    // closing it is never the last close that hangs up the line.
+    const QByteArray native = QFile::encodeName(canonical);
+    int probe = ::open(native.constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (probe < 0 && errno == EBUSY)
+        return busy(QStringLiteral("a program that opened it in exclusive mode"));
+    if (probe >= 0) {
+        int exclusive = 0;
+        if (!::isatty(probe)) {
+            ::close(probe);
+            return LinkResult::failure(
+                QStringLiteral("it is not a serial line; nothing was sent."),
+                LinkResult::Cause::Io);
+        }
+        if (::ioctl(probe, TIOCGEXCL, &exclusive) == 0 && exclusive) {
+            ::close(probe);
+            return busy(QStringLiteral("a program that opened it in exclusive mode"));
+        }
+    }
+    struct ProbeCloser {
+        int fd;
+        ~ProbeCloser() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } closer{probe};
 #endif
     m_port.setPortName(canonical);
     if (LinkResult applied = applySettings(); !applied)
@@ -301,8 +400,11 @@ LinkResult SerialPort::explainOpenFailure(const QString& path, QSerialPort::Seri
         return because(systemError(errno), kMissingHint, Cause::Missing);
     if (::access(native.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
         return because(systemError(errno), kPermissionHint, Cause::Permission);
-    if (error == QSerialPort::PermissionError)
-        return busy(liveLockHolder(path));
+    if (error == QSerialPort::PermissionError) {
+        if (LinkResult locked = lockFileVerdict(path); !locked)
+            return locked;
+        return busy();
+    }
 #endif
     if (error == QSerialPort::DeviceNotFoundError)
         return because(errorString, kMissingHint, Cause::Missing);

@@ -9,6 +9,18 @@
 #include <functional>
 #include <optional>
 
+// The device behind a port number: a path, or why that port number must not be opened.
+struct PortDevice {
+    QString path;    // empty: there is no such port
+    QString refusal; // not empty: the settings forbid this port number (path is then empty)
+    PortDevice(QString device = {}) : path(std::move(device)) {}
+    static PortDevice refused(QString why) {
+        PortDevice d;
+        d.refusal = std::move(why);
+        return d;
+    }
+};
+
 // The one serial port through which VORQ talks to the display. VORQ and vorq-write only
 // transmit; vorq-display opens it for receiving instead (setReceiving).
 //
@@ -24,7 +36,7 @@ class SerialPort : public QObject {
 public:
     // Maps a port number to a device: /dev/ttyS(n-1) on Linux, COMn on Windows. An empty
     // path means that there is no such port. Tests supply pseudo-terminals instead.
-    using Resolver = std::function<QString(int portNumber)>;
+    using Resolver = std::function<PortDevice(int portNumber)>;
     static QString systemDevice(int portNumber);
 
     explicit SerialPort(Resolver resolver = systemDevice, QObject* parent = nullptr);
@@ -68,7 +80,7 @@ public:
 
     // The device of the current port number ("" when it has none) and its operator name:
     // "COMn" for port numbers from 1, "" for 0 (a resolver that names one device directly).
-    QString devicePath() const { return m_resolver(m_commPort); }
+    QString devicePath() const { return m_resolver(m_commPort).path; }
     QString portName() const {
         return m_commPort >= 1 ? QStringLiteral("COM%1").arg(m_commPort) : QString();
     }

@@ -1,4 +1,3 @@
-#include "link/portmap.h"
 #include "link/serialport.h"
 #include "support.h"
 
@@ -41,9 +40,6 @@ private slots:
     void busyPortIsExplained();
     void lockVariants_data();
     void lockVariants();
-    void portMap_data();
-    void portMap();
-    void portMapSaves();
 };
 
 void TestSerialPort::settingsStrings_data() {
@@ -308,81 +304,6 @@ void TestSerialPort::lockVariants() {
                                             .arg(holder == QLatin1String("lock") ? 1 : getpid())),
                  qPrintable(opened.reason));
     }
-}
-
-// The mapping from the system's file and the user's: "<dir>" puts a directory where the file
-// would be, "" no file at all.
-void TestSerialPort::portMap_data() {
-    QTest::addColumn<QByteArray>("system");
-    QTest::addColumn<QByteArray>("user");
-    QTest::addColumn<QStringList>("devices"); // COM1 to COM5
-    QTest::addColumn<int>("warnings");
-    const QStringList defaults{QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyS1"),
-                               QStringLiteral("/dev/ttyS2"), QStringLiteral("/dev/ttyS3"),
-                               QStringLiteral("/dev/ttyS4")};
-    auto with = [&](int n, const char* device) {
-        QStringList d = defaults;
-        d[n - 1] = QString::fromLatin1(device);
-        return d;
-    };
-    QTest::newRow("no files: defaults") << QByteArray() << QByteArray() << defaults << 0;
-    QTest::newRow("the system's mapping") << QByteArray("[ports]\nCOM2=/dev/ttyUSB0\n")
-                                          << QByteArray() << with(2, "/dev/ttyUSB0") << 0;
-    QTest::newRow("the user's entry wins")
-        << QByteArray("[ports]\nCOM2=/dev/ttyUSB0\n") << QByteArray("[ports]\nCOM2=/dev/ttyACM0\n")
-        << with(2, "/dev/ttyACM0") << 0;
-    QTest::newRow("other keys") << QByteArray() << QByteArray("[ports]\nCOM6=/dev/x\nfoo=/dev/y\n")
-                                << defaults << 2;
-    QTest::newRow("empty value") << QByteArray() << QByteArray("[ports]\nCOM1=\n") << defaults << 1;
-    QTest::newRow("relative path")
-        << QByteArray() << QByteArray("[ports]\nCOM1=ttyUSB0\n") << defaults << 1;
-    QTest::newRow("two paths") << QByteArray() << QByteArray("[ports]\nCOM1=/dev/a,/dev/b\n")
-                               << defaults << 1;
-    QTest::newRow("a bad user entry leaves the system's")
-        << QByteArray("[ports]\nCOM3=/dev/ttyUSB1\n") << QByteArray("[ports]\nCOM3=\n")
-        << with(3, "/dev/ttyUSB1") << 1;
-    QTest::newRow("unreadable file") << QByteArray("<dir>") << QByteArray() << defaults << 1;
-    QTest::newRow("other groups are not ports")
-        << QByteArray() << QByteArray("[window]\nCOM1=/dev/x\n") << defaults << 0;
-}
-
-void TestSerialPort::portMap() {
-    QFETCH(QByteArray, system);
-    QFETCH(QByteArray, user);
-    QFETCH(QStringList, devices);
-    QFETCH(int, warnings);
-    QTemporaryDir dir;
-    auto file = [&](const char* name, const QByteArray& content) {
-        const QString path = dir.filePath(QLatin1String(name));
-        if (content == "<dir>")
-            QDir().mkpath(path);
-        QFile f(path);
-        if (!content.isEmpty() && content != "<dir>" && f.open(QIODevice::WriteOnly))
-            f.write(content);
-        return path;
-    };
-    PortMap map(SerialPort::systemDevice, {file("system.conf", system), file("user.conf", user)});
-    QCOMPARE(map.load().size(), warnings);
-    QStringList got;
-    for (int n = 1; n <= 5; ++n)
-        got << map.device(n);
-    QCOMPARE(got, devices);
-}
-
-void TestSerialPort::portMapSaves() {
-    QTemporaryDir dir;
-    const PortMap::Files files{{}, dir.filePath(QStringLiteral("vorq/vorq.conf"))};
-    PortMap map(SerialPort::systemDevice, files);
-    QVERIFY(map.map(3, QStringLiteral("/dev/ttyUSB0")).ok);
-    QVERIFY(!map.map(4, QStringLiteral("ttyUSB1")).ok);
-    PortMap reread(SerialPort::systemDevice, files);
-    QVERIFY(reread.load().isEmpty());
-    QCOMPARE(reread.device(3), QStringLiteral("/dev/ttyUSB0"));
-    QCOMPARE(reread.device(4), QStringLiteral("/dev/ttyS3"));
-    QVERIFY(reread.map(3, QString()).ok); // back to the default
-    PortMap again(SerialPort::systemDevice, files);
-    again.load();
-    QVERIFY(!again.isMapped(3));
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)

@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QStringDecoder>
 #include <QTextStream>
 
 #include <optional>
@@ -23,27 +24,67 @@ inline int fail(int status, const QString& line) {
     return status;
 }
 
-// Parses the arguments of a program that takes options only. Answers --help and --version
-// itself (they exit). Returns the exit status when the program must stop: EX_USAGE for an
-// unknown option, a missing value or a stray argument.
-inline std::optional<int> parse(QCommandLineParser& parser) {
+// The program's arguments, decoded from UTF-8 as they are: a leading U+FEFF is kept (Qt's
+// own decoding drops it from a separate argument but not from "--opt=value"), and bytes that
+// are not UTF-8, or a sequence cut off at the end, make that argument's index part of
+// `invalid`.
+inline QStringList arguments(int argc, char* argv[], QList<int>* invalid) {
+    QStringList decoded;
+    for (int i = 0; i < argc; ++i) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                      QStringDecoder::Flag::ConvertInitialBom);
+        decoded << utf8.decode(QByteArrayView(argv[i]));
+        if (utf8.hasError() && invalid)
+            invalid->append(i);
+    }
+    return decoded;
+}
+
+// Adds `options`, --help and --version to `parser` and parses `arguments`. Answers --help
+// and --version itself (they exit). Returns the exit status when the program must stop:
+// EX_USAGE for an unknown option, a missing value, an option given twice, a stray argument,
+// and a separate value that starts with "--" (as in "--text --dry-run", where an empty
+// variable left the value out): such a value must be given as "--text=--dry-run".
+inline std::optional<int> parse(QCommandLineParser& parser,
+                                const QList<QCommandLineOption>& options,
+                                const QStringList& arguments) {
+    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg == QLatin1String("--"))
+            break;
+        for (const QCommandLineOption& o : options) {
+            if (o.valueName().isEmpty() || arg != QLatin1String("--") + o.names().first())
+                continue;
+            if (arguments[i + 1].startsWith(QLatin1String("--")))
+                return fail(EX_USAGE, QStringLiteral("%1 needs a value, but \"%2\" follows it "
+                                                     "(write %1=%2 if that is the value)")
+                                          .arg(arg, frame::shown(arguments[i + 1])));
+            ++i;
+            break;
+        }
+    }
+    parser.addOptions(options);
     parser.addHelpOption();
     parser.addVersionOption();
-    if (!parser.parse(QCoreApplication::arguments()))
+    if (!parser.parse(arguments))
         return fail(EX_USAGE, parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(EX_OK);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
+    const QStringList given = parser.optionNames();
+    for (const QString& name : given)
+        if (given.count(name) > 1)
+            return fail(EX_USAGE, QStringLiteral("--%1 is given more than once").arg(name));
     if (!parser.positionalArguments().isEmpty())
-        return fail(
-            EX_USAGE,
-            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+        return fail(EX_USAGE, QStringLiteral("unexpected argument \"%1\"")
+                                  .arg(frame::shown(parser.positionalArguments().first())));
     return std::nullopt;
 }
 
 // The exit status for a port that failed: 69 missing or busy, 77 permission denied,
-// 64 invalid settings, 74 any other input/output failure.
+// 64 invalid line settings, 78 refused by the settings file, 74 any other input/output
+// failure.
 inline int exitStatusFor(LinkResult::Cause cause) {
     switch (cause) {
     case LinkResult::Cause::Missing:
@@ -53,6 +94,8 @@ inline int exitStatusFor(LinkResult::Cause cause) {
         return EX_NOPERM;
     case LinkResult::Cause::Invalid:
         return EX_USAGE;
+    case LinkResult::Cause::Settings:
+        return EX_CONFIG;
     case LinkResult::Cause::None:
     case LinkResult::Cause::Io:
         break;

@@ -75,7 +75,9 @@ void endOnSignal(int) {
 
 // Makes the symbolic link `at` to `target`. It never replaces an existing path, except a
 // dangling link into /dev/pts (one left by an earlier run), and that only by an atomic
-// exchange that is undone if the path changed meanwhile. Empty on success, else why not.
+// exchange that is undone if the path changed meanwhile; a link that already points at
+// `target` (this process's own pseudo-terminal) is adopted as it is. Empty on success, else
+// why not.
 QString makeOwnLink(const QString& at, const QString& target) {
     const QFileInfo where(at);
     const QByteArray dirPath = QFile::encodeName(where.absolutePath());
@@ -101,24 +103,33 @@ QString makeOwnLink(const QString& at, const QString& target) {
                    std::strncmp(old, "/dev/pts/", 9) == 0 && ::fstatat(dir, entry, &st, 0) != 0 &&
                    errno == ENOENT;
         };
-        if (!leftover(name.constData()))
-            return fail(QStringLiteral("it exists and is not a leftover link to a gone "
-                                       "pseudo-terminal; it was left alone"));
-        const QByteArray spare = name + ".vorq-" + QByteArray::number(::getpid());
-        if (::symlinkat(to.constData(), dir, spare.constData()) != 0)
-            return fail(QString::fromLocal8Bit(std::strerror(errno)));
-        if (::renameat2(dir, spare.constData(), dir, name.constData(), RENAME_EXCHANGE) != 0) {
-            const int err = errno;
+        // A link to the very pseudo-terminal that this process now holds, left by an earlier
+        // run that was killed before it could remove it (the number was reused), is adopted
+        // as it is: the check below records it as this process's own.
+        char old[256] = {};
+        const bool ours = ::readlinkat(dir, name.constData(), old, sizeof old - 1) > 0 &&
+                          std::strcmp(old, to.constData()) == 0;
+        if (!ours) {
+            if (!leftover(name.constData()))
+                return fail(QStringLiteral("it exists and is not a leftover link to a gone "
+                                           "pseudo-terminal; it was left alone"));
+            const QByteArray spare = name + ".vorq-" + QByteArray::number(::getpid());
+            if (::symlinkat(to.constData(), dir, spare.constData()) != 0)
+                return fail(QString::fromLocal8Bit(std::strerror(errno)));
+            if (::renameat2(dir, spare.constData(), dir, name.constData(), RENAME_EXCHANGE) !=
+                0) {
+                const int err = errno;
+                ::unlinkat(dir, spare.constData(), 0);
+                return fail(QString::fromLocal8Bit(std::strerror(err)));
+            }
+            if (!leftover(spare.constData())) { // changed meanwhile: put it back
+                ::renameat2(dir, spare.constData(), dir, name.constData(), RENAME_EXCHANGE);
+                ::unlinkat(dir, spare.constData(), 0);
+                return fail(QStringLiteral("it changed while it was being replaced; it was "
+                                           "left alone"));
+            }
             ::unlinkat(dir, spare.constData(), 0);
-            return fail(QString::fromLocal8Bit(std::strerror(err)));
         }
-        if (!leftover(spare.constData())) { // changed meanwhile: put it back
-            ::renameat2(dir, spare.constData(), dir, name.constData(), RENAME_EXCHANGE);
-            ::unlinkat(dir, spare.constData(), 0);
-            return fail(QStringLiteral("it changed while it was being replaced; it was left "
-                                       "alone"));
-        }
-        ::unlinkat(dir, spare.constData(), 0);
     }
     struct stat st {};
     if (!linksTo(dir, name.constData(), to.constData(), &st))
@@ -129,6 +140,12 @@ QString makeOwnLink(const QString& at, const QString& target) {
     qstrncpy(g_link.name, name.constData(), sizeof g_link.name);
     qstrncpy(g_link.target, to.constData(), sizeof g_link.target);
     return {};
+}
+
+// "1 byte", "15 bytes".
+QString byteCount(const QByteArray& bytes) {
+    return bytes.size() == 1 ? QStringLiteral("1 byte")
+                             : QStringLiteral("%1 bytes").arg(bytes.size());
 }
 
 QString quoted(const QString& s) {
@@ -162,8 +179,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption once(
         QStringLiteral("once"),
         QStringLiteral("Exit after the first frame: 0 when it was valid, 1 when not."));
-    parser.addOptions({link, device, speed, hex, once});
-    if (const auto stop = cli::parse(parser))
+    if (const auto stop = cli::parse(parser, {link, device, speed, hex, once},
+                                     cli::arguments(argc, argv, nullptr)))
         return *stop;
     const QString bps = parser.value(speed);
     if (!isDisplaySpeed(bps))
@@ -186,12 +203,12 @@ int main(int argc, char* argv[]) {
                 return;
             if (r.valid) {
                 out << "Frame: command set " << r.code << ' ' << frame::commandSetName(r.code)
-                    << ", scroll data " << quoted(r.scrollData) << ", " << r.bytes.size()
-                    << " bytes" << Qt::endl;
+                    << ", scroll data " << quoted(r.scrollData) << ", " << byteCount(r.bytes)
+                    << Qt::endl;
                 out << "Stores: command set " << r.code << ", scroll data " << quoted(r.scrollData)
                     << Qt::endl;
             } else {
-                out << "Malformed: " << r.problem << ", " << r.bytes.size() << " bytes" << Qt::endl;
+                out << "Malformed: " << r.problem << ", " << byteCount(r.bytes) << Qt::endl;
             }
             if (parser.isSet(hex))
                 out << "  " << frame::toHex(r.bytes) << Qt::endl;
@@ -209,8 +226,10 @@ int main(int argc, char* argv[]) {
 
     for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
         std::signal(sig, endOnSignal);
-    // The device hung up: say so and end, releasing the port and its lock.
-    auto hungUp = [](const QString& why) {
+    // The device hung up: report what was left of a frame, say so and end, releasing the port
+    // and its lock.
+    auto hungUp = [&](const QString& why) {
+        print(decoder.hangUp());
         removeOwnLink();
         QCoreApplication::exit(cli::fail(EX_IOERR, why));
     };

@@ -1,7 +1,8 @@
 // vorq-write: sends one configuration frame from the command line, for scripted set-up.
 //
 // Exit statuses (sysexits): 0 sent; 64 usage; 65 refused text; 69 port missing or busy;
-// 74 input/output failure (the port failed while opening or writing); 77 permission denied.
+// 74 input/output failure (the port failed while opening or writing); 77 permission denied;
+// 78 the settings file refuses the COM number (or cannot be read).
 #include "link/frame.h"
 #include "link/portmap.h"
 #include "link/serialport.h"
@@ -11,7 +12,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStringDecoder>
 #include <QTextStream>
 
 #include <optional>
@@ -33,7 +33,8 @@ struct Target {
     int number = 0; // COMn, or 0 for a device that is none of COM1 to COM5
     QString path;
     QString label() const {
-        return number ? QStringLiteral("%1 (COM%2)").arg(path).arg(number) : path;
+        return number ? QStringLiteral("%1 (COM%2)").arg(frame::shown(path)).arg(number)
+                      : frame::shown(path);
     }
 };
 
@@ -69,9 +70,13 @@ int listPorts(const PortMap& map) {
         }
     }
     out << Qt::endl << "COM\tdevice\tpresent" << Qt::endl;
-    for (int n = 1; n <= PortMap::kPorts; ++n)
-        out << "COM" << n << '\t' << map.device(n) << '\t'
-            << (QFileInfo::exists(map.device(n)) ? "yes" : "no") << Qt::endl;
+    for (int n = 1; n <= PortMap::kPorts; ++n) {
+        if (const QString refused = map.refusal(n); !refused.isEmpty())
+            out << "COM" << n << "\trefused: " << frame::escaped(refused) << "\tno" << Qt::endl;
+        else
+            out << "COM" << n << '\t' << frame::shown(map.device(n)) << '\t'
+                << (QFileInfo::exists(map.device(n)) ? "yes" : "no") << Qt::endl;
+    }
     return EX_OK;
 }
 
@@ -107,17 +112,13 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption list(
         QStringLiteral("list"),
         QStringLiteral("List the serial ports of this machine and what COM1 to COM5 map to."));
-    parser.addOptions({port, speed, code, text, dryRun, list});
-
-    if (const auto stop = cli::parse(parser))
+    QList<int> invalid; // arguments that are not valid UTF-8
+    const QStringList arguments = cli::arguments(argc, argv, &invalid);
+    if (const auto stop = cli::parse(parser, {port, speed, code, text, dryRun, list}, arguments))
         return *stop;
     PortMap map(SerialPort::systemDevice, PortMap::standardFiles());
     for (const QString& warning : map.load())
         cli::fail(0, QStringLiteral("warning: ") + warning);
-    for (const QCommandLineOption* o : {&port, &speed, &code, &text})
-        if (parser.values(*o).size() > 1)
-            return cli::fail(
-                EX_USAGE, QStringLiteral("--%1 is given more than once").arg(o->names().first()));
     if (parser.isSet(list)) {
         for (const QCommandLineOption* o : {&port, &speed, &code, &text, &dryRun})
             if (parser.isSet(*o))
@@ -125,18 +126,10 @@ int main(int argc, char* argv[]) {
                                                .arg(o->names().first()));
         return listPorts(map);
     }
-    // The arguments arrive decoded, with U+FFFD for bytes that are not UTF-8: look at the
-    // bytes themselves, so that such a text is refused for what it is.
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        const QByteArray value = arg.startsWith("--text=")         ? arg.mid(7)
-                                 : arg == "--text" && i + 1 < argc ? QByteArray(argv[i + 1])
-                                                                   : QByteArray();
-        QStringDecoder utf8(QStringDecoder::Utf8);
-        const QString decoded = utf8.decode(value); // decoding is lazy until converted
-        if (utf8.hasError())
+    for (const int i : invalid)
+        if (arguments[i].startsWith(QLatin1String("--text=")) ||
+            (i > 1 && arguments[i - 1] == QLatin1String("--text")))
             return cli::fail(EX_DATAERR, QStringLiteral("--text is not valid UTF-8"));
-    }
 
     const QString digit = parser.value(code);
     const QString codeUsage =
@@ -153,7 +146,11 @@ int main(int argc, char* argv[]) {
     if (!target)
         return cli::fail(EX_USAGE,
                          QStringLiteral("--port must be COM1 to COM5 or a device path, not \"%1\"")
-                             .arg(parser.value(port)));
+                             .arg(frame::shown(parser.value(port))));
+    if (const QString refused = map.refusal(target->number); target->number && !refused.isEmpty())
+        return cli::fail(EX_CONFIG, QStringLiteral("COM%1 is not used: %2")
+                                        .arg(target->number)
+                                        .arg(refused));
 
     const frame::Built built = frame::build(frame::kAccessCode + digit + parser.value(text));
     if (!built) {

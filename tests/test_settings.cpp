@@ -1,0 +1,217 @@
+// The settings files: which device each COM number opens, which it must not open, and what
+// a save changes in the user's file.
+#include "link/portmap.h"
+
+#include <QTest>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Puts `content` at `path`: "<dir>" a directory, "<fifo>" a FIFO, "<dangling>" a symbolic
+// link to nothing, "<loop>" a link to itself, "->NAME" a link to the file NAME beside it,
+// which holds "[ports]";
+// anything else is the file's bytes, and nothing at all for an empty array.
+void place(const QString& path, const QByteArray& content) {
+    const QByteArray native = QFile::encodeName(path);
+    if (content == "<dir>")
+        QDir().mkpath(path);
+    else if (content == "<fifo>")
+        ::mkfifo(native.constData(), 0644);
+    else if (content == "<dangling>")
+        QFile::link(path + QStringLiteral(".gone"), path);
+    else if (content == "<loop>")
+        QFile::link(path, path);
+    else if (content.startsWith("->")) {
+        QFile::link(QString::fromUtf8(content.mid(2)), path);
+        place(QFileInfo(path).dir().filePath(QString::fromUtf8(content.mid(2))), "[ports]\n");
+    }
+    else if (!content.isEmpty()) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+}
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void portMap_data();
+    void portMap();
+    void save_data();
+    void save();
+};
+
+// What each COM number opens: its device, or "refused <text>" where the refusal must contain
+// the text (the file and the line).
+void TestSettings::portMap_data() {
+    QTest::addColumn<QByteArray>("system");
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QStringList>("devices"); // COM1 to COM5
+    QTest::addColumn<int>("warnings");
+    const QStringList defaults{QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyS1"),
+                               QStringLiteral("/dev/ttyS2"), QStringLiteral("/dev/ttyS3"),
+                               QStringLiteral("/dev/ttyS4")};
+    auto with = [&](int n, const char* device) {
+        QStringList d = defaults;
+        d[n - 1] = QString::fromUtf8(device);
+        return d;
+    };
+    const QStringList allRefused(5, QStringLiteral("refused user.conf: the settings file"));
+    QTest::newRow("no files: defaults") << QByteArray() << QByteArray() << defaults << 0;
+    QTest::newRow("the system's mapping") << QByteArray("[ports]\nCOM2=/dev/ttyUSB0\n")
+                                          << QByteArray() << with(2, "/dev/ttyUSB0") << 0;
+    QTest::newRow("the user's entry wins")
+        << QByteArray("[ports]\nCOM2=/dev/ttyUSB0\n") << QByteArray("[ports]\nCOM2=/dev/ttyACM0\n")
+        << with(2, "/dev/ttyACM0") << 0;
+    QTest::newRow("comments, a BOM, spaces and any case")
+        << QByteArray() << QByteArray("\xEF\xBB\xBF# managed\r\n; note\r\n\r\n[Ports]\r\n"
+                                      "  com4 =  /dev/ttyUSB1  \r\n")
+        << with(4, "/dev/ttyUSB1") << 0;
+    QTest::newRow("other keys") << QByteArray() << QByteArray("[ports]\nCOM6=/dev/x\nfoo=/dev/y\n")
+                                << defaults << 2;
+    QTest::newRow("a note line and binary junk are ignored alone")
+        << QByteArray() << QByteArray("[ports]\nremember the cable\nCOM1=/dev/ttyUSB0\n\xC3\x28\x01\n")
+        << with(1, "/dev/ttyUSB0") << 2;
+    QTest::newRow("empty value") << QByteArray() << QByteArray("[ports]\nCOM1=\n")
+                                 << with(1, "refused user.conf:2") << 0;
+    QTest::newRow("relative path") << QByteArray() << QByteArray("# x\n[ports]\nCOM1=ttyUSB0\n")
+                                   << with(1, "refused user.conf:3") << 0;
+    QTest::newRow("NUL in the path")
+        << QByteArray() << QByteArray("[ports]\nCOM2=/dev/ttyUSB0") + '\0' + "/x\n"
+        << with(2, "refused user.conf:2") << 0;
+    QTest::newRow("longer than PATH_MAX")
+        << QByteArray() << "[ports]\nCOM3=/" + QByteArray(5000, 'a') + '\n'
+        << with(3, "refused user.conf:2") << 0;
+    QTest::newRow("a COM line that cannot be read")
+        << QByteArray() << QByteArray("[ports]\nCOM5 /dev/ttyUSB0\n") << with(5, "refused user.conf:2")
+        << 0;
+    QTest::newRow("a COM key outside [ports]") << QByteArray() << QByteArray("[window]\nCOM1=/dev/x\n")
+                                               << with(1, "refused user.conf:2") << 0;
+    QTest::newRow("a bad user entry refuses, even over the system's")
+        << QByteArray("[ports]\nCOM3=/dev/ttyUSB1\n") << QByteArray("[ports]\nCOM3=\n")
+        << with(3, "refused user.conf:2") << 0;
+    QTest::newRow("a path with a comma is one path")
+        << QByteArray() << QByteArray("[ports]\nCOM1=/dev/a,/dev/b\n") << with(1, "/dev/a,/dev/b")
+        << 0;
+    QTest::newRow("an unreadable system file, mended by the user")
+        << QByteArray("<dir>") << QByteArray("[ports]\nCOM2=/dev/ttyUSB0\n")
+        << [] {
+               QStringList d(5, QStringLiteral("refused system.conf: the settings file"));
+               d[1] = QStringLiteral("/dev/ttyUSB0");
+               return d;
+           }()
+        << 0;
+    for (const char* what : {"<dir>", "<fifo>", "<dangling>", "<loop>"})
+        QTest::newRow(qPrintable(QStringLiteral("user file is %1").arg(QLatin1String(what))))
+            << QByteArray() << QByteArray(what) << allRefused << 0;
+}
+
+void TestSettings::portMap() {
+    QFETCH(QByteArray, system);
+    QFETCH(QByteArray, user);
+    QFETCH(QStringList, devices);
+    QFETCH(int, warnings);
+    QTemporaryDir dir;
+    const QString systemFile = dir.filePath(QStringLiteral("system.conf"));
+    const QString userFile = dir.filePath(QStringLiteral("user.conf"));
+    place(systemFile, system);
+    place(userFile, user);
+    PortMap map(SerialPort::systemDevice, {{systemFile}, userFile});
+    QElapsedTimer clock;
+    clock.start();
+    const QStringList said = map.load();
+    QVERIFY(clock.elapsed() < 1000); // a FIFO must not block
+    QCOMPARE(said.size(), warnings);
+    for (const QString& w : said)
+        QVERIFY2(w.contains(QLatin1String(".conf:")), qPrintable(w));
+    for (int n = 1; n <= 5; ++n) {
+        const QString& want = devices[n - 1];
+        if (want.startsWith(QLatin1String("refused "))) {
+            QVERIFY2(map.device(n).isEmpty(), qPrintable(map.device(n)));
+            QVERIFY2(map.refusal(n).contains(want.mid(8)), qPrintable(map.refusal(n)));
+        } else {
+            QCOMPARE(map.device(n), want);
+            QVERIFY(map.refusal(n).isEmpty());
+        }
+    }
+}
+
+// A save from the window: the user's file before, the system's, the COM number and device
+// chosen (empty: Default), and the user's file after ("<refused>": the save fails and the
+// file is left as it was).
+void TestSettings::save_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("system");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QByteArray>("after");
+    const QByteArray kept("\xEF\xBB\xBF# till 7\r\n[window]\r\nx=1\r\n[Ports]\r\n; adapter\r\n"
+                          "com3 = /dev/ttyUSB9\r\nCOM1=/dev/ttyACM0\r\n[other]\r\ny=2");
+    QTest::newRow("one line changes, every other byte stays")
+        << kept << QByteArray() << 3 << "/dev/ttyUSB0"
+        << QByteArray(kept).replace("com3 = /dev/ttyUSB9", "com3=/dev/ttyUSB0");
+    QTest::newRow("added after the section's last entry")
+        << kept << QByteArray() << 2 << "/dev/ttyUSB0"
+        << QByteArray(kept).replace("COM1=/dev/ttyACM0\r\n",
+                                    "COM1=/dev/ttyACM0\r\nCOM2=/dev/ttyUSB0\r\n");
+    QTest::newRow("the section is added")
+        << QByteArray("# mine\n[other]\ny=2") << QByteArray() << 4 << "/dev/ttyUSB0"
+        << QByteArray("# mine\n[other]\ny=2\n[ports]\nCOM4=/dev/ttyUSB0\n");
+    QTest::newRow("the file is made") << QByteArray() << QByteArray() << 1 << "/dev/ttyUSB0"
+                                      << QByteArray("[ports]\nCOM1=/dev/ttyUSB0\n");
+    QTest::newRow("Default removes the line")
+        << kept << QByteArray() << 3 << "" << QByteArray(kept).replace("com3 = /dev/ttyUSB9\r\n", "");
+    QTest::newRow("Default over the system's mapping is saved")
+        << QByteArray("[ports]\nCOM3=/dev/ttyUSB9\n") << QByteArray("[ports]\nCOM3=/dev/ttyUSB1\n")
+        << 3 << "" << QByteArray("[ports]\nCOM3=/dev/ttyS2\n");
+    QTest::newRow("through a symbolic link") << QByteArray("->real.conf") << QByteArray() << 1
+                                             << "/dev/ttyUSB0"
+                                             << QByteArray("[ports]\nCOM1=/dev/ttyUSB0\n");
+    QTest::newRow("a FIFO is refused") << QByteArray("<fifo>") << QByteArray() << 1
+                                       << "/dev/ttyUSB0" << QByteArray("<refused>");
+    QTest::newRow("a directory is refused") << QByteArray("<dir>") << QByteArray() << 1
+                                            << "/dev/ttyUSB0" << QByteArray("<refused>");
+}
+
+void TestSettings::save() {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, system);
+    QFETCH(int, n);
+    QFETCH(QString, device);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    const QString systemFile = dir.filePath(QStringLiteral("system.conf"));
+    const QString userFile = dir.filePath(QStringLiteral("vorq/vorq.conf"));
+    QDir().mkpath(dir.filePath(QStringLiteral("vorq")));
+    place(systemFile, system);
+    place(userFile, before);
+    PortMap map(SerialPort::systemDevice, {{systemFile}, userFile});
+    map.load();
+    QElapsedTimer clock;
+    clock.start();
+    const LinkResult saved = map.map(n, device);
+    QVERIFY(clock.elapsed() < 1000);
+    QCOMPARE(saved.ok, after != "<refused>");
+    if (!saved.ok) {
+        QVERIFY2(saved.reason.contains(QLatin1String("nothing was saved")), qPrintable(saved.reason));
+        return;
+    }
+    QFile file(userFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), after);
+    QCOMPARE(QFileInfo(userFile).isSymLink(), before.startsWith("->"));
+    PortMap reread(SerialPort::systemDevice, {{systemFile}, userFile});
+    QVERIFY(reread.load().isEmpty());
+    QCOMPARE(reread.device(n), device.isEmpty() ? SerialPort::systemDevice(n) : device);
+}
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "test_settings.moc"
