@@ -70,9 +70,7 @@ QList<Refusal> refusedCharacters(const QString& typed) {
 QString describe(const QList<Refusal>& refusals) {
     QStringList lines;
     for (const Refusal& r : refusals) {
-        const bool printable = r.code >= 0x20 && r.code != 0x7F &&
-                               !(r.code >= 0x80 && r.code < 0xA0) &&
-                               !(r.code >= 0xD800 && r.code < 0xE000);
+        const bool printable = QChar::isPrint(r.code);
         const QString shown =
             printable ? QStringLiteral("\"%1\" ").arg(QString::fromUcs4(&r.code, 1)) : QString();
         const QString where = r.position > 0 ? QStringLiteral("Position %1").arg(r.position)

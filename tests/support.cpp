@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -87,6 +88,30 @@ void Pty::write(const QString& path, const QByteArray& bytes) {
         ::tcdrain(fd);
     if (fd >= 0)
         ::close(fd);
+}
+
+void Pty::send(const QByteArray& bytes) {
+    pollfd p{m_master, POLLOUT, 0};
+    for (qsizetype done = 0; done < bytes.size() && ::poll(&p, 1, 1000) > 0;) {
+        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
+        done += n > 0 ? n : 0;
+    }
+    // No event tells the master that the slave's reader has taken the bytes: look until they
+    // have arrived at the slave and gone again (or, when the reader was quicker than the
+    // first look, for at most 200 ms).
+    bool arrived = false;
+    for (int ms = 0; ms < 2000 && (arrived || ms < 200); ++ms) {
+        int waiting = 0;
+        ::ioctl(m_slave, FIONREAD, &waiting);
+        if (arrived && waiting == 0)
+            break;
+        arrived = arrived || waiting > 0;
+        ::poll(nullptr, 0, 1);
+    }
+}
+
+void Pty::clearExclusive() {
+    ::ioctl(m_slave, TIOCNXCL);
 }
 
 void Pty::vanish() {

@@ -34,6 +34,12 @@ public:
     int baud() const;
     // Writes `bytes` to the device at `path`, as a sender on the line would.
     static void write(const QString& path, const QByteArray& bytes);
+    // Sends `bytes` from the master, as the far end of the line would, and returns once
+    // whoever holds the slave has read them all.
+    void send(const QByteArray& bytes);
+    // Clears the exclusive mode (TIOCEXCL) that a killed program left on the line: the kernel
+    // clears it only at the last close, and the test keeps the line open.
+    void clearExclusive();
     // Closes the master: the device vanishes for whoever holds the slave.
     void vanish();
 

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -101,6 +102,7 @@ private slots:
     void unsendableTextIsRefused();
     void failedSpeedChangeIsReported();
     void portMenuMapsAndReopens();
+    void refusedPortsAreNeverOpened();
 
 private:
     std::unique_ptr<Ports> m_ports;
@@ -318,6 +320,40 @@ void TestBehaviour::portMenuMapsAndReopens() {
     QCOMPARE(adapter.readFrame(), frameOf("2"));
     QCOMPARE(m_ports->readAll(), QByteArray());
     QVERIFY(!w.portMenu(1)); // locked by the write
+}
+
+// A settings line that cannot be used refuses its COM number, naming the file and line, and
+// nothing is written to that number's default device.
+void TestBehaviour::refusedPortsAreNeverOpened() {
+    m_w.reset();
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("vorq.conf"));
+    QFile conf(file);
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("# till 7\n[ports]\nCOM3=ttyUSB0\n");
+    conf.close();
+    PortMap map(m_ports->resolver(), {{}, file});
+    map.load();
+    VORQ w(map, {});
+    QVERIFY(w.started());
+    BoxCatcher boxes;
+    QTest::mouseClick(w.control(QStringLiteral("Opt_Com"), 2), Qt::LeftButton);
+    run(w, QStringLiteral("ink:3"));
+    w.Send_Click(0);
+    QCOMPARE(boxes.seen.size(), 1);
+    QVERIFY2(boxes.seen[0].text.startsWith(QLatin1String("Write .... Failed")) &&
+                 boxes.seen[0].text.contains(file + QStringLiteral(":3")),
+             qPrintable(boxes.seen[0].text));
+    QCOMPARE(m_ports->readAll(), QByteArray());
+
+    conf.open(QIODevice::WriteOnly);
+    conf.write("[ports]\nCOM1=\n");
+    conf.close();
+    map.load();
+    VORQ refused(map, {});
+    QVERIFY(!refused.started());
+    QVERIFY2(refused.startupFailure().contains(file + QStringLiteral(":2")),
+             qPrintable(refused.startupFailure()));
 }
 
 QTEST_MAIN(TestBehaviour)

@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -11,6 +12,8 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -244,21 +247,42 @@ static qint64 deadPid() {
     return child;
 }
 
+// Who holds the port, and how: a lock file (its content, or "<fifo>", "<dir>" or "->TARGET"
+// for what a hostile user can put there), another program's flock or exclusive mode, or a
+// port open through a symbolic link. Each case must answer within a second.
 void TestSerialPort::lockVariants_data() {
-    QTest::addColumn<QString>("holder");  // "lock", "flock", or "symlink"
-    QTest::addColumn<QByteArray>("lock"); // the lock file's content, for "lock"
+    QTest::addColumn<QString>("holder");  // "lock", "flock", "exclusive" or "symlink"
+    QTest::addColumn<QByteArray>("lock"); // the lock file, for "lock"
     QTest::addColumn<int>("ageSeconds");
     QTest::addColumn<bool>("busy");
+    QTest::addColumn<QString>("says"); // empty: "held by process <pid>"
     const QByteArray dead = QByteArray::number(deadPid());
-    QTest::newRow("UUCP form, live pid") << "lock" << QByteArray("         1\n") << 0 << true;
+    QTest::newRow("UUCP form, live pid") << "lock" << QByteArray("         1\n") << 0 << true << "";
     QTest::newRow("UUCP form, live pid, an hour old")
-        << "lock" << QByteArray("         1\n") << 3600 << true;
-    QTest::newRow("Qt's form, live pid") << "lock" << QByteArray("1\nother\nhost\n") << 0 << true;
-    QTest::newRow("binary form, live pid") << "lock" << QByteArray("\x01\0\0\0", 4) << 0 << true;
-    QTest::newRow("UUCP form, dead pid: stale") << "lock" << dead.rightJustified(10) + '\n'
-                                                << 0 << false;
-    QTest::newRow("flock held by another program") << "flock" << QByteArray() << 0 << true;
-    QTest::newRow("held through a symbolic link") << "symlink" << QByteArray() << 0 << true;
+        << "lock" << QByteArray("         1\n") << 3600 << true << "";
+    QTest::newRow("binary form, live pid")
+        << "lock" << QByteArray("\x01\0\0\0", 4) << 0 << true << "";
+    QTest::newRow("UUCP form, dead pid: stale")
+        << "lock" << dead.rightJustified(10) + '\n' << 0 << false << "";
+    QTest::newRow("Qt's form, its pid now runs another program")
+        << "lock" << QByteArray("1\nno-such-program\nhost\n") << 0 << true
+        << "although the lock names no-such-program";
+    QTest::newRow("a FIFO") << "lock" << QByteArray("<fifo>") << 0 << true
+                            << "is not a lock file (a FIFO)";
+    QTest::newRow("a directory") << "lock" << QByteArray("<dir>") << 0 << true
+                                 << "is not a lock file (a directory)";
+    QTest::newRow("a link to /dev/zero")
+        << "lock" << QByteArray("->/dev/zero") << 0 << true << "(a symbolic link)";
+    QTest::newRow("a link to a terminal")
+        << "lock" << QByteArray("->/dev/tty") << 0 << true << "(a symbolic link)";
+    QTest::newRow("empty") << "lock" << QByteArray() << 0 << true << "names no process";
+    QTest::newRow("garbled") << "lock" << QByteArray("pid=12\n") << 0 << true << "names no process";
+    QTest::newRow("a pid beyond pid_max")
+        << "lock" << QByteArray("4294967295\n") << 0 << true << "names no process";
+    QTest::newRow("flock held by another program") << "flock" << QByteArray() << 0 << true << "";
+    QTest::newRow("exclusive mode (TIOCEXCL) of another program")
+        << "exclusive" << QByteArray() << 0 << true << "exclusive mode";
+    QTest::newRow("held through a symbolic link") << "symlink" << QByteArray() << 0 << true << "";
 }
 
 void TestSerialPort::lockVariants() {
@@ -266,25 +290,37 @@ void TestSerialPort::lockVariants() {
     QFETCH(QByteArray, lock);
     QFETCH(int, ageSeconds);
     QFETCH(bool, busy);
+    QFETCH(QString, says);
     Ports ports;
     const QString device = ports.pty[0]->slavePath();
-    QFile lockFile(QStringLiteral("/run/lock/LCK..") + QFileInfo(device).fileName());
+    const QString lockPath = QStringLiteral("/run/lock/LCK..") + QFileInfo(device).fileName();
+    QFile lockFile(lockPath);
     const QString link = QDir::temp().filePath(QStringLiteral("vorq-test-by-id"));
     QFile::remove(link);
-    int flocked = -1;
+    int held = -1;
     SerialPort first([&](int) { return link; });
     if (holder == QLatin1String("lock")) {
-        if (!lockFile.open(QIODevice::WriteOnly))
+        if (!QFileInfo(QStringLiteral("/run/lock")).isWritable())
             QSKIP("/run/lock is not writable here");
-        lockFile.write(lock);
-        lockFile.close();
-        const QDateTime old = QDateTime::currentDateTime().addSecs(-ageSeconds);
-        lockFile.open(QIODevice::ReadWrite);
-        lockFile.setFileTime(old, QFileDevice::FileModificationTime);
-        lockFile.close();
+        if (lock == "<fifo>")
+            QVERIFY(::mkfifo(qPrintable(lockPath), 0644) == 0);
+        else if (lock == "<dir>")
+            QVERIFY(QDir().mkdir(lockPath));
+        else if (lock.startsWith("->"))
+            QVERIFY(QFile::link(QString::fromLatin1(lock.mid(2)), lockPath));
+        else {
+            QVERIFY(lockFile.open(QIODevice::WriteOnly));
+            lockFile.write(lock);
+            lockFile.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds),
+                                 QFileDevice::FileModificationTime);
+            lockFile.close();
+        }
     } else if (holder == QLatin1String("flock")) {
-        flocked = ::open(qPrintable(device), O_RDWR | O_NOCTTY);
-        QVERIFY(flocked >= 0 && ::flock(flocked, LOCK_EX) == 0);
+        held = ::open(qPrintable(device), O_RDWR | O_NOCTTY);
+        QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+    } else if (holder == QLatin1String("exclusive")) {
+        held = ::open(qPrintable(device), O_RDWR | O_NOCTTY);
+        QVERIFY(held >= 0 && ::ioctl(held, TIOCEXCL) == 0);
     } else {
         QVERIFY(QFile::link(device, link));
         first.setCommPort(0);
@@ -292,17 +328,29 @@ void TestSerialPort::lockVariants() {
         QVERIFY(first.setPortOpen(true).ok);
     }
     SerialPort port(ports.resolver());
+    QElapsedTimer clock;
+    clock.start();
     const LinkResult opened = port.OpenAtStartup();
-    lockFile.remove();
+    const qint64 took = clock.elapsed();
+    QDir().rmdir(lockPath);
+    QFile::remove(lockPath);
     QFile::remove(link);
-    if (flocked >= 0)
-        ::close(flocked);
+    int exclusive = 0;
+    if (held >= 0) {
+        ::ioctl(held, TIOCGEXCL, &exclusive);
+        ::close(held);
+    }
+    QVERIFY2(took < 1000, qPrintable(QStringLiteral("%1 ms").arg(took)));
     QCOMPARE(opened.ok, !busy);
+    if (holder == QLatin1String("exclusive"))
+        QVERIFY(exclusive); // the other program's flag is left as it was
     if (busy) {
         QCOMPARE(opened.cause, LinkResult::Cause::Busy);
-        QVERIFY2(opened.reason.contains(QStringLiteral("held by process %1")
-                                            .arg(holder == QLatin1String("lock") ? 1 : getpid())),
-                 qPrintable(opened.reason));
+        const QString expected =
+            !says.isEmpty() ? says
+                            : QStringLiteral("held by process %1")
+                                  .arg(holder == QLatin1String("lock") ? 1 : getpid());
+        QVERIFY2(opened.reason.contains(expected), qPrintable(opened.reason));
     }
 }
 

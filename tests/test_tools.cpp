@@ -4,7 +4,9 @@
 // nothing whatever else is wrong.
 #include "support.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTest>
@@ -74,7 +76,9 @@ private:
 
 class TestTools : public QObject {
     Q_OBJECT
+    QTemporaryDir m_config; // the programs' settings, instead of the machine's and the user's
 private slots:
+    void initTestCase();
     void usage_data();
     void usage();
     void dryRun_data();
@@ -90,6 +94,15 @@ private slots:
     void displayLinkPaths();
     void displayEndsOnHangUp();
 };
+
+void TestTools::initTestCase() {
+    QVERIFY(QDir().mkpath(m_config.filePath(QStringLiteral("vorq"))));
+    QFile conf(m_config.filePath(QStringLiteral("vorq/vorq.conf")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("# COM4 is left unmapped on purpose\n[ports]\nCOM4=\n");
+    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    qputenv("XDG_CONFIG_DIRS", m_config.filePath(QStringLiteral("none")).toUtf8());
+}
 
 void TestTools::usage_data() {
     QTest::addColumn<QStringList>("args");
@@ -129,6 +142,38 @@ void TestTools::usage_data() {
     QTest::newRow("invalid UTF-8 (through the shell)")
         << words("--dry-run --code 1 --text \"$(printf 'a\\377')\"") << EX_DATAERR
         << "--text is not valid UTF-8";
+    // A value left out (an empty variable) must not make the next option the value. Each row
+    // names a missing port, so that even a regression writes nowhere.
+    QTest::newRow("--text --dry-run") << words("--port /nonexistent/x --code 3 --text --dry-run")
+                                      << EX_USAGE << "--text needs a value";
+    QTest::newRow("--text --help") << words("--port /nonexistent/x --code 3 --text --help")
+                                   << EX_USAGE << "--text needs a value";
+    QTest::newRow("--code --list") << words("--port /nonexistent/x --code --list")
+                                   << EX_USAGE << "--code needs a value";
+    QTest::newRow("repeated --dry-run")
+        << words("--dry-run --code 1 --dry-run") << EX_USAGE << "--dry-run is given more than once";
+    QTest::newRow("repeated --list") << words("--list --list") << EX_USAGE
+                                     << "--list is given more than once";
+    QTest::newRow("UTF-8 cut off at the end")
+        << words("--dry-run --code 1 --text \"$(printf 'a\\303')\"") << EX_DATAERR
+        << "--text is not valid UTF-8";
+    QTest::newRow("a leading U+FEFF, separate")
+        << (words("--dry-run --code 1 --text") << QStringLiteral("\uFEFFHI")) << EX_DATAERR
+        << "Position 1: U+FEFF";
+    QTest::newRow("a leading U+FEFF, joined")
+        << (words("--dry-run --code 1") << QStringLiteral("--text=\uFEFFHI")) << EX_DATAERR
+        << "Position 1: U+FEFF";
+    QTest::newRow("positions count characters")
+        << (words("--dry-run --code 1 --text") << QString::fromUtf8("😀Ā")) << EX_DATAERR
+        << "Position 2: \"Ā\"";
+    QTest::newRow("an emoji as the forty-first character")
+        << (words("--dry-run --code 1 --text") << QString(40, QLatin1Char('x')) + QString::fromUtf8("😀"))
+        << EX_DATAERR << "Position 41: \"😀\" U+1F600";
+    QTest::newRow("a refused COM number") << words("--dry-run --code 1 --port com4") << EX_CONFIG
+                                          << "vorq.conf:3: COM4=: no device is given";
+    QTest::newRow("a long value is cut")
+        << (words("--dry-run --code 1 --speed") << QString(100000, QLatin1Char('9'))) << EX_USAGE
+        << "999\u2026\"";
     QTest::newRow("a control character is echoed escaped")
         << (words("--dry-run --code 1 --speed") << QStringLiteral("96\n\x1B[2J")) << EX_USAGE
         << "not \"96\\x0A\\x1B[2J\"";
@@ -148,6 +193,7 @@ void TestTools::usage() {
     QVERIFY2(r.err.startsWith(QLatin1String("vorq-write: ")) && r.err.contains(says),
              qPrintable(r.err));
     QCOMPARE(r.err.count(QLatin1Char('\n')), 1); // one clear line
+    QVERIFY(r.err.size() < 600);
     QVERIFY(r.out.isEmpty());
 }
 
@@ -162,6 +208,9 @@ void TestTools::dryRun_data() {
     QTest::newRow("spaces and euro")
         << (words("--dry-run --code 5 --text") << QString::fromUtf8(" € "))
         << "1B 6B 71 35 31 37 32 40 35 20 80 20 FF\n";
+    QTest::newRow("a combining accent is composed")
+        << (words("--dry-run --code 5 --text") << QStringLiteral("e\u0301"))
+        << "1B 6B 71 35 31 37 32 40 35 E9 FF\n";
     QTest::newRow("a missing port is not opened")
         << words("--dry-run --code 2 --text A --port /nonexistent/tty")
         << "1B 6B 71 35 31 37 32 40 32 41 FF\n";
@@ -296,6 +345,18 @@ void TestTools::displayReportsMalformedInput() {
     QCOMPARE(display.finish(&out), 1);
     QVERIFY2(out.contains(QLatin1String("Malformed: code digit outside 0 to 6")), qPrintable(out));
 
+    for (const auto& [bytes, says] :
+         {std::pair{QByteArray("\x1Bkq5172@\xFF"), "Malformed: no code digit, 9 bytes"},
+          std::pair{QByteArray("A"), "Malformed: 1 byte that does not start with ESC, 1 byte"},
+          std::pair{frameOf("3A\x81"), "scroll data \"A\\x81\""}}) {
+        DisplayProcess shown({QStringLiteral("--once")});
+        Pty::write(shown.device(), bytes);
+        if (!bytes.startsWith('\x1B'))
+            Pty::write(shown.device(), frameOf("1")); // the stray byte is reported at the ESC
+        shown.finish(&out);
+        QVERIFY2(out.contains(QLatin1String(says)), qPrintable(out));
+    }
+
     DisplayProcess late({QStringLiteral("--once")});
     QFile lateLine(late.device());
     QVERIFY(lateLine.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
@@ -334,6 +395,9 @@ void TestTools::displayLinkPaths_data() {
     QTest::newRow("a leftover pts link is replaced") << "/dev/pts/999999"
                                                      << ""
                                                      << "term" << true << "";
+    QTest::newRow("the link of a run killed with SIGKILL") << "<killed>"
+                                                          << ""
+                                                          << "term" << true << "";
     QTest::newRow("a file moved there meanwhile is kept") << ""
                                                           << "file"
                                                           << "term" << true << "file";
@@ -363,8 +427,14 @@ void TestTools::displayLinkPaths() {
             QVERIFY(QFile::link(what, at));
         }
     };
-    if (!before.isEmpty())
+    if (before == QLatin1String("<killed>")) { // it leaves its link, usually to the next pty
+        DisplayProcess killed({QStringLiteral("--link"), at});
+        QCOMPARE(QFileInfo(at).symLinkTarget(), killed.device());
+        killed.process().kill();
+        QVERIFY(killed.process().waitForFinished());
+    } else if (!before.isEmpty()) {
         place(before);
+    }
     DisplayProcess display({QStringLiteral("--link"), at, QStringLiteral("--once")});
     QString out;
     if (!starts) {
@@ -400,9 +470,12 @@ void TestTools::displayEndsOnHangUp() {
     Pty line;
     DisplayProcess display({QStringLiteral("--device"), line.slavePath()});
     QCOMPARE(display.device(), line.slavePath());
+    line.send("\x1Bkq51");
     line.vanish();
     QString out;
     QCOMPARE(display.finish(&out), EX_IOERR);
+    QVERIFY2(out.contains(QLatin1String("Malformed: cut off after 5 bytes by a hang-up")),
+             qPrintable(out));
 }
 
 QTEST_GUILESS_MAIN(TestTools)

@@ -185,7 +185,7 @@ int main(int argc, char* argv[]) {
     const QString bps = parser.value(speed);
     if (!isDisplaySpeed(bps))
         return cli::fail(EX_USAGE,
-                         QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
+                         QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(frame::shown(bps)));
     if (parser.isSet(device) && parser.isSet(link))
         return cli::fail(EX_USAGE,
                          QStringLiteral("--link applies to the pseudo-terminal, not to --device"));

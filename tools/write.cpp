@@ -133,7 +133,7 @@ int main(int argc, char* argv[]) {
 
     const QString digit = parser.value(code);
     const QString codeUsage =
-        QStringLiteral("--code must be one digit from 0 to 6, not \"%1\"").arg(digit);
+        QStringLiteral("--code must be one digit from 0 to 6, not \"%1\"").arg(frame::shown(digit));
     if (!parser.isSet(code))
         return cli::fail(EX_USAGE, QStringLiteral("--code is required (0 to 6)"));
     if (digit.size() != 1)
@@ -141,7 +141,7 @@ int main(int argc, char* argv[]) {
     const QString bps = parser.value(speed);
     if (!isDisplaySpeed(bps))
         return cli::fail(EX_USAGE,
-                         QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(bps));
+                         QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(frame::shown(bps)));
     const auto target = resolvePort(map, parser.value(port));
     if (!target)
         return cli::fail(EX_USAGE,
