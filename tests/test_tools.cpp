@@ -279,6 +279,9 @@ void TestTools::openFailures() {
     QCOMPARE(failed.status, EX_IOERR);
     QVERIFY2(failed.err.contains(notALine.fileName()), qPrintable(failed.err));
     QCOMPARE(notALine.size(), 0);
+    const Run null = write(QStringList(frame) << QStringLiteral("/dev/null"));
+    QCOMPARE(null.status, EX_IOERR);
+    QVERIFY2(null.err.contains(QLatin1String("not a serial line")), qPrintable(null.err));
     QCOMPARE(ports.readAll(), QByteArray());
 }
 
