@@ -60,8 +60,8 @@ ConfFile ConfFile::read(const QString& path) {
             file.m_state = State::Missing;
         } else {
             file.m_state = State::Unreadable;
-            file.m_why = err == ELOOP ? QStringLiteral("a loop of symbolic links")
-                                      : systemError(err);
+            file.m_why =
+                err == ELOOP ? QStringLiteral("a loop of symbolic links") : systemError(err);
         }
         return file;
     }
@@ -254,8 +254,8 @@ QString ConfFile::save() const {
         ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
-        return QStringLiteral("%1: %2; nothing was saved").arg(where.absolutePath(),
-                                                              systemError(errno));
+        return QStringLiteral("%1: %2; nothing was saved")
+            .arg(where.absolutePath(), systemError(errno));
     struct stat old {};
     const mode_t mode = ::stat(finalPath.constData(), &old) == 0 ? (old.st_mode & 07777) : 0644;
     bool ok = ::fchmod(fd, mode) == 0;

@@ -20,9 +20,9 @@ FrameDecoder::Report malformed(const QString& problem, const QByteArray& bytes) 
 }
 
 FrameDecoder::Report stray(const QByteArray& bytes) {
-    return malformed(bytes.size() == 1 ? QStringLiteral("1 byte that does not start with ESC")
-                                       : QStringLiteral("%1 bytes that do not start with ESC")
-                                             .arg(bytes.size()),
+    return malformed(bytes.size() == 1
+                         ? QStringLiteral("1 byte that does not start with ESC")
+                         : QStringLiteral("%1 bytes that do not start with ESC").arg(bytes.size()),
                      bytes);
 }
 

@@ -10,9 +10,9 @@
 // printable scroll data, and 0xFF. Anything else is reported as malformed, by what is
 // wrong, and decoding resumes with the next ESC: bytes that do not start with ESC, a frame
 // cut off by an ESC before its 0xFF (the ESC starts the next frame), a wrong access code, a
-// missing code digit, a code digit outside 0 to 6, scroll data longer than 40 bytes or holding a control byte
-// (below 0x20, or 0x7F; by its position in the scroll data, 1 for the first), and a frame
-// whose 0xFF has not come within one second of its ESC.
+// missing code digit, a code digit outside 0 to 6, scroll data longer than 40 bytes or holding a
+// control byte (below 0x20, or 0x7F; by its position in the scroll data, 1 for the first), and a
+// frame whose 0xFF has not come within one second of its ESC.
 class FrameDecoder {
 public:
     struct Report {

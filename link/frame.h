@@ -72,8 +72,8 @@ struct Built {
 };
 
 // The frame for a command text: the access code, one code digit '0' to '6', and at most 40
-// characters of scroll data (after composed()) that refusedCharacters() accepts. Anything else is refused
-// whole, with every reason: a frame is never sent with a character replaced or dropped, nor
+// characters of scroll data (after composed()) that refusedCharacters() accepts. Anything else is
+// refused whole, with every reason: a frame is never sent with a character replaced or dropped, nor
 // with a code or a length that the display does not take. A scroll data longer than 40
 // characters is refused once, at its 41st character.
 Built build(const QString& commandText);

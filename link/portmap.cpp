@@ -53,7 +53,8 @@ QString PortMap::unusableDevice(const QString& device) {
     if (device.isEmpty())
         return QStringLiteral("no device is given");
     for (const QChar c : device)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F || (c.unicode() >= 0x80 && c.unicode() < 0xA0))
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F ||
+            (c.unicode() >= 0x80 && c.unicode() < 0xA0))
             return QStringLiteral("the path holds a control character");
     if (QFile::encodeName(device).size() >= PATH_MAX)
         return QStringLiteral("the path is longer than %1 bytes").arg(PATH_MAX - 1);
@@ -103,9 +104,8 @@ void PortMap::readFile(const QString& path, QStringList& warnings) {
     for (const ConfFile::BadLine& bad : file.badLines()) {
         const QString where = at + QString::number(bad.line);
         // A line meant for a COM number that cannot be read must not leave it to the default.
-        const int n = comNumber(bad.text.section(QLatin1Char('='), 0, 0)
-                                    .section(QLatin1Char(' '), 0, 0)
-                                    .trimmed());
+        const int n = comNumber(
+            bad.text.section(QLatin1Char('='), 0, 0).section(QLatin1Char(' '), 0, 0).trimmed());
         if (n != 0)
             refuse(n, QStringLiteral("%1: %2").arg(where, bad.why));
         else
@@ -166,10 +166,9 @@ LinkResult PortMap::map(int n, const QString& device, bool save) {
         why = file.save();
     }
     if (!why.isEmpty())
-        return LinkResult::failure(
-            QStringLiteral("%1. %2 is %3 until VORQ ends.")
-                .arg(why, keyOf(n), frame::shown(this->device(n))),
-            LinkResult::Cause::Io);
+        return LinkResult::failure(QStringLiteral("%1. %2 is %3 until VORQ ends.")
+                                       .arg(why, keyOf(n), frame::shown(this->device(n))),
+                                   LinkResult::Cause::Io);
     return LinkResult::success();
 }
 

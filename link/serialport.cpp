@@ -90,8 +90,7 @@ LinkResult lockFileVerdict(const QString& canonical) {
             const QString path = QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name);
             auto refuse = [&](const QString& why) {
                 return LinkResult::failure(
-                    QStringLiteral("%1 %2; remove it if no program uses the port.")
-                        .arg(path, why),
+                    QStringLiteral("%1 %2; remove it if no program uses the port.").arg(path, why),
                     LinkResult::Cause::Busy);
             };
             const int fd = ::open(QFile::encodeName(path).constData(),
@@ -348,9 +347,8 @@ LinkResult SerialPort::openDevice(const QString& path) {
         int exclusive = 0;
         if (!::isatty(probe)) {
             ::close(probe);
-            return LinkResult::failure(
-                QStringLiteral("it is not a serial line; nothing was sent."),
-                LinkResult::Cause::Io);
+            return LinkResult::failure(QStringLiteral("it is not a serial line; nothing was sent."),
+                                       LinkResult::Cause::Io);
         }
         if (::ioctl(probe, TIOCGEXCL, &exclusive) == 0 && exclusive) {
             ::close(probe);

@@ -8,8 +8,8 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace {
 

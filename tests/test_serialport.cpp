@@ -4,8 +4,8 @@
 #include <QTest>
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -262,8 +262,8 @@ void TestSerialPort::lockVariants_data() {
         << "lock" << QByteArray("         1\n") << 3600 << true << "";
     QTest::newRow("binary form, live pid")
         << "lock" << QByteArray("\x01\0\0\0", 4) << 0 << true << "";
-    QTest::newRow("UUCP form, dead pid: stale")
-        << "lock" << dead.rightJustified(10) + '\n' << 0 << false << "";
+    QTest::newRow("UUCP form, dead pid: stale") << "lock" << dead.rightJustified(10) + '\n'
+                                                << 0 << false << "";
     QTest::newRow("Qt's form, its pid now runs another program")
         << "lock" << QByteArray("1\nno-such-program\nhost\n") << 0 << true
         << "although the lock names no-such-program";
@@ -346,10 +346,10 @@ void TestSerialPort::lockVariants() {
         QVERIFY(exclusive); // the other program's flag is left as it was
     if (busy) {
         QCOMPARE(opened.cause, LinkResult::Cause::Busy);
-        const QString expected =
-            !says.isEmpty() ? says
-                            : QStringLiteral("held by process %1")
-                                  .arg(holder == QLatin1String("lock") ? 1 : getpid());
+        const QString expected = !says.isEmpty()
+                                     ? says
+                                     : QStringLiteral("held by process %1")
+                                           .arg(holder == QLatin1String("lock") ? 1 : getpid());
         QVERIFY2(opened.reason.contains(expected), qPrintable(opened.reason));
     }
 }

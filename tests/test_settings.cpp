@@ -30,8 +30,7 @@ void place(const QString& path, const QByteArray& content) {
     else if (content.startsWith("->")) {
         QFile::link(QString::fromUtf8(content.mid(2)), path);
         place(QFileInfo(path).dir().filePath(QString::fromUtf8(content.mid(2))), "[ports]\n");
-    }
-    else if (!content.isEmpty()) {
+    } else if (!content.isEmpty()) {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(content);
@@ -72,13 +71,15 @@ void TestSettings::portMap_data() {
         << QByteArray("[ports]\nCOM2=/dev/ttyUSB0\n") << QByteArray("[ports]\nCOM2=/dev/ttyACM0\n")
         << with(2, "/dev/ttyACM0") << 0;
     QTest::newRow("comments, a BOM, spaces and any case")
-        << QByteArray() << QByteArray("\xEF\xBB\xBF# managed\r\n; note\r\n\r\n[Ports]\r\n"
-                                      "  com4 =  /dev/ttyUSB1  \r\n")
+        << QByteArray()
+        << QByteArray("\xEF\xBB\xBF# managed\r\n; note\r\n\r\n[Ports]\r\n"
+                      "  com4 =  /dev/ttyUSB1  \r\n")
         << with(4, "/dev/ttyUSB1") << 0;
     QTest::newRow("other keys") << QByteArray() << QByteArray("[ports]\nCOM6=/dev/x\nfoo=/dev/y\n")
                                 << defaults << 2;
     QTest::newRow("a note line and binary junk are ignored alone")
-        << QByteArray() << QByteArray("[ports]\nremember the cable\nCOM1=/dev/ttyUSB0\n\xC3\x28\x01\n")
+        << QByteArray()
+        << QByteArray("[ports]\nremember the cable\nCOM1=/dev/ttyUSB0\n\xC3\x28\x01\n")
         << with(1, "/dev/ttyUSB0") << 2;
     QTest::newRow("empty value") << QByteArray() << QByteArray("[ports]\nCOM1=\n")
                                  << with(1, "refused user.conf:2") << 0;
@@ -91,10 +92,11 @@ void TestSettings::portMap_data() {
         << QByteArray() << "[ports]\nCOM3=/" + QByteArray(5000, 'a') + '\n'
         << with(3, "refused user.conf:2") << 0;
     QTest::newRow("a COM line that cannot be read")
-        << QByteArray() << QByteArray("[ports]\nCOM5 /dev/ttyUSB0\n") << with(5, "refused user.conf:2")
+        << QByteArray() << QByteArray("[ports]\nCOM5 /dev/ttyUSB0\n")
+        << with(5, "refused user.conf:2") << 0;
+    QTest::newRow("a COM key outside [ports]")
+        << QByteArray() << QByteArray("[window]\nCOM1=/dev/x\n") << with(1, "refused user.conf:2")
         << 0;
-    QTest::newRow("a COM key outside [ports]") << QByteArray() << QByteArray("[window]\nCOM1=/dev/x\n")
-                                               << with(1, "refused user.conf:2") << 0;
     QTest::newRow("a bad user entry refuses, even over the system's")
         << QByteArray("[ports]\nCOM3=/dev/ttyUSB1\n") << QByteArray("[ports]\nCOM3=\n")
         << with(3, "refused user.conf:2") << 0;
@@ -102,12 +104,12 @@ void TestSettings::portMap_data() {
         << QByteArray() << QByteArray("[ports]\nCOM1=/dev/a,/dev/b\n") << with(1, "/dev/a,/dev/b")
         << 0;
     QTest::newRow("an unreadable system file, mended by the user")
-        << QByteArray("<dir>") << QByteArray("[ports]\nCOM2=/dev/ttyUSB0\n")
-        << [] {
-               QStringList d(5, QStringLiteral("refused system.conf: the settings file"));
-               d[1] = QStringLiteral("/dev/ttyUSB0");
-               return d;
-           }()
+        << QByteArray("<dir>") << QByteArray("[ports]\nCOM2=/dev/ttyUSB0\n") <<
+        [] {
+            QStringList d(5, QStringLiteral("refused system.conf: the settings file"));
+            d[1] = QStringLiteral("/dev/ttyUSB0");
+            return d;
+        }()
         << 0;
     for (const char* what : {"<dir>", "<fifo>", "<dangling>", "<loop>"})
         QTest::newRow(qPrintable(QStringLiteral("user file is %1").arg(QLatin1String(what))))
@@ -168,17 +170,18 @@ void TestSettings::save_data() {
     QTest::newRow("the file is made") << QByteArray() << QByteArray() << 1 << "/dev/ttyUSB0"
                                       << QByteArray("[ports]\nCOM1=/dev/ttyUSB0\n");
     QTest::newRow("Default removes the line")
-        << kept << QByteArray() << 3 << "" << QByteArray(kept).replace("com3 = /dev/ttyUSB9\r\n", "");
+        << kept << QByteArray() << 3 << ""
+        << QByteArray(kept).replace("com3 = /dev/ttyUSB9\r\n", "");
     QTest::newRow("Default over the system's mapping is saved")
         << QByteArray("[ports]\nCOM3=/dev/ttyUSB9\n") << QByteArray("[ports]\nCOM3=/dev/ttyUSB1\n")
         << 3 << "" << QByteArray("[ports]\nCOM3=/dev/ttyS2\n");
-    QTest::newRow("through a symbolic link") << QByteArray("->real.conf") << QByteArray() << 1
-                                             << "/dev/ttyUSB0"
-                                             << QByteArray("[ports]\nCOM1=/dev/ttyUSB0\n");
-    QTest::newRow("a FIFO is refused") << QByteArray("<fifo>") << QByteArray() << 1
-                                       << "/dev/ttyUSB0" << QByteArray("<refused>");
-    QTest::newRow("a directory is refused") << QByteArray("<dir>") << QByteArray() << 1
-                                            << "/dev/ttyUSB0" << QByteArray("<refused>");
+    QTest::newRow("through a symbolic link")
+        << QByteArray("->real.conf") << QByteArray() << 1 << "/dev/ttyUSB0"
+        << QByteArray("[ports]\nCOM1=/dev/ttyUSB0\n");
+    QTest::newRow("a FIFO is refused")
+        << QByteArray("<fifo>") << QByteArray() << 1 << "/dev/ttyUSB0" << QByteArray("<refused>");
+    QTest::newRow("a directory is refused")
+        << QByteArray("<dir>") << QByteArray() << 1 << "/dev/ttyUSB0" << QByteArray("<refused>");
 }
 
 void TestSettings::save() {
@@ -201,7 +204,8 @@ void TestSettings::save() {
     QVERIFY(clock.elapsed() < 1000);
     QCOMPARE(saved.ok, after != "<refused>");
     if (!saved.ok) {
-        QVERIFY2(saved.reason.contains(QLatin1String("nothing was saved")), qPrintable(saved.reason));
+        QVERIFY2(saved.reason.contains(QLatin1String("nothing was saved")),
+                 qPrintable(saved.reason));
         return;
     }
     QFile file(userFile);

@@ -6,8 +6,8 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -148,12 +148,12 @@ void TestTools::usage_data() {
                                       << EX_USAGE << "--text needs a value";
     QTest::newRow("--text --help") << words("--port /nonexistent/x --code 3 --text --help")
                                    << EX_USAGE << "--text needs a value";
-    QTest::newRow("--code --list") << words("--port /nonexistent/x --code --list")
-                                   << EX_USAGE << "--code needs a value";
+    QTest::newRow("--code --list")
+        << words("--port /nonexistent/x --code --list") << EX_USAGE << "--code needs a value";
     QTest::newRow("repeated --dry-run")
         << words("--dry-run --code 1 --dry-run") << EX_USAGE << "--dry-run is given more than once";
-    QTest::newRow("repeated --list") << words("--list --list") << EX_USAGE
-                                     << "--list is given more than once";
+    QTest::newRow("repeated --list")
+        << words("--list --list") << EX_USAGE << "--list is given more than once";
     QTest::newRow("UTF-8 cut off at the end")
         << words("--dry-run --code 1 --text \"$(printf 'a\\303')\"") << EX_DATAERR
         << "--text is not valid UTF-8";
@@ -167,7 +167,8 @@ void TestTools::usage_data() {
         << (words("--dry-run --code 1 --text") << QString::fromUtf8("😀Ā")) << EX_DATAERR
         << "Position 2: \"Ā\"";
     QTest::newRow("an emoji as the forty-first character")
-        << (words("--dry-run --code 1 --text") << QString(40, QLatin1Char('x')) + QString::fromUtf8("😀"))
+        << (words("--dry-run --code 1 --text")
+            << QString(40, QLatin1Char('x')) + QString::fromUtf8("😀"))
         << EX_DATAERR << "Position 41: \"😀\" U+1F600";
     QTest::newRow("a refused COM number") << words("--dry-run --code 1 --port com4") << EX_CONFIG
                                           << "vorq.conf:3: COM4=: no device is given";
@@ -399,8 +400,8 @@ void TestTools::displayLinkPaths_data() {
                                                      << ""
                                                      << "term" << true << "";
     QTest::newRow("the link of a run killed with SIGKILL") << "<killed>"
-                                                          << ""
-                                                          << "term" << true << "";
+                                                           << ""
+                                                           << "term" << true << "";
     QTest::newRow("a file moved there meanwhile is kept") << ""
                                                           << "file"
                                                           << "term" << true << "file";

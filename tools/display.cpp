@@ -116,8 +116,7 @@ QString makeOwnLink(const QString& at, const QString& target) {
             const QByteArray spare = name + ".vorq-" + QByteArray::number(::getpid());
             if (::symlinkat(to.constData(), dir, spare.constData()) != 0)
                 return fail(QString::fromLocal8Bit(std::strerror(errno)));
-            if (::renameat2(dir, spare.constData(), dir, name.constData(), RENAME_EXCHANGE) !=
-                0) {
+            if (::renameat2(dir, spare.constData(), dir, name.constData(), RENAME_EXCHANGE) != 0) {
                 const int err = errno;
                 ::unlinkat(dir, spare.constData(), 0);
                 return fail(QString::fromLocal8Bit(std::strerror(err)));
@@ -184,8 +183,9 @@ int main(int argc, char* argv[]) {
         return *stop;
     const QString bps = parser.value(speed);
     if (!isDisplaySpeed(bps))
-        return cli::fail(EX_USAGE,
-                         QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(frame::shown(bps)));
+        return cli::fail(
+            EX_USAGE,
+            QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(frame::shown(bps)));
     if (parser.isSet(device) && parser.isSet(link))
         return cli::fail(EX_USAGE,
                          QStringLiteral("--link applies to the pseudo-terminal, not to --device"));

@@ -140,17 +140,17 @@ int main(int argc, char* argv[]) {
         return cli::fail(EX_USAGE, codeUsage);
     const QString bps = parser.value(speed);
     if (!isDisplaySpeed(bps))
-        return cli::fail(EX_USAGE,
-                         QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(frame::shown(bps)));
+        return cli::fail(
+            EX_USAGE,
+            QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(frame::shown(bps)));
     const auto target = resolvePort(map, parser.value(port));
     if (!target)
         return cli::fail(EX_USAGE,
                          QStringLiteral("--port must be COM1 to COM5 or a device path, not \"%1\"")
                              .arg(frame::shown(parser.value(port))));
     if (const QString refused = map.refusal(target->number); target->number && !refused.isEmpty())
-        return cli::fail(EX_CONFIG, QStringLiteral("COM%1 is not used: %2")
-                                        .arg(target->number)
-                                        .arg(refused));
+        return cli::fail(EX_CONFIG,
+                         QStringLiteral("COM%1 is not used: %2").arg(target->number).arg(refused));
 
     const frame::Built built = frame::build(frame::kAccessCode + digit + parser.value(text));
     if (!built) {
