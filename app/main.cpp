@@ -1,4 +1,6 @@
 #include "link/portmap.h"
+#include "version.h"
+#include "window/messages.h"
 #include "window/startup.h"
 
 #include <QApplication>
@@ -51,9 +53,12 @@ int main(int argc, char* argv[]) {
     }
 
     PortMap map(SerialPort::systemDevice, PortMap::standardFiles());
-    for (const QString& warning : map.load())
-        std::fprintf(stderr, "vorq: warning: %s\n", qPrintable(warning));
-    const std::unique_ptr<VORQ> window = startVorq(map, systemSerialDevices);
+    for (const PortMap::Warning& warning : map.load())
+        std::fprintf(stderr, "vorq: warning: %s\n", qPrintable(describe(warning)));
+    const std::unique_ptr<VORQ> window =
+        startVorq(map, systemSerialDevices, [](const QString& message) {
+            std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        });
     if (!window)
         return 1;
     window->show();

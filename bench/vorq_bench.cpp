@@ -2,6 +2,7 @@
 // time from a click on Write to the last byte of the frame at the line. Runs in a private
 // mount namespace, with a pseudo-terminal as COM1 and its own Xvfb.
 #include "e2e/desktop.h"
+#include "e2e/geometry.h"
 #include "e2e/sandbox.h"
 #include "support.h"
 #include "window/layout.h"

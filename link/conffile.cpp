@@ -157,7 +157,7 @@ void ConfFile::set(const QString& section, const QString& key, const QString& va
     QList<QByteArray> all = lines();
     const QByteArray eol = !all.isEmpty() && all.first().endsWith("\r\n") ? "\r\n" : "\n";
     const bool quote = value != value.trimmed() || value.startsWith(QLatin1Char('"'));
-    auto lineFor = [&](const QString& name) {
+    auto lineFor = [&](const QString& name) -> QByteArray {
         const QString shown = quote ? QLatin1Char('"') + value + QLatin1Char('"') : value;
         return (name + QLatin1Char('=') + shown).toUtf8() + eol;
     };
@@ -219,43 +219,40 @@ void ConfFile::remove(const QString& section, const QString& key) {
     parse();
 }
 
-QString ConfFile::save() const {
+ConfFile::SaveError ConfFile::save() const {
     // Follow symbolic links to the file they end at, which is what gets replaced.
     QString target = m_path;
     for (int hops = 0;; ++hops) {
         if (hops == 40)
-            return QStringLiteral("%1 is a loop of symbolic links; nothing was saved").arg(m_path);
+            return {m_path, QStringLiteral("a loop of symbolic links")};
         struct stat info {};
         const QByteArray native = QFile::encodeName(target);
         if (::lstat(native.constData(), &info) != 0) {
             if (errno != ENOENT)
-                return QStringLiteral("%1: %2; nothing was saved").arg(target, systemError(errno));
+                return {target, systemError(errno)};
             break; // a new file
         }
         if (S_ISLNK(info.st_mode)) {
             const QString next = QFile::symLinkTarget(target);
             if (next.isEmpty())
-                return QStringLiteral("%1 cannot be followed; nothing was saved").arg(target);
+                return {target, QStringLiteral("a symbolic link that cannot be followed")};
             target = next;
             continue;
         }
         if (!S_ISREG(info.st_mode))
-            return QStringLiteral("%1 is %2, not a settings file; nothing was saved")
-                .arg(target, kindOf(info.st_mode));
+            return {target, kindOf(info.st_mode)};
         break;
     }
     const QFileInfo where(target);
     if (!QDir().mkpath(where.absolutePath()))
-        return QStringLiteral("the folder %1 cannot be made; nothing was saved")
-            .arg(where.absolutePath());
+        return {where.absolutePath(), QStringLiteral("the folder cannot be made")};
     const QByteArray finalPath = QFile::encodeName(where.absoluteFilePath());
     QByteArray temporary =
         QFile::encodeName(where.absolutePath() + QStringLiteral("/.") + where.fileName()) +
         ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
-        return QStringLiteral("%1: %2; nothing was saved")
-            .arg(where.absolutePath(), systemError(errno));
+        return {where.absolutePath(), systemError(errno)};
     struct stat old {};
     const mode_t mode = ::stat(finalPath.constData(), &old) == 0 ? (old.st_mode & 07777) : 0644;
     bool ok = ::fchmod(fd, mode) == 0;
@@ -272,7 +269,7 @@ QString ConfFile::save() const {
     if (!ok || ::rename(temporary.constData(), finalPath.constData()) != 0) {
         const int why = ok ? errno : err;
         ::unlink(temporary.constData());
-        return QStringLiteral("%1: %2; nothing was saved").arg(target, systemError(why));
+        return {target, systemError(why)};
     }
     return {};
 }

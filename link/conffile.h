@@ -51,10 +51,17 @@ public:
 
     QByteArray bytes() const { return m_bytes; }
 
+    // Why a save failed: the path concerned (the final target of links, or its folder) and
+    // the system's words or what is there ("a FIFO"); an empty error on success.
+    struct SaveError {
+        QString path;
+        QString error;
+        bool ok() const { return error.isEmpty(); }
+    };
     // Writes the bytes to the path atomically (a temporary file in the same directory, then
     // a rename), through symbolic links to their final target, creating the directory when
-    // needed. Never opens anything but a regular file. Empty on success, else why not.
-    QString save() const;
+    // needed. Never opens anything but a regular file; nothing is written on failure.
+    [[nodiscard]] SaveError save() const;
 
 private:
     void parse();

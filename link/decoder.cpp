@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr int kHeader = 1 + frame::kHeaderCharacters; // ESC, access code, code digit
 constexpr int kMaxFrameBytes = 4096;
 
 // Bytes that came while no frame had begun.
@@ -33,16 +32,19 @@ FrameDecoder::Report FrameDecoder::finish() {
     m_pending.clear();
     m_inFrame = false;
     const QByteArray access = frame::kAccessCode.toLatin1();
-    if (bytes.size() < 1 + access.size() + 1 || bytes.mid(1, access.size()) != access)
+    if (bytes.size() < frame::kCodeOffset + 1 ||
+        bytes.mid(frame::kAccessCodeOffset, access.size()) != access)
         return malformed(QStringLiteral("wrong access code"), bytes);
-    if (bytes.size() == 1 + access.size() + 1) // ESC, the access code, 0xFF
+    if (bytes.size() == frame::kCodeOffset + 1) // ESC, the access code, 0xFF
         return malformed(QStringLiteral("no code digit"), bytes);
-    const char digit = bytes.at(8);
+    const char digit = bytes.at(frame::kCodeOffset);
     if (!frame::isCodeDigit(uchar(digit)))
-        return malformed(QStringLiteral("code digit outside 0 to 6 (0x%1)")
+        return malformed(QStringLiteral("code digit outside %1 (0x%2)")
+                             .arg(frame::codeRange())
                              .arg(uchar(digit), 2, 16, QLatin1Char('0')),
                          bytes);
-    const QByteArray data = bytes.mid(kHeader, bytes.size() - kHeader - 1);
+    const QByteArray data =
+        bytes.mid(frame::kScrollOffset, bytes.size() - frame::kScrollOffset - 1);
     if (data.size() > frame::kMaxScrollData)
         return malformed(QStringLiteral("scroll data of %1 bytes, longer than %2")
                              .arg(data.size())

@@ -6,18 +6,19 @@
 
 // Reads a byte stream as a pole display does and reports each configuration frame in it.
 //
-// A frame is ESC, the access code "kq5172@", one code digit '0' to '6', 0 to 40 bytes of
-// printable scroll data, and 0xFF. Anything else is reported as malformed, by what is
-// wrong, and decoding resumes with the next ESC: bytes that do not start with ESC, a frame
-// cut off by an ESC before its 0xFF (the ESC starts the next frame), a wrong access code, a
-// missing code digit, a code digit outside 0 to 6, scroll data longer than 40 bytes or holding a
-// control byte (below 0x20, or 0x7F; by its position in the scroll data, 1 for the first), and a
-// frame whose 0xFF has not come within one second of its ESC.
+// A frame is laid out as frame.h says: ESC, the access code, one code digit, at most
+// frame::kMaxScrollData bytes of printable scroll data, and 0xFF. Anything else is reported
+// as malformed, by what is wrong, and decoding resumes with the next ESC: bytes that do not
+// start with ESC, a frame cut off by an ESC before its 0xFF (the ESC starts the next frame),
+// a wrong access code, a missing code digit, a code digit of no command set, scroll data
+// that is too long or holds a control byte (below 0x20, or 0x7F; by its position in the
+// scroll data, 1 for the first), and a frame whose 0xFF has not come within one second of
+// its ESC.
 class FrameDecoder {
 public:
     struct Report {
         bool valid = false;
-        int code = -1;      // the command set, 0 to 6, when valid
+        int code = -1;      // the command set's code digit less '0', when valid
         QString scrollData; // decoded by frame::fromWindows1252, when valid
         QString problem;    // what is wrong, when not valid
         QByteArray bytes;   // the frame or the stray bytes as received
@@ -32,8 +33,6 @@ public:
     QList<Report> flush(qint64 nowMs);
     // The line hung up: reports what was left, a frame cut off by the hang-up or stray bytes.
     QList<Report> hangUp();
-    // True while a frame has begun and not ended.
-    bool inFrame() const { return m_inFrame; }
 
 private:
     Report finish();

@@ -13,11 +13,6 @@ constexpr char16_t kHigh[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
-const char* const kCommandSets[] = {
-    "General_Command",       "AEDEX_Command",  "UTC_standard_Command", "UTC_enhanced_Command",
-    "ESC_Command for EPSON", "CD7220 Command", "PD3000 Command",
-};
-
 QString codePointName(char32_t code) {
     return QStringLiteral("U+%1").arg(static_cast<uint>(code), 4, 16, QLatin1Char('0')).toUpper();
 }
@@ -25,7 +20,20 @@ QString codePointName(char32_t code) {
 } // namespace
 
 QString commandSetName(int code) {
-    return code >= 0 && code <= 6 ? QString::fromLatin1(kCommandSets[code]) : QString();
+    for (const CommandSet& set : kCommandSets)
+        if (set.digit - '0' == code)
+            return QString::fromLatin1(set.name);
+    return {};
+}
+
+QString codeRange() {
+    return QStringLiteral("%1 to %2")
+        .arg(QLatin1Char(kCommandSets[0].digit))
+        .arg(QLatin1Char(kCommandSets[kCommandSetCount - 1].digit));
+}
+
+QByteArray header(char digit) {
+    return kStart + kAccessCode.toLatin1() + digit;
 }
 
 std::optional<unsigned char> windows1252(char16_t unit) {
@@ -90,7 +98,8 @@ Built build(const QString& typed) {
     const QChar digit =
         commandText.size() >= kHeaderCharacters ? commandText.at(kHeaderCharacters - 1) : QChar();
     if (!isCodeDigit(digit.unicode()))
-        built.refusals.append({0, digit.unicode(), QStringLiteral("not a code digit 0 to 6")});
+        built.refusals.append(
+            {0, digit.unicode(), QStringLiteral("not a code digit %1").arg(codeRange())});
     const QList<uint> scroll = commandText.mid(kHeaderCharacters).toUcs4();
     built.refusals += refusedCharacters(commandText.mid(kHeaderCharacters));
     if (scroll.size() > kMaxScrollData)
@@ -119,36 +128,6 @@ QString fromWindows1252(const QByteArray& bytes) {
             text.append(QChar(kHigh[b - 0x80] ? kHigh[b - 0x80] : char16_t(b)));
     }
     return text;
-}
-
-QString escaped(const QString& text) {
-    QString shown;
-    shown.reserve(text.size());
-    for (const char32_t c : text.toUcs4()) {
-        const QString hex = QString::number(uint(c), 16).toUpper();
-        if (QChar::isPrint(c))
-            shown += QString::fromUcs4(&c, 1);
-        else if (c < 0x100)
-            shown += QStringLiteral("\\x") + hex.rightJustified(2, QLatin1Char('0'));
-        else
-            shown += QStringLiteral("\\u") + hex.rightJustified(4, QLatin1Char('0'));
-    }
-    return shown;
-}
-
-QString shown(const QString& text) {
-    constexpr int kMost = 200;
-    const QList<uint> codes = text.left(2 * kMost + 2).toUcs4();
-    if (codes.size() <= kMost)
-        return escaped(text);
-    const QList<uint> kept = codes.first(kMost);
-    return escaped(QString::fromUcs4(reinterpret_cast<const char32_t*>(kept.constData()),
-                                     kept.size())) +
-           QStringLiteral("\u2026");
-}
-
-QString toHex(const QByteArray& bytes) {
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 } // namespace frame

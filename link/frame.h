@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <iterator>
 #include <optional>
 
 // The configuration frame that the display stores in its EEPROM:
@@ -12,10 +13,17 @@
 //   offset 1 .. n   one byte per character of the command text, in order
 //   offset n + 1    0xFF, the end marker
 //
-// The command text is the access code (7 characters), the command-set code digit
-// ('0' to '6', sent as 0x30 to 0x36) and the scroll data (0 to 40 characters), so a frame
-// built by the window is 10 + k bytes for k characters of scroll data. There is no length
-// field, no checksum and no reply.
+// The command text is the access code (kAccessCode, 7 characters), the command-set code
+// digit (kCommandSets, sent as its character code) and the scroll data (0 to kMaxScrollData
+// characters), so a frame is 10 + k bytes for k characters of scroll data:
+//
+//   offset 0             kStart
+//   offset 1 .. 7        the access code                     (kAccessCodeOffset)
+//   offset 8             the code digit                      (kCodeOffset)
+//   offset 9 .. 8 + k    the scroll data, one byte each      (kScrollOffset)
+//   offset 9 + k         kEnd
+//
+// There is no length field, no checksum and no reply.
 
 namespace frame {
 
@@ -24,13 +32,39 @@ inline constexpr char kEnd = '\xFF';
 inline constexpr int kMaxScrollData = 40;
 inline const QString kAccessCode = QStringLiteral("kq5172@");
 inline constexpr int kHeaderCharacters = 8; // the access code and the code digit
+inline constexpr int kAccessCodeOffset = 1;
+inline constexpr int kCodeOffset = kAccessCodeOffset + kHeaderCharacters - 1;
+inline constexpr int kScrollOffset = kCodeOffset + 1;
+// The bytes of a frame around k bytes of scroll data: the start, the header and the end.
+inline constexpr int kFrameOverhead = 1 + kHeaderCharacters + 1;
 
-// Whether `c` is a command-set code digit, '0' to '6'.
+// The frame's bytes before the scroll data, for the code digit `digit`.
+QByteArray header(char digit);
+
+// The command sets that the display knows, by their code digit: the one table of them.
+struct CommandSet {
+    char digit;       // '0' to '6', sent as 0x30 to 0x36
+    const char* name; // as the display's documentation names it, such as "AEDEX_Command"
+};
+inline constexpr CommandSet kCommandSets[] = {
+    {'0', "General_Command"},      {'1', "AEDEX_Command"},         {'2', "UTC_standard_Command"},
+    {'3', "UTC_enhanced_Command"}, {'4', "ESC_Command for EPSON"}, {'5', "CD7220 Command"},
+    {'6', "PD3000 Command"},
+};
+inline constexpr int kCommandSetCount = int(std::size(kCommandSets));
+
+// Whether `c` is a command-set code digit.
 constexpr bool isCodeDigit(char16_t c) {
-    return c >= u'0' && c <= u'6';
+    for (const CommandSet& set : kCommandSets)
+        if (c == char16_t(set.digit))
+            return true;
+    return false;
 }
-// The name of command set `code` (0 to 6), such as "AEDEX_Command"; empty for any other.
+// The name of the command set with code `code` (0 for '0'), such as "AEDEX_Command"; empty
+// for a code that names none.
 QString commandSetName(int code);
+// The code digits as a range for messages: "0 to 6".
+QString codeRange();
 
 // The Windows-1252 byte of one UTF-16 code unit, or nothing when the code page has none
 // (among them the five undefined positions 0x81, 0x8D, 0x8F, 0x90 and 0x9D, U+0080 to
@@ -82,16 +116,5 @@ Built build(const QString& commandText);
 // control character of the same number (0x81 becomes U+0081), which escaped() shows as
 // "\x81".
 QString fromWindows1252(const QByteArray& bytes);
-
-// `text` with every character that is not printable written as an escape ("\x1B",
-// "\u00AD"), so that it shows as one line and drives no terminal.
-QString escaped(const QString& text);
-
-// `text` as escaped() shows it, cut after 200 characters with "…": for echoing a value
-// that came from outside (a path, an argument) in a message.
-QString shown(const QString& text);
-
-// "1B 6B 71 ..." : upper-case hex bytes separated by single spaces.
-QString toHex(const QByteArray& bytes);
 
 } // namespace frame

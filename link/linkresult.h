@@ -1,23 +1,63 @@
 #pragma once
 
+#include "link/frame.h"
+
+#include <QList>
 #include <QString>
 
-// What every operation of the display link answers: success, or failure with a reason in
-// plain words. The link shows and prints nothing: the window or the tool that called it
-// decides whether to show the reason, print it, or ignore it.
-struct LinkResult {
-    // What kind of failure it was, for callers that act on the kind (such as exit statuses).
-    // Settings: the settings file forbids the port (a COM entry that cannot be used, or a
-    // file that cannot be read); the port was not opened.
-    enum class Cause { None, Missing, Busy, Permission, Io, Invalid, Settings };
+// What an operation of the display link answers: success, or the cause of a failure and its
+// facts. The link words nothing: the window and the tools each turn a result into their own
+// words (window/messages.h, tools/cli.h), and decide whether to show it or to ignore it.
+struct [[nodiscard]] LinkResult {
+    enum class Cause {
+        None,
+        Missing,     // the device is not there (error: the system's words)
+        Permission,  // this user may not open the device
+        Busy,        // another program holds the port; see Hold
+        NotSerial,   // the path is not a serial line (not a character device, or no terminal)
+        Io,          // the line failed (error: the system's or Qt's words)
+        Timeout,     // bytes had not left the port within boundMs; `bytes` were discarded
+        RefusedText, // the frame builder refused the command text; see refusals
+        Settings,    // the settings forbid the port: file, line, entry, error
+        LineSettings // not a line settings string such as "9600,n,8,1": entry
+    };
+    // How a busy port is held.
+    enum class Hold {
+        Unknown,     // the system said busy, and nothing tells by whom
+        Lock,        // lockFile names the live process `holder`; lockNames when it differs
+        Flock,       // `holder` holds flock() on the device
+        Exclusive,   // another program opened it in exclusive mode (TIOCEXCL)
+        NotALock,    // lockFile is not a lock file; error says what it is ("a FIFO")
+        GarbledLock, // lockFile is empty, garbled, or names no possible process
+    };
+    // What was being done when the failure came.
+    enum class Stage { Open, Configure, Write, Drain, Closed };
 
-    bool ok = true;
-    QString reason; // empty on success
     Cause cause = Cause::None;
+    Stage stage = Stage::Open; // Closed: the port had been closed by an earlier failure
+    int port = 0;              // the COM number; 0 when the device was named directly
+    QString device;            // the device concerned, as given (not canonical)
+    QString error; // the system's or Qt's words, or what a file turned out to be ("a FIFO")
+    Hold hold = Hold::Unknown;
+    QString holder;                 // Busy: "process 1234 (picocom)"
+    QString lockFile;               // Busy: the lock file concerned
+    QString lockNames;              // Busy: the program that the lock names, when not the holder
+    QString file;                   // Settings: the settings file
+    int line = 0;                   // Settings: its line, 1 for the first; 0 for the whole file
+    QString entry;                  // Settings: the entry as written ("COM1=ttyUSB0")
+    QList<frame::Refusal> refusals; // RefusedText
+    qint64 bytes = 0, boundMs = 0;  // Timeout
+    bool closedByFailure = false;   // this failure closed the port: the device failed or went away
+
+    bool ok() const { return cause == Cause::None; }
+    explicit operator bool() const { return ok(); }
 
     static LinkResult success() { return {}; }
-    static LinkResult failure(const QString& why, Cause cause = Cause::Io) {
-        return {false, why, cause};
+    static LinkResult failure(Cause cause, const QString& device = {}, const QString& error = {}) {
+        LinkResult r;
+        r.cause = cause;
+        r.device = device;
+        r.error = error;
+        return r;
     }
-    explicit operator bool() const { return ok; }
 };

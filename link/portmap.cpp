@@ -1,7 +1,6 @@
 #include "link/portmap.h"
 
 #include "link/conffile.h"
-#include "link/frame.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,12 +62,17 @@ QString PortMap::unusableDevice(const QString& device) {
     return {};
 }
 
-void PortMap::readFile(const QString& path, QStringList& warnings) {
+void PortMap::readFile(const QString& path, QList<Warning>& warnings) {
     const ConfFile file = ConfFile::read(path);
     const bool system = path != m_files.user;
-    auto refuse = [&](int n, const QString& why) {
+    auto refuse = [&](int n, int line, const QString& entry, const QString& why) {
+        LinkResult r = LinkResult::failure(LinkResult::Cause::Settings, {}, why);
+        r.port = n;
+        r.file = path;
+        r.line = line;
+        r.entry = entry;
         m_mapped.remove(n);
-        m_refused.insert(n, why);
+        m_refused.insert(n, r);
         if (system)
             m_bySystem.insert(n);
     };
@@ -76,24 +80,19 @@ void PortMap::readFile(const QString& path, QStringList& warnings) {
         return;
     if (file.state() == ConfFile::State::Unreadable) {
         for (int n = 1; n <= kPorts; ++n)
-            refuse(n, QStringLiteral("%1: the settings file cannot be read (%2)")
-                          .arg(frame::shown(path), file.why()));
+            refuse(n, 0, {}, file.why());
         return;
     }
-    const QString at = frame::shown(path) + QLatin1Char(':');
     for (const ConfFile::Entry& e : file.entries()) {
         const int n = comNumber(e.key);
-        const QString where = at + QString::number(e.line);
+        const QString entry = e.key + QLatin1Char('=') + e.value;
         if (n == 0) {
             if (e.section == kSection)
-                warnings << QStringLiteral("%1: %2 is ignored: only COM1 to COM%3 can be mapped")
-                                .arg(where, frame::shown(e.key))
-                                .arg(kPorts);
+                warnings.append({path, e.line, e.key, true, {}});
         } else if (e.section != kSection) {
-            refuse(n, QStringLiteral("%1: %2 is outside [ports]").arg(where, frame::shown(e.key)));
+            refuse(n, e.line, entry, QStringLiteral("outside [ports]"));
         } else if (const QString why = unusableDevice(e.value); !why.isEmpty()) {
-            refuse(n, QStringLiteral("%1: %2=%3: %4")
-                          .arg(where, frame::shown(e.key), frame::shown(e.value), why));
+            refuse(n, e.line, entry, why);
         } else {
             m_refused.remove(n);
             m_mapped.insert(n, e.value);
@@ -102,19 +101,18 @@ void PortMap::readFile(const QString& path, QStringList& warnings) {
         }
     }
     for (const ConfFile::BadLine& bad : file.badLines()) {
-        const QString where = at + QString::number(bad.line);
         // A line meant for a COM number that cannot be read must not leave it to the default.
         const int n = comNumber(
             bad.text.section(QLatin1Char('='), 0, 0).section(QLatin1Char(' '), 0, 0).trimmed());
         if (n != 0)
-            refuse(n, QStringLiteral("%1: %2").arg(where, bad.why));
+            refuse(n, bad.line, bad.text, bad.why);
         else
-            warnings << QStringLiteral("%1: the line is ignored: %2").arg(where, bad.why);
+            warnings.append({path, bad.line, bad.text, false, bad.why});
     }
 }
 
-QStringList PortMap::load() {
-    QStringList warnings;
+QList<PortMap::Warning> PortMap::load() {
+    QList<Warning> warnings;
     m_mapped.clear();
     m_refused.clear();
     m_bySystem.clear();
@@ -138,12 +136,13 @@ QString PortMap::defaultDevice(int n) const {
 
 LinkResult PortMap::map(int n, const QString& device, bool save) {
     if (n < 1 || n > kPorts)
-        return LinkResult::failure(QStringLiteral("there is no COM%1.").arg(n),
-                                   LinkResult::Cause::Invalid);
-    if (const QString why = unusableDevice(device); !device.isEmpty() && !why.isEmpty())
-        return LinkResult::failure(
-            QStringLiteral("\"%1\" cannot be a device: %2.").arg(frame::shown(device), why),
-            LinkResult::Cause::Invalid);
+        return LinkResult::failure(LinkResult::Cause::Settings, {}, QStringLiteral("no such COM"));
+    if (const QString why = unusableDevice(device); !device.isEmpty() && !why.isEmpty()) {
+        LinkResult r = LinkResult::failure(LinkResult::Cause::Settings, {}, why);
+        r.port = n;
+        r.entry = device;
+        return r;
+    }
     m_refused.remove(n);
     if (device.isEmpty())
         m_mapped.remove(n);
@@ -152,24 +151,22 @@ LinkResult PortMap::map(int n, const QString& device, bool save) {
     if (!save || m_files.user.isEmpty())
         return LinkResult::success();
     ConfFile file = ConfFile::read(m_files.user);
-    QString why;
-    if (file.state() == ConfFile::State::Unreadable) {
-        why = QStringLiteral("%1 cannot be read (%2); nothing was saved")
-                  .arg(frame::shown(m_files.user), file.why());
-    } else {
+    ConfFile::SaveError saved{m_files.user, file.why()};
+    if (file.state() != ConfFile::State::Unreadable) {
         if (!device.isEmpty())
             file.set(kSection, keyOf(n), device);
         else if (m_bySystem.contains(n)) // the system's entry would come back
             file.set(kSection, keyOf(n), defaultDevice(n));
         else
             file.remove(kSection, keyOf(n));
-        why = file.save();
+        saved = file.save();
     }
-    if (!why.isEmpty())
-        return LinkResult::failure(QStringLiteral("%1. %2 is %3 until VORQ ends.")
-                                       .arg(why, keyOf(n), frame::shown(this->device(n))),
-                                   LinkResult::Cause::Io);
-    return LinkResult::success();
+    if (saved.ok())
+        return LinkResult::success();
+    LinkResult r = LinkResult::failure(LinkResult::Cause::Io, this->device(n), saved.error);
+    r.port = n;
+    r.file = saved.path;
+    return r;
 }
 
 QList<SerialDevice> systemSerialDevices() {

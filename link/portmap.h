@@ -44,26 +44,34 @@ public:
     // `defaults` gives the device of a COM number that the settings do not map.
     explicit PortMap(SerialPort::Resolver defaults = SerialPort::systemDevice, Files files = {});
 
+    // A line of a settings file that was ignored.
+    struct Warning {
+        QString file;
+        int line = 0;
+        QString text;    // the key, for an unknownKey; else the line as far as it reads
+        bool unknownKey; // a key other than COM1 to COM5 in [ports]
+        QString why;     // for a line that cannot be understood: what is wrong with it
+    };
     // Reads the files, replacing what was mapped. Returns one warning per ignored line, for
-    // the caller to show once: "file:line: what is wrong". Refusals are not among them; see
-    // refusal().
-    QStringList load();
+    // the caller to show once. Refusals are not among them; see refusal().
+    [[nodiscard]] QList<Warning> load();
 
     // The device that COM `n` (1 to 5) opens; empty for any other n and while it is refused.
     QString device(int n) const;
     QString defaultDevice(int n) const;
-    // Why COM `n` must not be opened, naming the file and line ("file:line: ..."); empty when
-    // it may.
-    QString refusal(int n) const { return m_refused.value(n); }
+    // Why COM `n` must not be opened: a failure with cause Settings, the file, the line (0
+    // for a file that cannot be read), the entry as written and what is wrong with it; a
+    // success when it may be opened.
+    LinkResult refusal(int n) const { return m_refused.value(n, LinkResult::success()); }
     // Whether the settings (or map()) give COM `n` a device of its own.
     bool isMapped(int n) const { return m_mapped.contains(n); }
 
     // Maps COM `n` to `device`, an absolute path (empty: back to the default), at once and
     // until the program ends, and with `save` also in the user's file, where only the line
     // for COM `n` changes. Going back to the default while a system file maps COM `n` saves
-    // the default device explicitly. Fails, with the reason, for a path that cannot be a
-    // device (nothing changes) or when the file cannot be written (the mapping still
-    // applies).
+    // the default device explicitly. Fails with cause Settings (entry: the device, error:
+    // why) for a path that cannot be a device, and nothing changes; with cause Io (file,
+    // error) when the file cannot be written, and the mapping still applies.
     LinkResult map(int n, const QString& device, bool save = true);
 
     // Why `device` cannot stand for a COM number, or empty when it can: empty, not
@@ -78,12 +86,12 @@ public:
     }
 
 private:
-    void readFile(const QString& file, QStringList& warnings);
+    void readFile(const QString& file, QList<Warning>& warnings);
 
     SerialPort::Resolver m_defaults;
     Files m_files;
     QMap<int, QString> m_mapped;
-    QMap<int, QString> m_refused;
+    QMap<int, LinkResult> m_refused;
     QSet<int> m_bySystem; // the COM numbers that a system file maps or refuses
 };
 

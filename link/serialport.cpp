@@ -1,6 +1,6 @@
 #include "link/serialport.h"
 
-#include "link/frame.h"
+#include "link/portmap.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -28,18 +28,15 @@ QString systemError(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-const QString kMissingHint = QStringLiteral("There is no such port on this machine.");
-const QString kPermissionHint =
-    QStringLiteral("Add your user to the dialout group (sudo usermod -aG dialout $USER), then "
-                   "log out and in again.");
-const QString kBusyHint =
-    QStringLiteral("Another program holds the port; close that program and try again.");
+using Cause = LinkResult::Cause;
+using Hold = LinkResult::Hold;
 
-// The port is busy; `holder` names who holds it, where that is known.
-LinkResult busy(const QString& holder = {}) {
-    const QString by = holder.isEmpty() ? QString() : QStringLiteral(": held by ") + holder;
-    return LinkResult::failure(systemError(EBUSY) + by + QStringLiteral(". ") + kBusyHint,
-                               LinkResult::Cause::Busy);
+// The port is busy, held as `hold` says.
+LinkResult busy(Hold hold, const QString& holder = {}) {
+    LinkResult r = LinkResult::failure(Cause::Busy, {}, systemError(EBUSY));
+    r.hold = hold;
+    r.holder = holder;
+    return r;
 }
 
 #ifdef Q_OS_UNIX
@@ -88,10 +85,11 @@ LinkResult lockFileVerdict(const QString& canonical) {
     for (const QString& name : names) {
         for (const char* dir : {"/run/lock", "/var/lock"}) {
             const QString path = QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name);
-            auto refuse = [&](const QString& why) {
-                return LinkResult::failure(
-                    QStringLiteral("%1 %2; remove it if no program uses the port.").arg(path, why),
-                    LinkResult::Cause::Busy);
+            auto refuse = [&](Hold hold, const QString& what = {}) {
+                LinkResult r = busy(hold);
+                r.lockFile = path;
+                r.error = what;
+                return r;
             };
             const int fd = ::open(QFile::encodeName(path).constData(),
                                   O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
@@ -99,8 +97,8 @@ LinkResult lockFileVerdict(const QString& canonical) {
                 if (errno == ENOENT || errno == ENOTDIR)
                     continue;
                 if (errno == ELOOP)
-                    return refuse(QStringLiteral("is not a lock file (a symbolic link)"));
-                return refuse(QStringLiteral("cannot be read (%1)").arg(systemError(errno)));
+                    return refuse(Hold::NotALock, QStringLiteral("a symbolic link"));
+                return refuse(Hold::GarbledLock, systemError(errno));
             }
             struct stat info {};
             char data[128] = {};
@@ -110,12 +108,12 @@ LinkResult lockFileVerdict(const QString& canonical) {
                 size = ::read(fd, data, sizeof data - 1);
             ::close(fd);
             if (!S_ISREG(info.st_mode))
-                return refuse(QStringLiteral("is not a lock file (%1)")
-                                  .arg(S_ISFIFO(info.st_mode)  ? QStringLiteral("a FIFO")
-                                       : S_ISDIR(info.st_mode) ? QStringLiteral("a directory")
-                                       : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)
-                                           ? QStringLiteral("a device")
-                                           : QStringLiteral("not a regular file")));
+                return refuse(Hold::NotALock, S_ISFIFO(info.st_mode) ? QStringLiteral("a FIFO")
+                                              : S_ISDIR(info.st_mode)
+                                                  ? QStringLiteral("a directory")
+                                              : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)
+                                                  ? QStringLiteral("a device")
+                                                  : QStringLiteral("not a regular file"));
             const QByteArray bytes(data, size > 0 ? size : 0);
             const QList<QByteArray> lines = bytes.split('\n');
             const QByteArray first = lines.first().trimmed();
@@ -129,16 +127,18 @@ LinkResult lockFileVerdict(const QString& canonical) {
                 pid = binary;
             }
             if (pid < 1 || pid > pidMax())
-                return refuse(QStringLiteral("names no process (it is empty or garbled)"));
+                return refuse(Hold::GarbledLock);
             if (!alive(pid))
                 continue; // stale: taken over
-            QString holder = processName(pid);
+            LinkResult r = refuse(Hold::Lock);
+            r.error = systemError(EBUSY);
+            r.holder = processName(pid);
             const QString named =
                 text && lines.size() > 1 ? QString::fromLocal8Bit(lines[1].trimmed()) : QString();
             if (!named.isEmpty() &&
                 named.left(15).compare(commandOf(pid), Qt::CaseInsensitive) != 0)
-                holder += QStringLiteral(", although the lock names %1").arg(frame::shown(named));
-            return busy(QStringLiteral("%1, lock %2").arg(holder, path));
+                r.lockNames = named;
+            return r;
         }
     }
     return LinkResult::success();
@@ -162,6 +162,11 @@ QString flockHolder(const struct stat& info) {
     return {};
 }
 #endif
+
+// Why `path` could not be opened, from the system's view of it and what QSerialPort said
+// (`error`, `errorString`): missing, permission denied, busy (and by whom), or not a line.
+LinkResult explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
+                              const QString& errorString);
 
 } // namespace
 
@@ -232,17 +237,15 @@ SerialPort::SerialPort(Resolver resolver, QObject* parent)
     // A vanished device keeps raising ResourceError until the port is closed.
     connect(
         &m_port, &QSerialPort::errorOccurred, this,
-        [this](QSerialPort::SerialPortError error) {
-            closeIfGone(error, error == QSerialPort::ReadError ? QStringLiteral("it hung up")
-                                                               : m_port.errorString());
-        },
+        [this](QSerialPort::SerialPortError error) { closeIfGone(error, m_port.errorString()); },
         Qt::QueuedConnection);
-    connect(&m_port, &QSerialPort::readyRead, this, [this] { emit received(m_port.readAll()); });
+    connect(&m_port, &QSerialPort::readyRead, this, [this] { Q_EMIT received(m_port.readAll()); });
 }
 
-QString SerialPort::label(const QString& path) const {
-    return portName().isEmpty() ? frame::shown(path)
-                                : QStringLiteral("%1 (%2)").arg(portName(), frame::shown(path));
+LinkResult SerialPort::failure(LinkResult::Cause cause, const QString& error) const {
+    LinkResult r = LinkResult::failure(cause, devicePath(), error);
+    r.port = m_commPort;
+    return r;
 }
 
 SerialPort::~SerialPort() = default;
@@ -254,18 +257,17 @@ void SerialPort::closeIfGone(QSerialPort::SerialPortError error, const QString& 
     if (!gone || !m_port.isOpen())
         return;
     m_port.close();
-    m_openFailure =
-        LinkResult::failure(QStringLiteral("%1 was closed: the device failed or went away (%2).")
-                                .arg(label(devicePath()), why),
-                            LinkResult::Cause::Missing);
-    emit closedByError(m_openFailure);
+    m_openFailure = failure(Cause::Io, why);
+    m_openFailure.closedByFailure = true;
+    Q_EMIT closedByError(m_openFailure);
 }
 
 LinkResult SerialPort::setSettings(const QString& settings) {
-    if (!parseSettings(settings))
-        return LinkResult::failure(
-            QStringLiteral("\"%1\" is not a line setting such as 9600,n,8,1.").arg(settings),
-            LinkResult::Cause::Invalid);
+    if (!parseSettings(settings)) {
+        LinkResult r = failure(Cause::LineSettings);
+        r.entry = settings;
+        return r;
+    }
     m_settings = settings;
     if (!m_port.isOpen())
         return LinkResult::success();
@@ -274,9 +276,11 @@ LinkResult SerialPort::setSettings(const QString& settings) {
 
 LinkResult SerialPort::applySettings() {
     const auto line = parseSettings(m_settings);
-    if (!line)
-        return LinkResult::failure(QStringLiteral("no line settings have been chosen."),
-                                   LinkResult::Cause::Invalid);
+    if (!line) {
+        LinkResult r = failure(Cause::LineSettings);
+        r.stage = LinkResult::Stage::Configure;
+        return r;
+    }
     const bool ok = m_port.setBaudRate(line->baud) && m_port.setParity(line->parity) &&
                     m_port.setDataBits(line->dataBits) && m_port.setStopBits(line->stopBits) &&
                     m_port.setFlowControl(QSerialPort::NoFlowControl);
@@ -286,9 +290,11 @@ LinkResult SerialPort::applySettings() {
     const QString why = m_port.errorString();
     m_port.clearError();
     closeIfGone(error, why);
-    return LinkResult::failure(
-        QStringLiteral("cannot set %1 on %2: %3.").arg(m_settings, label(devicePath()), why),
-        error == QSerialPort::ResourceError ? LinkResult::Cause::Missing : LinkResult::Cause::Io);
+    LinkResult r = failure(Cause::Io, why);
+    r.stage = LinkResult::Stage::Configure;
+    r.entry = m_settings;
+    r.closedByFailure = !m_port.isOpen() && error == QSerialPort::ResourceError;
+    return r;
 }
 
 LinkResult SerialPort::setPortOpen(bool open) {
@@ -300,24 +306,18 @@ LinkResult SerialPort::setPortOpen(bool open) {
     if (m_port.isOpen())
         return LinkResult::success();
     const PortDevice device = m_resolver(m_commPort);
-    if (!device.refusal.isEmpty()) {
-        m_openFailure = LinkResult::failure(
-            QStringLiteral("%1 is not opened: %2. Correct the settings file; VORQ does not fall "
-                           "back to another device.")
-                .arg(portName(), device.refusal),
-            LinkResult::Cause::Settings);
+    if (!device.refusal.ok()) {
+        m_openFailure = device.refusal;
+        m_openFailure.port = m_commPort;
         return m_openFailure;
     }
-    const QString path = device.path;
-    if (path.isEmpty()) {
-        m_openFailure = LinkResult::failure(QStringLiteral("%1: %2").arg(portName(), kMissingHint),
-                                            LinkResult::Cause::Missing);
+    if (device.path.isEmpty()) {
+        m_openFailure = failure(Cause::Missing);
         return m_openFailure;
     }
-    m_openFailure = openDevice(path);
-    if (!m_openFailure)
-        m_openFailure.reason =
-            QStringLiteral("%1 cannot be opened: %2").arg(label(path), m_openFailure.reason);
+    m_openFailure = openDevice(device.path);
+    m_openFailure.port = m_commPort;
+    m_openFailure.device = device.path;
     return m_openFailure;
 }
 
@@ -328,9 +328,7 @@ LinkResult SerialPort::openDevice(const QString& path) {
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return explainOpenFailure(path, QSerialPort::DeviceNotFoundError, systemError(errno));
     if (!S_ISCHR(info.st_mode))
-        return LinkResult::failure(
-            QStringLiteral("it is not a serial line (not a character device); nothing was sent."),
-            LinkResult::Cause::Io);
+        return LinkResult::failure(Cause::NotSerial, path);
     canonical = QFileInfo(path).canonicalFilePath();
     if (LinkResult locked = lockFileVerdict(canonical); !locked)
         return locked;
@@ -340,21 +338,9 @@ LinkResult SerialPort::openDevice(const QString& path) {
     // would clear on close). The descriptor stays open until Qt has opened the port, so that
     // closing it is never the last close that hangs up the line.
     const QByteArray native = QFile::encodeName(canonical);
-    int probe = ::open(native.constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int probe = ::open(native.constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (probe < 0 && errno == EBUSY)
-        return busy(QStringLiteral("a program that opened it in exclusive mode"));
-    if (probe >= 0) {
-        int exclusive = 0;
-        if (!::isatty(probe)) {
-            ::close(probe);
-            return LinkResult::failure(QStringLiteral("it is not a serial line; nothing was sent."),
-                                       LinkResult::Cause::Io);
-        }
-        if (::ioctl(probe, TIOCGEXCL, &exclusive) == 0 && exclusive) {
-            ::close(probe);
-            return busy(QStringLiteral("a program that opened it in exclusive mode"));
-        }
-    }
+        return busy(Hold::Exclusive);
     struct ProbeCloser {
         int fd;
         ~ProbeCloser() {
@@ -362,6 +348,11 @@ LinkResult SerialPort::openDevice(const QString& path) {
                 ::close(fd);
         }
     } closer{probe};
+    int exclusive = 0;
+    if (probe >= 0 && !::isatty(probe))
+        return LinkResult::failure(Cause::NotSerial, path, systemError(ENOTTY));
+    if (probe >= 0 && ::ioctl(probe, TIOCGEXCL, &exclusive) == 0 && exclusive)
+        return busy(Hold::Exclusive);
 #endif
     m_port.setPortName(canonical);
     if (LinkResult applied = applySettings(); !applied)
@@ -377,71 +368,49 @@ LinkResult SerialPort::openDevice(const QString& path) {
         const int err = errno;
         m_port.close();
         if (err != EWOULDBLOCK)
-            return LinkResult::failure(QStringLiteral("flock: %1.").arg(systemError(err)));
-        const QString holder = flockHolder(info);
-        return busy(holder.isEmpty() ? QStringLiteral("another program") : holder);
+            return LinkResult::failure(Cause::Io, path, systemError(err));
+        return busy(Hold::Flock, flockHolder(info));
     }
 #endif
     return LinkResult::success();
 }
 
-LinkResult SerialPort::explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
-                                          const QString& errorString) {
-    using Cause = LinkResult::Cause;
-    auto because = [](const QString& why, const QString& hint, Cause cause) {
-        return LinkResult::failure(why + QStringLiteral(". ") + hint, cause);
-    };
-#ifdef Q_OS_UNIX
-    const QByteArray native = QFile::encodeName(path);
-    struct stat info {};
-    if (::stat(native.constData(), &info) != 0)
-        return because(systemError(errno), kMissingHint, Cause::Missing);
-    if (::access(native.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
-        return because(systemError(errno), kPermissionHint, Cause::Permission);
-    if (error == QSerialPort::PermissionError) {
-        if (LinkResult locked = lockFileVerdict(path); !locked)
-            return locked;
-        return busy();
-    }
-#endif
-    if (error == QSerialPort::DeviceNotFoundError)
-        return because(errorString, kMissingHint, Cause::Missing);
-    if (error == QSerialPort::PermissionError)
-        return because(errorString, kPermissionHint, Cause::Permission);
-    return LinkResult::failure(errorString + QLatin1Char('.'), Cause::Io);
-}
-
 LinkResult SerialPort::Output(const QByteArray& bytes) {
-    if (!m_port.isOpen())
-        return LinkResult::failure(
-            QStringLiteral("the port is not open; nothing was sent.") +
-                (m_openFailure ? QString() : QStringLiteral("\r\n") + m_openFailure.reason),
-            m_openFailure ? LinkResult::Cause::Io : m_openFailure.cause);
+    using Stage = LinkResult::Stage;
+    if (!m_port.isOpen()) {
+        LinkResult r = m_openFailure ? failure(Cause::Io) : m_openFailure;
+        r.stage = Stage::Closed;
+        return r;
+    }
     const auto line = parseSettings(m_settings);
     const qint64 baud = line ? line->baud : 9600;
     // Ten bit times a byte (8N1), twice over, plus a second for the driver.
     const qint64 boundMs = 1000 + bytes.size() * 10 * 1000 * 2 / baud;
     const QDeadlineTimer deadline(boundMs);
 
-    auto failed = [this](const QString& what) {
+    auto failed = [&](Stage stage, Cause cause) {
         const QSerialPort::SerialPortError error = m_port.error();
-        const QString why = m_port.errorString();
+        LinkResult r = failure(cause, m_port.errorString());
+        r.stage = stage;
+        r.boundMs = boundMs;
+        r.bytes = m_port.bytesToWrite();
         m_port.clear(QSerialPort::Output);
         m_port.clearError();
-        closeIfGone(error, why);
-        return LinkResult::failure(QStringLiteral("%1: %2.").arg(what, why));
+        closeIfGone(error, r.error);
+        r.closedByFailure = !m_port.isOpen();
+        return r;
     };
 
     m_port.clearError();
     if (m_port.write(bytes) != bytes.size())
-        return failed(QStringLiteral("the write was refused"));
+        return failed(Stage::Write, Cause::Io);
     while (m_port.bytesToWrite() > 0) {
         const qint64 left = deadline.remainingTime();
         if (left <= 0 || !m_port.waitForBytesWritten(static_cast<int>(left))) {
             if (m_port.error() == QSerialPort::NoError ||
                 m_port.error() == QSerialPort::TimeoutError)
-                return failed(QStringLiteral("the bytes did not leave within %1 ms").arg(boundMs));
-            return failed(QStringLiteral("the write failed"));
+                return failed(Stage::Write, Cause::Timeout);
+            return failed(Stage::Write, Cause::Io);
         }
     }
 #ifdef Q_OS_UNIX
@@ -451,19 +420,50 @@ LinkResult SerialPort::Output(const QByteArray& bytes) {
     while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
         if (deadline.hasExpired()) {
             ::tcflush(fd, TCOFLUSH);
-            return LinkResult::failure(
-                QStringLiteral("%1 bytes had not left the port after %2 ms; they were discarded.")
-                    .arg(queued)
-                    .arg(boundMs));
+            LinkResult r = failure(Cause::Timeout);
+            r.stage = Stage::Drain;
+            r.bytes = queued;
+            r.boundMs = boundMs;
+            return r;
         }
         QThread::msleep(1);
     }
-    if (::tcdrain(fd) != 0)
-        return LinkResult::failure(
-            QStringLiteral("the line did not drain: %1.").arg(systemError(errno)));
+    if (::tcdrain(fd) != 0) {
+        LinkResult r = failure(Cause::Io, systemError(errno));
+        r.stage = Stage::Drain;
+        return r;
+    }
 #endif
     return LinkResult::success();
 }
+
+namespace {
+
+LinkResult explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
+                              const QString& errorString) {
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(native.constData(), &info) != 0)
+        return LinkResult::failure(Cause::Missing, path, systemError(errno));
+    if (::access(native.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
+        return LinkResult::failure(Cause::Permission, path, systemError(errno));
+    if (error == QSerialPort::PermissionError) {
+        if (LinkResult locked = lockFileVerdict(path); !locked)
+            return locked;
+        return busy(Hold::Unknown);
+    }
+#endif
+    if (error == QSerialPort::DeviceNotFoundError)
+        return LinkResult::failure(Cause::Missing, path, errorString);
+    if (error == QSerialPort::PermissionError)
+        return LinkResult::failure(Cause::Permission, path, errorString);
+    if (error == QSerialPort::UnsupportedOperationError)
+        return LinkResult::failure(Cause::NotSerial, path, errorString);
+    return LinkResult::failure(Cause::Io, path, errorString);
+}
+
+} // namespace
 
 LinkResult SerialPort::OpenAtStartup() {
     setCommPort(1);
@@ -473,9 +473,9 @@ LinkResult SerialPort::OpenAtStartup() {
 }
 
 LinkResult SerialPort::SwitchPort(int index) {
-    if (index < 0 || index > 4)
+    if (index < 0 || index >= PortMap::kPorts)
         return LinkResult::success();
-    setPortOpen(false);
+    static_cast<void>(setPortOpen(false)); // closing cannot fail
     setCommPort(index + 1);
     return setPortOpen(true);
 }

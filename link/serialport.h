@@ -11,10 +11,10 @@
 
 // The device behind a port number: a path, or why that port number must not be opened.
 struct PortDevice {
-    QString path;    // empty: there is no such port
-    QString refusal; // not empty: the settings forbid this port number (path is then empty)
+    QString path;       // empty: there is no such port
+    LinkResult refusal; // a failure (cause Settings) when the settings forbid this port number
     PortDevice(QString device = {}) : path(std::move(device)) {}
-    static PortDevice refused(QString why) {
+    static PortDevice refused(LinkResult why) {
         PortDevice d;
         d.refusal = std::move(why);
         return d;
@@ -85,25 +85,19 @@ public:
         return m_commPort >= 1 ? QStringLiteral("COM%1").arg(m_commPort) : QString();
     }
 
-    // Why `path` could not be opened, in the system's words followed by a practical hint:
-    // missing (no such port here), permission denied (the dialout group) or busy (another
-    // program holds it, named by its pid and, where readable, its program name).
-    // `error` and `errorString` are what QSerialPort reported.
-    static LinkResult explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
-                                         const QString& errorString);
-
     // Opens for receiving instead of sending from the next open on; received() then carries
     // every byte that arrives. VORQ itself never receives.
     void setReceiving(bool receiving) { m_receiving = receiving; }
 
-signals:
+Q_SIGNALS:
     void received(const QByteArray& bytes);
-    // The port was closed because the device failed or went away (a hang-up): `why` says
-    // so, naming the port. The next Output fails with the same reason.
+    // The port was closed because the device failed or went away (a hang-up): `why` has
+    // closedByFailure set and names the port. The next Output fails with the same cause.
     void closedByError(const LinkResult& why);
 
 private:
-    QString label(const QString& path) const; // "COM1 (/dev/ttyS0)", or the path alone
+    // A failure with `cause`, naming the current port number and device.
+    LinkResult failure(LinkResult::Cause cause, const QString& error = {}) const;
     LinkResult applySettings();
     // Opens `path` (the device of the current port number) with the current settings.
     LinkResult openDevice(const QString& path);

@@ -1,7 +1,6 @@
 #include "support.h"
 
-#include <QAbstractButton>
-#include <QApplication>
+#include "link/portmap.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -127,7 +126,7 @@ Ports::Ports() {
 
 SerialPort::Resolver Ports::resolver() {
     return [this](int n) -> QString {
-        if (n < 1 || n > 5)
+        if (n < 1 || n > PortMap::kPorts)
             return {};
         if (missing.contains(n))
             return QStringLiteral("/nonexistent/vorq-port-%1").arg(n);
@@ -140,18 +139,4 @@ QByteArray Ports::readAll(int waitMs) {
     for (auto& p : pty)
         all += p->read(waitMs);
     return all;
-}
-
-BoxCatcher::BoxCatcher() {
-    connect(&m_poll, &QTimer::timeout, this, [this] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        SeenBox s{box->windowTitle(), box->text(), box->icon(), {}};
-        for (QAbstractButton* b : box->buttons())
-            s.buttons << b->text();
-        seen << s;
-        box->done(QMessageBox::Ok);
-    });
-    m_poll.start(10);
 }

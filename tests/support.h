@@ -1,19 +1,19 @@
 #pragma once
 
+#include "link/frame.h"
+#include "link/portmap.h"
 #include "link/serialport.h"
 
 #include <QByteArray>
 #include <QList>
-#include <QMessageBox>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <memory>
 
 // The frame that the display receives for a code digit and scroll data, such as "3HELLO".
 inline QByteArray frameOf(const QByteArray& codeAndData) {
-    return QByteArray("\x1Bkq5172@") + codeAndData + '\xFF';
+    return frame::header(codeAndData.at(0)) + codeAndData.mid(1) + frame::kEnd;
 }
 
 // A pseudo-terminal pair standing in for a serial line: the program opens slavePath() as its
@@ -52,29 +52,10 @@ private:
 // Five pseudo-terminals standing for COM1 to COM5; the `missing` port numbers resolve to a
 // path with no device behind it.
 struct Ports {
-    std::unique_ptr<Pty> pty[5];
+    std::unique_ptr<Pty> pty[PortMap::kPorts];
     QList<int> missing;
     Ports();
     SerialPort::Resolver resolver();
     // Everything that arrived on any port within `waitMs`, for checking that nothing did.
     QByteArray readAll(int waitMs = 100);
-};
-
-// What a modal message box showed before the catcher closed it.
-struct SeenBox {
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QStringList buttons;
-};
-
-// Closes every modal message box that appears while it lives, recording each one.
-class BoxCatcher : public QObject {
-    Q_OBJECT
-public:
-    BoxCatcher();
-    QList<SeenBox> seen;
-
-private:
-    QTimer m_poll;
 };

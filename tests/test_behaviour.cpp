@@ -1,8 +1,7 @@
 // What the window does when the operator uses it: the write panel, the lock, the write
 // itself against pseudo-terminals, and the refusals and failure reports around it.
-#include "support.h"
 #include "window/outputcommand.h"
-#include "window/vorq.h"
+#include "windowsupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -29,7 +28,7 @@ char* toString(const View& v) {
             .arg(v.panel ? QStringLiteral("shown") : QStringLiteral("hidden"), v.text1, v.lock)));
 }
 
-View viewOf(VORQ& w) {
+View viewOf(VORQUnderTest& w) {
     auto en = [&](const QString& name, int index = -1) {
         return w.control(name, index)->isEnabled() ? QLatin1Char('E') : QLatin1Char('d');
     };
@@ -57,7 +56,7 @@ void type(QWidget* box, const QString& text) {
 
 // Runs one scripted event: "ink:X" sets Ink to X (empty X clears it), "text:X" types into
 // Text1, "write" and "end" click the buttons, "f1" and "f2" press the keys on Ink.
-void run(VORQ& w, const QString& event) {
+void run(VORQUnderTest& w, const QString& event) {
     auto* ink = w.control<QLineEdit>(QStringLiteral("Ink"));
     if (event.startsWith(QLatin1String("ink:"))) {
         ink->selectAll();
@@ -90,7 +89,7 @@ QStringList list(const char* items) {
 
 class TestBehaviour : public QObject {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void init();
     void stateMachines_data();
     void stateMachines();
@@ -106,13 +105,13 @@ private slots:
 
 private:
     std::unique_ptr<Ports> m_ports;
-    std::unique_ptr<VORQ> m_w;
+    std::unique_ptr<VORQUnderTest> m_w;
 };
 
 void TestBehaviour::init() {
     m_w.reset();
     m_ports = std::make_unique<Ports>();
-    m_w = std::make_unique<VORQ>(m_ports->resolver());
+    m_w = std::make_unique<VORQUnderTest>(m_ports->resolver());
     m_w->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
     m_w->control(QStringLiteral("Ink"))->setFocus();
@@ -160,12 +159,11 @@ void TestBehaviour::stateMachines_data() {
 void TestBehaviour::stateMachines() {
     QFETCH(QStringList, events);
     QFETCH(View, expected);
-    BoxCatcher boxes;
     for (const QString& e : events)
         run(*m_w, e);
     QCOMPARE(viewOf(*m_w), expected);
-    for (const SeenBox& b : boxes.seen)
-        QCOMPARE(b.text, kWriteConfirmation); // only confirmations, no failures
+    for (const auto& report : m_w->notes.reports)
+        QVERIFY2(report.confirmation, qPrintable(report.text)); // no failures
 }
 
 void TestBehaviour::functionKeysReachTheFocusedBox() {
@@ -192,23 +190,23 @@ void TestBehaviour::functionKeysReachTheFocusedBox() {
 }
 
 void TestBehaviour::writeSendsTheFrameAndConfirms() {
-    BoxCatcher boxes;
     run(*m_w, QStringLiteral("ink:3"));
     run(*m_w, QStringLiteral("text:HELLO"));
     QTest::mouseClick(m_w->control(QStringLiteral("Send"), 0), Qt::LeftButton);
     QCOMPARE(m_ports->pty[0]->read(1000, 15),
              QByteArray("\x1B\x6B\x71\x35\x31\x37\x32\x40\x33\x48\x45\x4C\x4C\x4F\xFF"));
-    QCOMPARE(boxes.seen.size(), 1);
-    QCOMPARE(boxes.seen[0].title, QStringLiteral("VORQ"));
-    QCOMPARE(boxes.seen[0].text, QStringLiteral("Write .... Ok \r\n @@@@@@@@@@@@ "));
-    QCOMPARE(boxes.seen[0].icon, QMessageBox::NoIcon);
-    QCOMPARE(boxes.seen[0].buttons, QStringList{QStringLiteral("OK")});
+    const auto& notes = m_w->notes.reports;
+    QCOMPARE(notes.size(), 1);
+    QVERIFY(notes[0].confirmation);
+    QCOMPARE(notes[0].text, QStringLiteral("Write .... Ok \r\n @@@@@@@@@@@@ "));
+    QCOMPARE(notes[0].description,
+             QStringLiteral("Code 3 and 5 characters of scroll data written to COM1, %1")
+                 .arg(m_ports->pty[0]->slavePath()));
     QCOMPARE(m_w->CommandText, QStringLiteral("kq5172@3HELLO"));
     QCOMPARE(viewOf(*m_w).lock, QStringLiteral("dddE"));
 }
 
 void TestBehaviour::writeAfterSpeedAndPortChange() {
-    BoxCatcher boxes;
     QTest::mouseClick(m_w->control(QStringLiteral("Opt_speed"), 1), Qt::LeftButton);
     QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 2), Qt::LeftButton);
     QCOMPARE(m_w->MSComm1().CommPort(), 3);
@@ -218,32 +216,32 @@ void TestBehaviour::writeAfterSpeedAndPortChange() {
     QCOMPARE(m_ports->pty[2]->read(1000, 15), QByteArray("\x1Bkq5172@0 \xE9 \x80 \xFF"));
     QCOMPARE(m_ports->pty[2]->baud(), 19200);
     QCOMPARE(m_ports->pty[0]->read(50), QByteArray());
-    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(m_w->notes.reports.size(), 1);
 }
 
 void TestBehaviour::closedPortReportsFailure() {
-    BoxCatcher boxes;
+    const auto& boxes = m_w->notes.reports;
     m_ports->missing = {5};
     QTest::keyClick(m_w->control(QStringLiteral("Ink")), Qt::Key_F2); // unlocked
     QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 4), Qt::LeftButton);
     QVERIFY(!m_w->MSComm1().PortOpen());
-    QVERIFY(boxes.seen.isEmpty()); // a failed switch is silent
+    QVERIFY(boxes.isEmpty()); // a failed switch is silent
     run(*m_w, QStringLiteral("ink:1"));
     run(*m_w, QStringLiteral("text:ABC"));
     QTest::mouseClick(m_w->control(QStringLiteral("Send"), 0), Qt::LeftButton);
-    QCOMPARE(boxes.seen.size(), 1);
-    QCOMPARE(boxes.seen[0].title, QStringLiteral("VORQ"));
-    QVERIFY2(boxes.seen[0].text.startsWith(QLatin1String("Write .... Failed \r\nCOM5: ")),
-             qPrintable(boxes.seen[0].text));
-    QCOMPARE(boxes.seen[0].buttons.size(), 1);
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(!boxes[0].confirmation &&
+                 boxes[0].text.startsWith(QLatin1String("Write .... Failed \n")) &&
+                 boxes[0].text.contains(QLatin1String("COM5 (/nonexistent/vorq-port-5)")),
+             qPrintable(boxes[0].text));
     QCOMPARE(m_ports->readAll(), QByteArray());
     QCOMPARE(viewOf(*m_w), (View{true, QStringLiteral("ABC"), QStringLiteral("EEEd")}));
     // Another port and the same text, written again.
     QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 1), Qt::LeftButton);
     QTest::mouseClick(m_w->control(QStringLiteral("Send"), 0), Qt::LeftButton);
     QCOMPARE(m_ports->pty[1]->read(1000, 13), QByteArray("\x1Bkq5172@1ABC\xFF"));
-    QCOMPARE(boxes.seen.size(), 2);
-    QCOMPARE(boxes.seen[1].text, kWriteConfirmation);
+    QCOMPARE(boxes.size(), 2);
+    QCOMPARE(boxes[1].text, kWriteConfirmation);
 }
 
 void TestBehaviour::unsendableTextIsRefused_data() {
@@ -258,35 +256,33 @@ void TestBehaviour::unsendableTextIsRefused_data() {
 void TestBehaviour::unsendableTextIsRefused() {
     QFETCH(QString, typed);
     QFETCH(QStringList, named);
-    BoxCatcher boxes;
     run(*m_w, QStringLiteral("ink:3"));
     m_w->control<QLineEdit>(QStringLiteral("Text1"))->setText(typed);
     QTest::mouseClick(m_w->control(QStringLiteral("Send"), 0), Qt::LeftButton);
-    QCOMPARE(boxes.seen.size(), 1);
-    QCOMPARE(boxes.seen[0].title, QStringLiteral("VORQ"));
-    QCOMPARE(boxes.seen[0].icon, QMessageBox::Warning);
+    const auto& boxes = m_w->notes.reports;
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY(!boxes[0].confirmation);
     for (const QString& n : named)
-        QVERIFY2(boxes.seen[0].text.contains(n), qPrintable(boxes.seen[0].text));
+        QVERIFY2(boxes[0].text.contains(n), qPrintable(boxes[0].text));
     QCOMPARE(m_ports->readAll(), QByteArray());
     QCOMPARE(viewOf(*m_w), (View{true, typed, QStringLiteral("EEEE")}));
 }
 
 void TestBehaviour::failedSpeedChangeIsReported() {
-    BoxCatcher boxes;
+    const auto& boxes = m_w->notes.reports;
     m_ports->pty[0]->vanish();
     QTest::mouseClick(m_w->control(QStringLiteral("Opt_speed"), 1), Qt::LeftButton);
-    QCOMPARE(boxes.seen.size(), 1);
-    QCOMPARE(boxes.seen[0].title, QStringLiteral("VORQ"));
-    QVERIFY2(boxes.seen[0].text.contains(QLatin1String("COM1")), qPrintable(boxes.seen[0].text));
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes[0].text.contains(QLatin1String("COM1")), qPrintable(boxes[0].text));
     QCOMPARE(m_w->MSComm1().Settings(), QStringLiteral("19200,n,8,1"));
     // The port closed with the failure; a write then says why, not only that it is closed.
     run(*m_w, QStringLiteral("ink:1"));
     m_w->Send_Click(0);
-    QCOMPARE(boxes.seen.size(), 2);
-    QVERIFY2(boxes.seen[1].text.contains(QLatin1String("not open")) &&
-                 boxes.seen[1].text.contains(
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY2(boxes[1].text.contains(QLatin1String("not open")) &&
+                 boxes[1].text.contains(
                      QLatin1String("COM1 (%1) was closed").arg(m_ports->pty[0]->slavePath())),
-             qPrintable(boxes.seen[1].text));
+             qPrintable(boxes[1].text));
     // Still running: the next port opens at the new speed.
     QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 1), Qt::LeftButton);
     QVERIFY(m_w->MSComm1().PortOpen());
@@ -298,7 +294,7 @@ void TestBehaviour::portMenuMapsAndReopens() {
     m_w.reset(); // COM1 is this window's
     Pty adapter;
     PortMap map(m_ports->resolver());
-    VORQ w(map, [&] {
+    VORQUnderTest w(map, [&] {
         return QList<SerialDevice>{
             {adapter.slavePath(), QStringLiteral("USB UART"), QStringLiteral("FTDI"), {}, {}}};
     });
@@ -314,7 +310,6 @@ void TestBehaviour::portMenuMapsAndReopens() {
     menu->actions().first()->trigger();
     QVERIFY(w.MSComm1().PortOpen());
     QCOMPARE(adapter.baud(), 9600);
-    BoxCatcher boxes;
     run(w, QStringLiteral("ink:2"));
     w.Send_Click(0);
     QCOMPARE(adapter.readFrame(), frameOf("2"));
@@ -333,27 +328,28 @@ void TestBehaviour::refusedPortsAreNeverOpened() {
     conf.write("# till 7\n[ports]\nCOM3=ttyUSB0\n");
     conf.close();
     PortMap map(m_ports->resolver(), {{}, file});
-    map.load();
-    VORQ w(map, {});
+    QVERIFY(map.load().isEmpty());
+    VORQUnderTest w(map, {});
     QVERIFY(w.started());
-    BoxCatcher boxes;
+    const auto& boxes = w.notes.reports;
     QTest::mouseClick(w.control(QStringLiteral("Opt_Com"), 2), Qt::LeftButton);
     run(w, QStringLiteral("ink:3"));
     w.Send_Click(0);
-    QCOMPARE(boxes.seen.size(), 1);
-    QVERIFY2(boxes.seen[0].text.startsWith(QLatin1String("Write .... Failed")) &&
-                 boxes.seen[0].text.contains(file + QStringLiteral(":3")),
-             qPrintable(boxes.seen[0].text));
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes[0].text.startsWith(QLatin1String("Write .... Failed")) &&
+                 boxes[0].text.contains(file + QStringLiteral(":3")),
+             qPrintable(boxes[0].text));
     QCOMPARE(m_ports->readAll(), QByteArray());
 
     conf.open(QIODevice::WriteOnly);
     conf.write("[ports]\nCOM1=\n");
     conf.close();
-    map.load();
-    VORQ refused(map, {});
+    QVERIFY(map.load().isEmpty());
+    VORQUnderTest refused(map, {});
     QVERIFY(!refused.started());
-    QVERIFY2(refused.startupFailure().contains(file + QStringLiteral(":2")),
-             qPrintable(refused.startupFailure()));
+    QCOMPARE(refused.startupFailure().cause, LinkResult::Cause::Settings);
+    QCOMPARE(refused.startupFailure().file, file);
+    QCOMPARE(refused.startupFailure().line, 2);
 }
 
 QTEST_MAIN(TestBehaviour)

@@ -4,7 +4,7 @@
 
 class TestFrame : public QObject {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void bytes_data();
     void bytes();
     void windows1252Samples_data();
@@ -12,7 +12,6 @@ private slots:
     void everyCodeUnit();
     void refusalsNamePositions_data();
     void refusalsNamePositions();
-    void hex();
 };
 
 static QByteArray head(char code) {
@@ -151,11 +150,6 @@ void TestFrame::refusalsNamePositions() {
     const auto built = frame::build(frame::kAccessCode + QLatin1Char('1') + text);
     QCOMPARE(built.refusals.size(), positions.size());
     QCOMPARE(frame::describe(built.refusals), described);
-}
-
-void TestFrame::hex() {
-    QCOMPARE(frame::toHex(*frame::build(frame::kAccessCode + QStringLiteral("3HELLO"))),
-             QStringLiteral("1B 6B 71 35 31 37 32 40 33 48 45 4C 4C 4F FF"));
 }
 
 QTEST_APPLESS_MAIN(TestFrame)

@@ -1,6 +1,7 @@
 #include "link/serialport.h"
 #include "support.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 #include <QDateTime>
@@ -27,7 +28,7 @@ static double cpuSeconds() {
 
 class TestSerialPort : public QObject {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void settingsStrings_data();
     void settingsStrings();
     void bytesArriveUnchanged_data();
@@ -92,9 +93,9 @@ void TestSerialPort::bytesArriveUnchanged() {
     QFETCH(QByteArray, bytes);
     Ports ports;
     SerialPort port(ports.resolver());
-    QVERIFY(port.OpenAtStartup().ok);
+    QVERIFY(port.OpenAtStartup().ok());
     const LinkResult sent = port.WriteBytes(bytes);
-    QVERIFY2(sent.ok, qPrintable(sent.reason));
+    QVERIFY2(sent.ok(), qPrintable(sent.error));
     QCOMPARE(ports.pty[0]->read(2000, bytes.size()), bytes);
 }
 
@@ -115,17 +116,17 @@ void TestSerialPort::baudFollowsSettings() {
     QFETCH(int, expectedBaud);
     Ports ports;
     SerialPort port(ports.resolver());
-    QVERIFY(port.OpenAtStartup().ok);
+    QVERIFY(port.OpenAtStartup().ok());
     for (int index : speedClicks)
-        QVERIFY(port.SetSpeed(index).ok);
+        QVERIFY(port.SetSpeed(index).ok());
     int current = 0;
     if (switchTo >= 0) {
-        QVERIFY(port.SwitchPort(switchTo).ok);
+        QVERIFY(port.SwitchPort(switchTo).ok());
         current = switchTo;
     }
     QVERIFY(port.PortOpen());
     QCOMPARE(ports.pty[current]->baud(), expectedBaud);
-    QVERIFY(port.WriteBytes("x").ok);
+    QVERIFY(port.WriteBytes("x").ok());
     QCOMPARE(ports.pty[current]->read(1000, 1), QByteArray("x"));
 }
 
@@ -133,19 +134,20 @@ void TestSerialPort::switchToMissingThenRecover() {
     Ports ports;
     ports.missing = {3};
     SerialPort port(ports.resolver());
-    QVERIFY(port.OpenAtStartup().ok);
+    QVERIFY(port.OpenAtStartup().ok());
     const LinkResult failed = port.SwitchPort(2);
-    QVERIFY(!failed.ok);
-    QVERIFY2(failed.reason.contains(QLatin1String("COM3")), qPrintable(failed.reason));
-    QVERIFY2(failed.reason.contains(QLatin1String("no such port")), qPrintable(failed.reason));
+    QVERIFY(!failed.ok());
+    QCOMPARE(failed.cause, LinkResult::Cause::Missing);
+    QCOMPARE(failed.port, 3);
+    QCOMPARE(failed.device, QStringLiteral("/nonexistent/vorq-port-3"));
     QVERIFY(!port.PortOpen());
     QCOMPARE(port.CommPort(), 3);
-    QVERIFY(!port.WriteBytes("lost").ok);
+    QVERIFY(!port.WriteBytes("lost").ok());
 
-    QVERIFY(port.SwitchPort(1).ok);
+    QVERIFY(port.SwitchPort(1).ok());
     QVERIFY(port.PortOpen());
     QCOMPARE(port.CommPort(), 2);
-    QVERIFY(port.WriteBytes("found").ok);
+    QVERIFY(port.WriteBytes("found").ok());
     QCOMPARE(ports.pty[1]->read(1000, 5), QByteArray("found"));
     QCOMPARE(ports.pty[0]->read(50), QByteArray());
 }
@@ -153,7 +155,7 @@ void TestSerialPort::switchToMissingThenRecover() {
 void TestSerialPort::switchToCurrentPortReopens() {
     Ports ports;
     SerialPort port(ports.resolver());
-    QVERIFY(port.OpenAtStartup().ok);
+    QVERIFY(port.OpenAtStartup().ok());
     // Someone else changes the line under the open port; a reopen sets it again.
     {
         const int fd = ::open(qPrintable(ports.pty[0]->slavePath()), O_RDWR | O_NOCTTY);
@@ -165,7 +167,7 @@ void TestSerialPort::switchToCurrentPortReopens() {
         ::close(fd);
     }
     QCOMPARE(ports.pty[0]->baud(), 38400);
-    QVERIFY(port.SwitchPort(0).ok);
+    QVERIFY(port.SwitchPort(0).ok());
     QVERIFY(port.PortOpen());
     QCOMPARE(ports.pty[0]->baud(), 9600);
 }
@@ -173,9 +175,9 @@ void TestSerialPort::switchToCurrentPortReopens() {
 void TestSerialPort::outOfRangeSwitchLeavesPortAlone() {
     Ports ports;
     SerialPort port(ports.resolver());
-    QVERIFY(port.OpenAtStartup().ok);
+    QVERIFY(port.OpenAtStartup().ok());
     for (int index : {-1, 5, 32767}) {
-        QVERIFY(port.SwitchPort(index).ok);
+        QVERIFY(port.SwitchPort(index).ok());
         QCOMPARE(port.CommPort(), 1);
         QVERIFY(port.PortOpen());
     }
@@ -185,56 +187,59 @@ void TestSerialPort::setSpeedWhileClosedChangesOnlySettings() {
     Ports ports;
     ports.missing = {5};
     SerialPort port(ports.resolver());
-    QVERIFY(port.OpenAtStartup().ok);
-    QVERIFY(!port.SwitchPort(4).ok);
-    QVERIFY(port.SetSpeed(1).ok);
+    QVERIFY(port.OpenAtStartup().ok());
+    QVERIFY(!port.SwitchPort(4).ok());
+    QVERIFY(port.SetSpeed(1).ok());
     QCOMPARE(port.Settings(), QStringLiteral("19200,n,8,1"));
     QVERIFY(!port.PortOpen());
     QCOMPARE(port.CommPort(), 5);
-    QVERIFY(port.SwitchPort(3).ok);
+    QVERIFY(port.SwitchPort(3).ok());
     QCOMPARE(ports.pty[3]->baud(), 19200);
 }
 
 void TestSerialPort::writeOnClosedPortFails() {
     Ports ports;
     SerialPort port(ports.resolver());
-    QVERIFY(port.OpenAtStartup().ok);
-    QVERIFY(port.setPortOpen(false).ok);
+    QVERIFY(port.OpenAtStartup().ok());
+    QVERIFY(port.setPortOpen(false).ok());
     const LinkResult sent = port.WriteBytes("\x1B"
                                             "abc\xFF");
-    QVERIFY(!sent.ok);
-    QVERIFY(sent.reason.contains(QLatin1String("not open")));
+    QVERIFY(!sent.ok());
+    QCOMPARE(sent.stage, LinkResult::Stage::Closed);
     QCOMPARE(ports.pty[0]->read(100), QByteArray());
 }
 
 void TestSerialPort::vanishedDeviceFailsWithoutSpinning() {
     Ports ports;
     SerialPort port(ports.resolver());
-    QVERIFY(port.OpenAtStartup().ok);
+    QVERIFY(port.OpenAtStartup().ok());
+    QSignalSpy closed(&port, &SerialPort::closedByError);
     ports.pty[0]->vanish();
-    const LinkResult sent = port.WriteBytes("\x1B"
-                                            "kq5172@3\xFF");
-    QVERIFY(!sent.ok);
-    QVERIFY(!sent.reason.isEmpty());
+    const LinkResult sent = port.WriteBytes(frameOf("3"));
+    QVERIFY(!sent.ok());
+    QCOMPARE(sent.device, ports.pty[0]->slavePath());
+    QVERIFY(closed.size() == 1 || closed.wait(1000));
+    QCOMPARE(closed.size(), 1);
+    QVERIFY(closed[0][0].value<LinkResult>().closedByFailure);
 
     const double before = cpuSeconds();
     QTest::qWait(500);
     const double used = cpuSeconds() - before;
     QVERIFY2(used < 0.2, qPrintable(QStringLiteral("%1 s of CPU while idle").arg(used)));
     QVERIFY(!port.PortOpen());
-    QVERIFY(!port.WriteBytes("again").ok);
+    QVERIFY(!port.WriteBytes("again").ok());
 }
 
 void TestSerialPort::busyPortIsExplained() {
     Ports ports;
     SerialPort holder(ports.resolver());
-    QVERIFY(holder.OpenAtStartup().ok);
+    QVERIFY(holder.OpenAtStartup().ok());
     SerialPort second(ports.resolver());
     const LinkResult opened = second.OpenAtStartup();
-    QVERIFY(!opened.ok);
-    QVERIFY2(opened.reason.contains(QLatin1String("COM1")), qPrintable(opened.reason));
-    QVERIFY2(opened.reason.contains(QLatin1String("Another program holds the port")),
-             qPrintable(opened.reason));
+    QVERIFY(!opened.ok());
+    QCOMPARE(opened.cause, LinkResult::Cause::Busy);
+    QCOMPARE(opened.port, 1);
+    QCOMPARE(opened.holder, QStringLiteral("process %1 (test_serialport)").arg(getpid()));
     QVERIFY(!second.PortOpen());
 }
 
@@ -251,38 +256,45 @@ static qint64 deadPid() {
 // for what a hostile user can put there), another program's flock or exclusive mode, or a
 // port open through a symbolic link. Each case must answer within a second.
 void TestSerialPort::lockVariants_data() {
+    using Hold = LinkResult::Hold;
     QTest::addColumn<QString>("holder");  // "lock", "flock", "exclusive" or "symlink"
     QTest::addColumn<QByteArray>("lock"); // the lock file, for "lock"
     QTest::addColumn<int>("ageSeconds");
     QTest::addColumn<bool>("busy");
-    QTest::addColumn<QString>("says"); // empty: "held by process <pid>"
+    QTest::addColumn<Hold>("hold");
+    QTest::addColumn<QString>("fact"); // in the holder, the error or the name the lock gives
     const QByteArray dead = QByteArray::number(deadPid());
-    QTest::newRow("UUCP form, live pid") << "lock" << QByteArray("         1\n") << 0 << true << "";
+    const QString me = QStringLiteral("process %1").arg(getpid());
+    QTest::newRow("UUCP form, live pid")
+        << "lock" << QByteArray("         1\n") << 0 << true << Hold::Lock << "process 1";
     QTest::newRow("UUCP form, live pid, an hour old")
-        << "lock" << QByteArray("         1\n") << 3600 << true << "";
+        << "lock" << QByteArray("         1\n") << 3600 << true << Hold::Lock << "process 1";
     QTest::newRow("binary form, live pid")
-        << "lock" << QByteArray("\x01\0\0\0", 4) << 0 << true << "";
+        << "lock" << QByteArray("\x01\0\0\0", 4) << 0 << true << Hold::Lock << "process 1";
     QTest::newRow("UUCP form, dead pid: stale") << "lock" << dead.rightJustified(10) + '\n'
-                                                << 0 << false << "";
+                                                << 0 << false << Hold::Unknown << "";
     QTest::newRow("Qt's form, its pid now runs another program")
-        << "lock" << QByteArray("1\nno-such-program\nhost\n") << 0 << true
-        << "although the lock names no-such-program";
-    QTest::newRow("a FIFO") << "lock" << QByteArray("<fifo>") << 0 << true
-                            << "is not a lock file (a FIFO)";
-    QTest::newRow("a directory") << "lock" << QByteArray("<dir>") << 0 << true
-                                 << "is not a lock file (a directory)";
+        << "lock" << QByteArray("1\nno-such-program\nhost\n") << 0 << true << Hold::Lock
+        << "no-such-program";
+    QTest::newRow("a FIFO") << "lock" << QByteArray("<fifo>") << 0 << true << Hold::NotALock
+                            << "a FIFO";
+    QTest::newRow("a directory") << "lock" << QByteArray("<dir>") << 0 << true << Hold::NotALock
+                                 << "a directory";
     QTest::newRow("a link to /dev/zero")
-        << "lock" << QByteArray("->/dev/zero") << 0 << true << "(a symbolic link)";
+        << "lock" << QByteArray("->/dev/zero") << 0 << true << Hold::NotALock << "a symbolic link";
     QTest::newRow("a link to a terminal")
-        << "lock" << QByteArray("->/dev/tty") << 0 << true << "(a symbolic link)";
-    QTest::newRow("empty") << "lock" << QByteArray() << 0 << true << "names no process";
-    QTest::newRow("garbled") << "lock" << QByteArray("pid=12\n") << 0 << true << "names no process";
+        << "lock" << QByteArray("->/dev/tty") << 0 << true << Hold::NotALock << "a symbolic link";
+    QTest::newRow("empty") << "lock" << QByteArray() << 0 << true << Hold::GarbledLock << "";
+    QTest::newRow("garbled") << "lock" << QByteArray("pid=12\n") << 0 << true << Hold::GarbledLock
+                             << "";
     QTest::newRow("a pid beyond pid_max")
-        << "lock" << QByteArray("4294967295\n") << 0 << true << "names no process";
-    QTest::newRow("flock held by another program") << "flock" << QByteArray() << 0 << true << "";
+        << "lock" << QByteArray("4294967295\n") << 0 << true << Hold::GarbledLock << "";
+    QTest::newRow("flock held by another program")
+        << "flock" << QByteArray() << 0 << true << Hold::Flock << me;
     QTest::newRow("exclusive mode (TIOCEXCL) of another program")
-        << "exclusive" << QByteArray() << 0 << true << "exclusive mode";
-    QTest::newRow("held through a symbolic link") << "symlink" << QByteArray() << 0 << true << "";
+        << "exclusive" << QByteArray() << 0 << true << Hold::Exclusive << "";
+    QTest::newRow("held through a symbolic link")
+        << "symlink" << QByteArray() << 0 << true << Hold::Lock << me;
 }
 
 void TestSerialPort::lockVariants() {
@@ -290,7 +302,8 @@ void TestSerialPort::lockVariants() {
     QFETCH(QByteArray, lock);
     QFETCH(int, ageSeconds);
     QFETCH(bool, busy);
-    QFETCH(QString, says);
+    QFETCH(LinkResult::Hold, hold);
+    QFETCH(QString, fact);
     Ports ports;
     const QString device = ports.pty[0]->slavePath();
     const QString lockPath = QStringLiteral("/run/lock/LCK..") + QFileInfo(device).fileName();
@@ -324,8 +337,8 @@ void TestSerialPort::lockVariants() {
     } else {
         QVERIFY(QFile::link(device, link));
         first.setCommPort(0);
-        QVERIFY(first.setSettings(QStringLiteral("9600,n,8,1")).ok);
-        QVERIFY(first.setPortOpen(true).ok);
+        QVERIFY(first.setSettings(QStringLiteral("9600,n,8,1")).ok());
+        QVERIFY(first.setPortOpen(true).ok());
     }
     SerialPort port(ports.resolver());
     QElapsedTimer clock;
@@ -341,16 +354,16 @@ void TestSerialPort::lockVariants() {
         ::close(held);
     }
     QVERIFY2(took < 1000, qPrintable(QStringLiteral("%1 ms").arg(took)));
-    QCOMPARE(opened.ok, !busy);
+    QCOMPARE(opened.ok(), !busy);
     if (holder == QLatin1String("exclusive"))
         QVERIFY(exclusive); // the other program's flag is left as it was
     if (busy) {
         QCOMPARE(opened.cause, LinkResult::Cause::Busy);
-        const QString expected = !says.isEmpty()
-                                     ? says
-                                     : QStringLiteral("held by process %1")
-                                           .arg(holder == QLatin1String("lock") ? 1 : getpid());
-        QVERIFY2(opened.reason.contains(expected), qPrintable(opened.reason));
+        QCOMPARE(opened.hold, hold);
+        const QString facts = opened.holder + u'|' + opened.error + u'|' + opened.lockNames;
+        QVERIFY2(facts.contains(fact), qPrintable(facts));
+        if (hold == LinkResult::Hold::NotALock || hold == LinkResult::Hold::GarbledLock)
+            QCOMPARE(opened.lockFile, lockPath);
     }
 }
 

@@ -41,7 +41,7 @@ void place(const QString& path, const QByteArray& content) {
 
 class TestSettings : public QObject {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void portMap_data();
     void portMap();
     void save_data();
@@ -63,7 +63,7 @@ void TestSettings::portMap_data() {
         d[n - 1] = QString::fromUtf8(device);
         return d;
     };
-    const QStringList allRefused(5, QStringLiteral("refused user.conf: the settings file"));
+    const QStringList allRefused(5, QStringLiteral("refused user.conf:0"));
     QTest::newRow("no files: defaults") << QByteArray() << QByteArray() << defaults << 0;
     QTest::newRow("the system's mapping") << QByteArray("[ports]\nCOM2=/dev/ttyUSB0\n")
                                           << QByteArray() << with(2, "/dev/ttyUSB0") << 0;
@@ -106,7 +106,7 @@ void TestSettings::portMap_data() {
     QTest::newRow("an unreadable system file, mended by the user")
         << QByteArray("<dir>") << QByteArray("[ports]\nCOM2=/dev/ttyUSB0\n") <<
         [] {
-            QStringList d(5, QStringLiteral("refused system.conf: the settings file"));
+            QStringList d(5, QStringLiteral("refused system.conf:0"));
             d[1] = QStringLiteral("/dev/ttyUSB0");
             return d;
         }()
@@ -129,19 +129,22 @@ void TestSettings::portMap() {
     PortMap map(SerialPort::systemDevice, {{systemFile}, userFile});
     QElapsedTimer clock;
     clock.start();
-    const QStringList said = map.load();
+    const QList<PortMap::Warning> said = map.load();
     QVERIFY(clock.elapsed() < 1000); // a FIFO must not block
     QCOMPARE(said.size(), warnings);
-    for (const QString& w : said)
-        QVERIFY2(w.contains(QLatin1String(".conf:")), qPrintable(w));
+    for (const PortMap::Warning& w : said)
+        QVERIFY(w.file.endsWith(QLatin1String(".conf")) && w.line > 0);
     for (int n = 1; n <= 5; ++n) {
         const QString& want = devices[n - 1];
         if (want.startsWith(QLatin1String("refused "))) {
             QVERIFY2(map.device(n).isEmpty(), qPrintable(map.device(n)));
-            QVERIFY2(map.refusal(n).contains(want.mid(8)), qPrintable(map.refusal(n)));
+            const LinkResult refused = map.refusal(n);
+            const QString at = QStringLiteral("%1:%2").arg(refused.file).arg(refused.line);
+            QCOMPARE(refused.cause, LinkResult::Cause::Settings);
+            QVERIFY2(at.endsWith(want.mid(8)), qPrintable(at));
         } else {
             QCOMPARE(map.device(n), want);
-            QVERIFY(map.refusal(n).isEmpty());
+            QVERIFY(map.refusal(n).ok());
         }
     }
 }
@@ -197,15 +200,16 @@ void TestSettings::save() {
     place(systemFile, system);
     place(userFile, before);
     PortMap map(SerialPort::systemDevice, {{systemFile}, userFile});
-    map.load();
+    QVERIFY(map.load().isEmpty());
     QElapsedTimer clock;
     clock.start();
     const LinkResult saved = map.map(n, device);
     QVERIFY(clock.elapsed() < 1000);
-    QCOMPARE(saved.ok, after != "<refused>");
-    if (!saved.ok) {
-        QVERIFY2(saved.reason.contains(QLatin1String("nothing was saved")),
-                 qPrintable(saved.reason));
+    QCOMPARE(saved.ok(), after != "<refused>");
+    if (!saved.ok()) {
+        QCOMPARE(saved.cause, LinkResult::Cause::Io);
+        QVERIFY2(saved.file.endsWith(QLatin1String("vorq.conf")) && !saved.error.isEmpty(),
+                 qPrintable(saved.file + u' ' + saved.error));
         return;
     }
     QFile file(userFile);

@@ -3,6 +3,7 @@
 // pseudo-terminal or a missing path; usage errors are checked with --dry-run, which opens
 // nothing whatever else is wrong.
 #include "support.h"
+#include "tools/cli.h"
 
 #include <QDir>
 #include <QProcess>
@@ -77,13 +78,14 @@ private:
 class TestTools : public QObject {
     Q_OBJECT
     QTemporaryDir m_config; // the programs' settings, instead of the machine's and the user's
-private slots:
+private Q_SLOTS:
     void initTestCase();
     void usage_data();
     void usage();
     void dryRun_data();
     void dryRun();
     void helpAndVersion();
+    void hex();
     void writesToADevice();
     void openFailures();
     void permissionDenied();
@@ -238,6 +240,11 @@ void TestTools::helpAndVersion() {
     }
 }
 
+void TestTools::hex() {
+    QCOMPARE(cli::toHex(*frame::build(frame::kAccessCode + QStringLiteral("3HELLO"))),
+             QStringLiteral("1B 6B 71 35 31 37 32 40 33 48 45 4C 4C 4F FF"));
+}
+
 void TestTools::writesToADevice() {
     for (const char* speed : {"9600", "19200"}) {
         Pty line;
@@ -261,7 +268,7 @@ void TestTools::openFailures() {
 
     Ports ports; // held by a SerialPort of this process: busy for anyone else
     SerialPort holder(ports.resolver());
-    QVERIFY(holder.OpenAtStartup().ok);
+    QVERIFY(holder.OpenAtStartup().ok());
     const Run busy = write(QStringList(frame) << ports.pty[0]->slavePath());
     QCOMPARE(busy.status, EX_UNAVAILABLE);
     QVERIFY2(busy.err.contains(QLatin1String("Another program holds the port")),

@@ -1,7 +1,6 @@
 // The window as built at start-up: controls, captions, tab order, start-up state and order.
-#include "support.h"
 #include "window/layout.h"
-#include "window/vorq.h"
+#include "windowsupport.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -12,7 +11,7 @@
 
 class TestWindow : public QObject {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void controls_data();
     void controls();
     void arraysAreComplete();
@@ -84,7 +83,7 @@ void TestWindow::controls() {
     QFETCH(QString, parent);
     QFETCH(QString, caption);
     QFETCH(QRect, pixels);
-    VORQ w(m_ports.resolver());
+    VORQUnderTest w(m_ports.resolver());
     w.setObjectName(QStringLiteral("VORQ"));
     QWidget* c = w.control(name, index);
     QVERIFY(c);
@@ -96,7 +95,7 @@ void TestWindow::controls() {
 }
 
 void TestWindow::arraysAreComplete() {
-    VORQ w(m_ports.resolver());
+    VORQUnderTest w(m_ports.resolver());
     const QList<std::pair<QString, int>> arrays{{QStringLiteral("Send"), 2},
                                                 {QStringLiteral("Opt_Com"), 5},
                                                 {QStringLiteral("Opt_speed"), 2},
@@ -110,7 +109,7 @@ void TestWindow::arraysAreComplete() {
 }
 
 void TestWindow::clientAreaAndTitle() {
-    VORQ w(m_ports.resolver());
+    VORQUnderTest w(m_ports.resolver());
     QCOMPARE(w.size(), QSize(478, 408));
     QCOMPARE(w.windowTitle(), QStringLiteral("VORQ"));
     QVERIFY(!w.windowIcon().isNull());
@@ -120,7 +119,7 @@ void TestWindow::clientAreaAndTitle() {
 }
 
 void TestWindow::stacking() {
-    VORQ w(m_ports.resolver());
+    VORQUnderTest w(m_ports.resolver());
     const QObjectList top = w.children();
     auto at = [&](QWidget* c) { return top.indexOf(c); };
     // Frame3 lies under both buttons; each prompt lies under its text box.
@@ -136,7 +135,7 @@ void TestWindow::stacking() {
 // Each option group is one stop, at its checked option; the order of the groups is the
 // layout's.
 void TestWindow::tabOrder() {
-    VORQ w(m_ports.resolver());
+    VORQUnderTest w(m_ports.resolver());
     auto chain = [&] {
         QList<QWidget*> stops;
         QWidget* c = &w;
@@ -158,7 +157,7 @@ void TestWindow::tabOrder() {
 }
 
 void TestWindow::startupState() {
-    VORQ w(m_ports.resolver());
+    VORQUnderTest w(m_ports.resolver());
     QVERIFY(w.started());
     QCOMPARE(w.AccessCode, QStringLiteral("kq5172@"));
     for (int i = 0; i < 5; ++i)
@@ -184,7 +183,7 @@ void TestWindow::startupState() {
 }
 
 void TestWindow::startupOrderAndTooltips() {
-    VORQ w(m_ports.resolver());
+    VORQUnderTest w(m_ports.resolver());
     QCOMPARE(w.startupTrace(),
              (QStringList{QStringLiteral("Form_Initialize"), QStringLiteral("Form_Load")}));
     for (QWidget* c : w.findChildren<QWidget*>())
@@ -224,7 +223,7 @@ void TestWindow::maximumLengths() {
     QFETCH(QString, box);
     QFETCH(QString, typed);
     QFETCH(QString, kept);
-    VORQ w(m_ports.resolver());
+    VORQUnderTest w(m_ports.resolver());
     w.show();
     w.control<QLineEdit>(QStringLiteral("Ink"))->setText(QStringLiteral("1"));
     auto* edit = w.control<QLineEdit>(box);
@@ -234,7 +233,7 @@ void TestWindow::maximumLengths() {
 }
 
 void TestWindow::captionsFitAtDefaultFont() {
-    VORQ w(m_ports.resolver());
+    VORQUnderTest w(m_ports.resolver());
     QList<QWidget*> all;
     for (const ControlSpec& row : kControls)
         all << w.control(QString::fromLatin1(row.name), row.index);
@@ -275,7 +274,7 @@ void TestWindow::accessibleNames() {
     QFETCH(QString, name);
     QFETCH(int, index);
     QFETCH(QString, spoken);
-    VORQ w(m_ports.resolver());
+    VORQUnderTest w(m_ports.resolver());
     w.show();
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w.control(name, index));
     QVERIFY(a);

@@ -2,8 +2,9 @@
 
 // What vorq-write and vorq-display share on the command line.
 
-#include "link/frame.h"
+#include "link/escape.h"
 #include "link/linkresult.h"
+#include "link/portmap.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -19,8 +20,7 @@ namespace cli {
 // Characters that are not printable, such as those of a value the user gave, are escaped:
 // the message stays one line and drives no terminal.
 inline int fail(int status, const QString& line) {
-    QTextStream(stderr) << QCoreApplication::applicationName() << ": " << frame::escaped(line)
-                        << Qt::endl;
+    QTextStream(stderr) << QCoreApplication::applicationName() << ": " << escaped(line) << Qt::endl;
     return status;
 }
 
@@ -58,7 +58,7 @@ inline std::optional<int> parse(QCommandLineParser& parser,
             if (arguments[i + 1].startsWith(QLatin1String("--")))
                 return fail(EX_USAGE, QStringLiteral("%1 needs a value, but \"%2\" follows it "
                                                      "(write %1=%2 if that is the value)")
-                                          .arg(arg, frame::shown(arguments[i + 1])));
+                                          .arg(arg, shown(arguments[i + 1])));
             ++i;
             break;
         }
@@ -78,29 +78,23 @@ inline std::optional<int> parse(QCommandLineParser& parser,
             return fail(EX_USAGE, QStringLiteral("--%1 is given more than once").arg(name));
     if (!parser.positionalArguments().isEmpty())
         return fail(EX_USAGE, QStringLiteral("unexpected argument \"%1\"")
-                                  .arg(frame::shown(parser.positionalArguments().first())));
+                                  .arg(shown(parser.positionalArguments().first())));
     return std::nullopt;
 }
 
-// The exit status for a port that failed: 69 missing or busy, 77 permission denied,
-// 64 invalid line settings, 78 refused by the settings file, 74 any other input/output
-// failure.
-inline int exitStatusFor(LinkResult::Cause cause) {
-    switch (cause) {
-    case LinkResult::Cause::Missing:
-    case LinkResult::Cause::Busy:
-        return EX_UNAVAILABLE;
-    case LinkResult::Cause::Permission:
-        return EX_NOPERM;
-    case LinkResult::Cause::Invalid:
-        return EX_USAGE;
-    case LinkResult::Cause::Settings:
-        return EX_CONFIG;
-    case LinkResult::Cause::None:
-    case LinkResult::Cause::Io:
-        break;
-    }
-    return EX_IOERR;
-}
+// The exit status for each cause of a failure (sysexits): 69 missing or busy, 77 permission
+// denied, 65 refused text, 64 an invalid line setting, 78 refused by the settings, 74 any
+// other input/output failure (not a serial line, a failed or timed-out write).
+int exitStatus(LinkResult::Cause cause);
+
+// One line for what the link answered, naming the port or device, what happened and what
+// to do about it.
+QString describe(const LinkResult& result);
+
+// One line for an ignored settings line: "file:line: ...".
+QString describe(const PortMap::Warning& warning);
+
+// "1B 6B 71 ...": upper-case hex bytes separated by single spaces.
+QString toHex(const QByteArray& bytes);
 
 } // namespace cli

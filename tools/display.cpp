@@ -10,6 +10,7 @@
 #include "link/frame.h"
 #include "link/serialport.h"
 #include "tools/cli.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -30,6 +31,7 @@
 #include <sysexits.h>
 #include <termios.h>
 #include <unistd.h>
+#include <variant>
 
 namespace {
 
@@ -148,16 +150,20 @@ QString byteCount(const QByteArray& bytes) {
 }
 
 QString quoted(const QString& s) {
-    return QLatin1Char('"') + frame::escaped(s) + QLatin1Char('"');
+    return QLatin1Char('"') + escaped(s) + QLatin1Char('"');
 }
 
-} // namespace
+// What the command line asks for, once it has been checked.
+struct Request {
+    QString link;   // a symbolic link to make to the pseudo-terminal, or empty
+    QString device; // a serial device to listen on instead of a pseudo-terminal, or empty
+    int bps = 9600;
+    bool hex = false;
+    bool once = false;
+};
 
-int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("vorq-display"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VORQ_VERSION));
-
+// The request that `argv` makes, or the exit status when it makes none that can be run.
+std::variant<Request, int> parse(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("A pole display in software: prints each configuration frame it receives."));
@@ -184,22 +190,34 @@ int main(int argc, char* argv[]) {
     const QString bps = parser.value(speed);
     if (!isDisplaySpeed(bps))
         return cli::fail(
-            EX_USAGE,
-            QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(frame::shown(bps)));
+            EX_USAGE, QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(shown(bps)));
     if (parser.isSet(device) && parser.isSet(link))
         return cli::fail(EX_USAGE,
                          QStringLiteral("--link applies to the pseudo-terminal, not to --device"));
+    return Request{parser.value(link), parser.value(device), bps.toInt(), parser.isSet(hex),
+                   parser.isSet(once)};
+}
 
-    FrameDecoder decoder;
-    QElapsedTimer clock;
-    clock.start();
+// Prints what the decoder reports, and with --once ends the program after the first report.
+class Printer {
+public:
+    explicit Printer(const Request& request) : m_request(request) { m_clock.start(); }
 
-    // With --once, the status of the first frame. The line stays open a moment longer, as a
-    // display's would: a sender still draining its port must not see it hang up.
-    std::optional<int> onceStatus;
-    auto print = [&](const QList<FrameDecoder::Report>& reports) {
+    void arrived(const QByteArray& bytes) { print(m_decoder.feed(bytes, m_clock.elapsed())); }
+    // Reports a frame whose end marker is overdue.
+    void tick() { print(m_decoder.flush(m_clock.elapsed())); }
+    // The line hung up: reports what was left of a frame, says why and ends, releasing the
+    // port and its lock.
+    void hungUp(const QString& why) {
+        print(m_decoder.hangUp());
+        removeOwnLink();
+        QCoreApplication::exit(cli::fail(EX_IOERR, why));
+    }
+
+private:
+    void print(const QList<FrameDecoder::Report>& reports) {
         for (const FrameDecoder::Report& r : reports) {
-            if (onceStatus)
+            if (m_onceStatus)
                 return;
             if (r.valid) {
                 out << "Frame: command set " << r.code << ' ' << frame::commandSetName(r.code)
@@ -210,45 +228,45 @@ int main(int argc, char* argv[]) {
             } else {
                 out << "Malformed: " << r.problem << ", " << byteCount(r.bytes) << Qt::endl;
             }
-            if (parser.isSet(hex))
-                out << "  " << frame::toHex(r.bytes) << Qt::endl;
-            if (parser.isSet(once)) {
-                onceStatus = r.valid ? 0 : 1;
-                QTimer::singleShot(250, [&] { QCoreApplication::exit(*onceStatus); });
+            if (m_request.hex)
+                out << "  " << cli::toHex(r.bytes) << Qt::endl;
+            if (m_request.once) {
+                // The line stays open a moment longer, as a display's would: a sender still
+                // draining its port must not see it hang up.
+                m_onceStatus = r.valid ? 0 : 1;
+                QTimer::singleShot(250, qApp, [this] { QCoreApplication::exit(*m_onceStatus); });
             }
         }
-    };
-    auto arrived = [&](const QByteArray& bytes) { print(decoder.feed(bytes, clock.elapsed())); };
-
-    QTimer expiry; // reports a frame whose end marker is overdue
-    QObject::connect(&expiry, &QTimer::timeout, [&] { print(decoder.flush(clock.elapsed())); });
-    expiry.start(100);
-
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        std::signal(sig, endOnSignal);
-    // The device hung up: report what was left of a frame, say so and end, releasing the port
-    // and its lock.
-    auto hungUp = [&](const QString& why) {
-        print(decoder.hangUp());
-        removeOwnLink();
-        QCoreApplication::exit(cli::fail(EX_IOERR, why));
-    };
-
-    if (parser.isSet(device)) {
-        const QString path = parser.value(device);
-        SerialPort serial([path](int) { return path; });
-        serial.setCommPort(0);
-        serial.setReceiving(true);
-        serial.setSettings(lineSettingsFor(bps.toInt()));
-        QObject::connect(&serial, &SerialPort::received, arrived);
-        QObject::connect(&serial, &SerialPort::closedByError,
-                         [&](const LinkResult& why) { hungUp(why.reason); });
-        if (LinkResult opened = serial.setPortOpen(true); !opened)
-            return cli::fail(cli::exitStatusFor(opened.cause), opened.reason);
-        out << "Listening on " << path << " at " << lineSettingsFor(bps.toInt()) << Qt::endl;
-        return QCoreApplication::exec();
     }
 
+    const Request m_request;
+    FrameDecoder m_decoder;
+    QElapsedTimer m_clock;
+    std::optional<int> m_onceStatus;
+};
+
+// Listens on the serial device that the request names.
+int listenOnDevice(const Request& request, Printer& printer) {
+    const QString path = request.device;
+    SerialPort serial([path](int) { return path; });
+    serial.setCommPort(0);
+    serial.setReceiving(true);
+    const QString settings = lineSettingsFor(request.bps);
+    LinkResult opened = serial.setSettings(settings);
+    if (opened)
+        opened = serial.setPortOpen(true);
+    if (!opened)
+        return cli::fail(cli::exitStatus(opened.cause), cli::describe(opened));
+    QObject::connect(&serial, &SerialPort::received, &serial,
+                     [&](const QByteArray& bytes) { printer.arrived(bytes); });
+    QObject::connect(&serial, &SerialPort::closedByError, &serial,
+                     [&](const LinkResult& why) { printer.hungUp(cli::describe(why)); });
+    out << "Listening on " << shown(path) << " at " << settings << Qt::endl;
+    return QCoreApplication::exec();
+}
+
+// Listens on a pseudo-terminal of its own, linked from the request's path if it names one.
+int listenOnPty(const Request& request, Printer& printer) {
     int master = -1;
     int lineFd = -1; // kept open, so that the master still reads after a sender closes
     char name[256] = {};
@@ -259,28 +277,49 @@ int main(int argc, char* argv[]) {
     ::cfmakeraw(&raw);
     ::tcsetattr(lineFd, TCSANOW, &raw);
     const QString slave = QString::fromLocal8Bit(name);
-    if (parser.isSet(link)) {
-        if (const QString why = makeOwnLink(parser.value(link), slave); !why.isEmpty())
+    if (!request.link.isEmpty()) {
+        if (const QString why = makeOwnLink(request.link, slave); !why.isEmpty())
             return cli::fail(
                 EX_CANTCREAT,
-                QStringLiteral("cannot make the link %1: %2").arg(parser.value(link), why));
+                QStringLiteral("cannot make the link %1: %2").arg(shown(request.link), why));
     }
     QSocketNotifier readable(master, QSocketNotifier::Read);
-    QObject::connect(&readable, &QSocketNotifier::activated, [&] {
+    QObject::connect(&readable, &QSocketNotifier::activated, &readable, [&] {
         char buffer[512];
         const ssize_t n = ::read(master, buffer, sizeof buffer);
         if (n > 0) {
-            arrived(QByteArray(buffer, n));
+            printer.arrived(QByteArray(buffer, n));
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
             readable.setEnabled(false);
-            hungUp(QStringLiteral("%1 hung up").arg(slave));
+            printer.hungUp(QStringLiteral("%1 hung up").arg(slave));
         }
     });
     out << "Listening on " << slave;
-    if (parser.isSet(link))
-        out << " (linked from " << parser.value(link) << ')';
+    if (!request.link.isEmpty())
+        out << " (linked from " << shown(request.link) << ')';
     out << Qt::endl;
     const int status = QCoreApplication::exec();
     removeOwnLink();
     return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vorq-display"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORQ_VERSION));
+    const auto parsed = parse(argc, argv);
+    if (const int* status = std::get_if<int>(&parsed))
+        return *status;
+    const Request request = std::get<Request>(parsed);
+
+    Printer printer(request);
+    QTimer expiry;
+    QObject::connect(&expiry, &QTimer::timeout, &expiry, [&] { printer.tick(); });
+    expiry.start(100);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        std::signal(sig, endOnSignal);
+    return request.device.isEmpty() ? listenOnPty(request, printer)
+                                    : listenOnDevice(request, printer);
 }

@@ -7,6 +7,7 @@
 #include "link/portmap.h"
 #include "link/serialport.h"
 #include "tools/cli.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -14,12 +15,21 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
-#include <optional>
 #include <sysexits.h>
+#include <variant>
 
 namespace {
 
 QTextStream out(stdout);
+
+// What the command line asks for, once it has been checked.
+struct Request {
+    enum class Action { Send, DryRun, List } action = Action::Send;
+    QString port; // as given: "COM1" or a device path
+    int bps = 0;  // 9600 or 19200
+    QString code; // one character
+    QString text; // the scroll data as given
+};
 
 // The COM number (1 to 5) whose device is `path`, or 0.
 int comNumberOf(const PortMap& map, const QString& path) {
@@ -33,29 +43,30 @@ struct Target {
     int number = 0; // COMn, or 0 for a device that is none of COM1 to COM5
     QString path;
     QString label() const {
-        return number ? QStringLiteral("%1 (COM%2)").arg(frame::shown(path)).arg(number)
-                      : frame::shown(path);
+        return number ? QStringLiteral("%1 (COM%2)").arg(shown(path)).arg(number) : shown(path);
     }
 };
 
-std::optional<Target> resolvePort(const PortMap& map, const QString& port) {
+// The device that `port` names, or the exit status when there is none to use.
+std::variant<Target, int> resolvePort(const PortMap& map, const QString& port) {
     static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
                                         QRegularExpression::CaseInsensitiveOption);
-    if (const auto m = com.match(port); m.hasMatch()) {
-        const int n = m.captured(1).toInt();
-        if (n < 1 || n > PortMap::kPorts)
-            return std::nullopt;
-        return Target{n, map.device(n)};
-    }
-    if (port.isEmpty())
-        return std::nullopt;
-    return Target{comNumberOf(map, port), port};
+    const auto m = com.match(port);
+    if (!m.hasMatch())
+        return port.isEmpty() ? std::variant<Target, int>(-1)
+                              : Target{comNumberOf(map, port), port};
+    const int n = m.captured(1).toInt();
+    if (n < 1 || n > PortMap::kPorts)
+        return -1;
+    if (const LinkResult refused = map.refusal(n); !refused)
+        return cli::fail(cli::exitStatus(refused.cause), cli::describe(refused));
+    return Target{n, map.device(n)};
 }
 
 // The serial devices present, then what each COM number maps to and whether it is here.
 int listPorts(const PortMap& map) {
     const QList<SerialDevice> devices = systemSerialDevices();
-    auto orDash = [](const QString& s) { return s.isEmpty() ? QStringLiteral("-") : s; };
+    auto orDash = [](const QString& s) { return s.isEmpty() ? QStringLiteral("-") : shown(s); };
     if (devices.isEmpty()) {
         out << "No serial ports found." << Qt::endl;
     } else {
@@ -64,29 +75,26 @@ int listPorts(const PortMap& map) {
             int n = comNumberOf(map, d.path);
             if (n == 0 && !d.byId.isEmpty())
                 n = comNumberOf(map, d.byId);
-            out << d.path << '\t' << (n ? QStringLiteral("COM%1").arg(n) : QStringLiteral("-"))
-                << '\t' << orDash(d.description) << '\t' << orDash(d.manufacturer) << '\t'
+            out << shown(d.path) << '\t'
+                << (n ? QStringLiteral("COM%1").arg(n) : QStringLiteral("-")) << '\t'
+                << orDash(d.description) << '\t' << orDash(d.manufacturer) << '\t'
                 << orDash(d.serialNumber) << '\t' << orDash(d.byId) << Qt::endl;
         }
     }
     out << Qt::endl << "COM\tdevice\tpresent" << Qt::endl;
     for (int n = 1; n <= PortMap::kPorts; ++n) {
-        if (const QString refused = map.refusal(n); !refused.isEmpty())
-            out << "COM" << n << "\trefused: " << frame::escaped(refused) << "\tno" << Qt::endl;
+        if (const LinkResult refused = map.refusal(n); !refused)
+            out << "COM" << n << "\trefused: " << escaped(cli::describe(refused)) << "\tno"
+                << Qt::endl;
         else
-            out << "COM" << n << '\t' << frame::shown(map.device(n)) << '\t'
+            out << "COM" << n << '\t' << shown(map.device(n)) << '\t'
                 << (QFileInfo::exists(map.device(n)) ? "yes" : "no") << Qt::endl;
     }
     return EX_OK;
 }
 
-} // namespace
-
-int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("vorq-write"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VORQ_VERSION));
-
+// The request that `argv` makes, or the exit status when it makes none that can be run.
+std::variant<Request, int> parse(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Stores a command set and scroll data in a pole display's EEPROM by sending one "
@@ -102,11 +110,11 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption code(QStringLiteral("code"),
                                   QStringLiteral("The command set, 0 to 6. Required."),
                                   QStringLiteral("digit"));
-    const QCommandLineOption text(
-        QStringLiteral("text"),
-        QStringLiteral("The scroll data, at most 40 characters. Without it, the "
-                       "scroll data is empty."),
-        QStringLiteral("text"));
+    const QCommandLineOption text(QStringLiteral("text"),
+                                  QStringLiteral("The scroll data, at most %1 characters. "
+                                                 "Without it, the scroll data is empty.")
+                                      .arg(frame::kMaxScrollData),
+                                  QStringLiteral("text"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("Print the frame as hex bytes; open nothing."));
     const QCommandLineOption list(
@@ -116,72 +124,96 @@ int main(int argc, char* argv[]) {
     const QStringList arguments = cli::arguments(argc, argv, &invalid);
     if (const auto stop = cli::parse(parser, {port, speed, code, text, dryRun, list}, arguments))
         return *stop;
-    PortMap map(SerialPort::systemDevice, PortMap::standardFiles());
-    for (const QString& warning : map.load())
-        cli::fail(0, QStringLiteral("warning: ") + warning);
+
+    Request request;
     if (parser.isSet(list)) {
         for (const QCommandLineOption* o : {&port, &speed, &code, &text, &dryRun})
             if (parser.isSet(*o))
                 return cli::fail(EX_USAGE, QStringLiteral("--list sends nothing; it takes no --%1")
                                                .arg(o->names().first()));
-        return listPorts(map);
+        request.action = Request::Action::List;
+        return request;
     }
     for (const int i : invalid)
         if (arguments[i].startsWith(QLatin1String("--text=")) ||
             (i > 1 && arguments[i - 1] == QLatin1String("--text")))
             return cli::fail(EX_DATAERR, QStringLiteral("--text is not valid UTF-8"));
-
-    const QString digit = parser.value(code);
-    const QString codeUsage =
-        QStringLiteral("--code must be one digit from 0 to 6, not \"%1\"").arg(frame::shown(digit));
     if (!parser.isSet(code))
-        return cli::fail(EX_USAGE, QStringLiteral("--code is required (0 to 6)"));
-    if (digit.size() != 1)
-        return cli::fail(EX_USAGE, codeUsage);
+        return cli::fail(EX_USAGE,
+                         QStringLiteral("--code is required (%1)").arg(frame::codeRange()));
+    request.code = parser.value(code);
+    if (request.code.size() != 1)
+        return cli::fail(EX_USAGE, QStringLiteral("--code must be one digit from %1, not \"%2\"")
+                                       .arg(frame::codeRange(), shown(request.code)));
     const QString bps = parser.value(speed);
     if (!isDisplaySpeed(bps))
         return cli::fail(
-            EX_USAGE,
-            QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(frame::shown(bps)));
-    const auto target = resolvePort(map, parser.value(port));
-    if (!target)
-        return cli::fail(EX_USAGE,
-                         QStringLiteral("--port must be COM1 to COM5 or a device path, not \"%1\"")
-                             .arg(frame::shown(parser.value(port))));
-    if (const QString refused = map.refusal(target->number); target->number && !refused.isEmpty())
-        return cli::fail(EX_CONFIG,
-                         QStringLiteral("COM%1 is not used: %2").arg(target->number).arg(refused));
+            EX_USAGE, QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(shown(bps)));
+    request.bps = bps.toInt();
+    request.port = parser.value(port);
+    request.text = parser.value(text);
+    request.action = parser.isSet(dryRun) ? Request::Action::DryRun : Request::Action::Send;
+    return request;
+}
 
-    const frame::Built built = frame::build(frame::kAccessCode + digit + parser.value(text));
+int run(const Request& request) {
+    PortMap map(SerialPort::systemDevice, PortMap::standardFiles());
+    for (const PortMap::Warning& warning : map.load())
+        cli::fail(0, QStringLiteral("warning: ") + cli::describe(warning));
+    if (request.action == Request::Action::List)
+        return listPorts(map);
+
+    const auto resolved = resolvePort(map, request.port);
+    if (const int* status = std::get_if<int>(&resolved))
+        return *status >= 0 ? *status
+                            : cli::fail(EX_USAGE, QStringLiteral("--port must be COM1 to COM%1 or "
+                                                                 "a device path, not \"%2\"")
+                                                      .arg(PortMap::kPorts)
+                                                      .arg(shown(request.port)));
+    const Target target = std::get<Target>(resolved);
+
+    const frame::Built built = frame::build(frame::kAccessCode + request.code + request.text);
     if (!built) {
         for (const frame::Refusal& r : built.refusals)
             if (r.position == 0) // the code digit: the only header character that comes from us
-                return cli::fail(EX_USAGE, codeUsage);
-        return cli::fail(
-            EX_DATAERR,
-            QStringLiteral("the scroll data cannot be sent: ") +
-                frame::describe(built.refusals).replace(QLatin1Char('\n'), QStringLiteral("; ")));
+                return cli::fail(EX_USAGE, QStringLiteral("--code must be one digit from %1, "
+                                                          "not \"%2\"")
+                                               .arg(frame::codeRange(), shown(request.code)));
+        LinkResult refused = LinkResult::failure(LinkResult::Cause::RefusedText);
+        refused.refusals = built.refusals;
+        return cli::fail(cli::exitStatus(refused.cause), cli::describe(refused));
     }
-    const QByteArray& bytes = built.bytes;
-
-    if (parser.isSet(dryRun)) {
-        out << frame::toHex(bytes) << Qt::endl;
+    if (request.action == Request::Action::DryRun) {
+        out << cli::toHex(built.bytes) << Qt::endl;
         return EX_OK;
     }
 
-    const QString path = target->path;
+    const QString path = target.path;
     SerialPort serial([path](int) { return path; });
-    serial.setCommPort(target->number);
-    const QString settings = lineSettingsFor(bps.toInt());
-    if (LinkResult set = serial.setSettings(settings); !set)
-        return cli::fail(EX_USAGE, set.reason);
-    if (LinkResult opened = serial.setPortOpen(true); !opened)
-        return cli::fail(cli::exitStatusFor(opened.cause), opened.reason);
-    if (LinkResult sent = serial.WriteBytes(bytes); !sent)
-        return cli::fail(EX_IOERR, QStringLiteral("%1: %2").arg(target->label(), sent.reason));
+    serial.setCommPort(target.number);
+    const QString settings = lineSettingsFor(request.bps);
+    LinkResult step = serial.setSettings(settings);
+    if (step)
+        step = serial.setPortOpen(true);
+    if (step)
+        step = serial.WriteBytes(built.bytes);
+    if (!step)
+        return cli::fail(cli::exitStatus(step.cause), cli::describe(step));
     out << QStringLiteral("Wrote %1 bytes to %2 at %3.")
-               .arg(bytes.size())
-               .arg(target->label(), settings)
+               .arg(built.bytes.size())
+               .arg(target.label(), settings)
         << Qt::endl;
     return EX_OK;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vorq-write"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORQ_VERSION));
+    const auto request = parse(argc, argv);
+    if (const int* status = std::get_if<int>(&request))
+        return *status;
+    return run(std::get<Request>(request));
 }

@@ -74,7 +74,10 @@ bool captionsFit(const QList<QWidget*>& controls) {
     return controls.isEmpty() || captionsFitAt(controls, controls.first()->font());
 }
 
-QList<QWidget*> buildControls(QWidget* window) {
+namespace {
+
+// Creates the widget of each row under its parent, in stacking order.
+QList<QWidget*> createControls(QWidget* window) {
     QList<QWidget*> widgets;
     std::map<QString, QWidget*> byName; // group boxes, by name, as parents
     for (const ControlSpec& row : kControls) {
@@ -88,8 +91,11 @@ QList<QWidget*> buildControls(QWidget* window) {
             byName[w->objectName()] = w;
         widgets.append(w);
     }
+    return widgets;
+}
 
-    // Tab order: the rows that can take the focus, by their tab position.
+// Chains the rows that can take the focus by their tab position.
+void orderTabs(const QList<QWidget*>& widgets) {
     QList<std::pair<int, QWidget*>> focusable;
     for (qsizetype i = 0; i < widgets.size(); ++i) {
         if (widgets[i]->focusPolicy() & Qt::TabFocus)
@@ -99,9 +105,12 @@ QList<QWidget*> buildControls(QWidget* window) {
               [](const auto& a, const auto& b) { return a.first < b.first; });
     for (qsizetype i = 1; i < focusable.size(); ++i)
         QWidget::setTabOrder(focusable[i - 1].second, focusable[i].second);
+}
 
-    // The largest font, in half points, at which every caption fits. Text widths scale with
-    // the size, so one measurement at the default size gives the first candidate.
+// Gives `window` the largest font, in half points and no larger than its own, at which every
+// caption fits. Text widths scale with the size, so one measurement at the default size
+// gives the first candidate.
+void fitFont(QWidget* window, const QList<QWidget*>& widgets) {
     QFont font = window->font();
     const qreal start = font.pointSizeF() > 0 ? font.pointSizeF() : 9.0;
     qreal worst = 1.0;
@@ -114,30 +123,13 @@ QList<QWidget*> buildControls(QWidget* window) {
     for (font.setPointSizeF(size); size > 5.0 && !captionsFitAt(widgets, font); size -= 0.5)
         font.setPointSizeF(size - 0.5);
     window->setFont(font);
+}
+
+} // namespace
+
+QList<QWidget*> buildControls(QWidget* window) {
+    const QList<QWidget*> widgets = createControls(window);
+    orderTabs(widgets);
+    fitFont(window, widgets);
     return widgets;
-}
-
-static const ControlSpec* findRow(const char* name, int index) {
-    for (const ControlSpec& c : kControls)
-        if (qstrcmp(c.name, name) == 0 && c.index == index)
-            return &c;
-    return nullptr;
-}
-
-QRect controlRect(const char* name, int index) {
-    const ControlSpec* c = findRow(name, index);
-    if (!c)
-        return {};
-    QRect r(twipsToPixels(c->left), twipsToPixels(c->top), twipsToPixels(c->width),
-            twipsToPixels(c->height));
-    if (c->parent)
-        r.translate(controlRect(c->parent).topLeft());
-    return r;
-}
-
-QPoint controlCentre(const char* name, int index) {
-    const QRect r = controlRect(name, index);
-    const ControlSpec* c = findRow(name, index);
-    return c && c->kind == ControlKind::OptionButton ? QPoint(r.left() + 8, r.center().y())
-                                                     : r.center();
 }

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QList>
-#include <QPoint>
-#include <QRect>
 #include <QString>
 
 #include <array>
@@ -70,12 +68,3 @@ QList<QWidget*> buildControls(QWidget* window);
 
 // Whether every caption of `controls` is fully visible at their current font.
 bool captionsFit(const QList<QWidget*>& controls);
-
-// The rectangle of control `name` (array index `index`, -1 for none) in the window's client
-// area, in device-independent pixels; a null rectangle when there is no such control.
-QRect controlRect(const char* name, int index = -1);
-
-// The centre of control `name` (array index `index`, -1 for none) in the window's client
-// area, in device-independent pixels; for an option button, the centre of its round
-// indicator. A null point when there is no such control.
-QPoint controlCentre(const char* name, int index = -1);

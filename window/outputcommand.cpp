@@ -2,22 +2,30 @@
 
 #include "link/frame.h"
 #include "link/serialport.h"
+#include "window/notifier.h"
 
-#include <QApplication>
-#include <QMessageBox>
+#include <QCoreApplication>
 
-LinkResult OutputCommand(SerialPort& port, QString Cmd, QWidget* parent) {
+LinkResult OutputCommand(SerialPort& port, QString Cmd, QWidget* parent, Notifier& notifier) {
     const frame::Built built = frame::build(Cmd);
-    if (!built)
-        return LinkResult::failure(QStringLiteral("the text cannot be sent:\n") +
-                                       frame::describe(built.refusals),
-                                   LinkResult::Cause::Invalid);
+    if (!built) {
+        LinkResult refused = LinkResult::failure(LinkResult::Cause::RefusedText);
+        refused.refusals = built.refusals;
+        return refused;
+    }
     if (LinkResult written = port.WriteBytes(built.bytes); !written)
         return written;
 
-    QMessageBox confirmation(QMessageBox::NoIcon, QStringLiteral("VORQ"), kWriteConfirmation,
-                             QMessageBox::Ok, parent);
-    confirmation.exec();
+    const int scroll = int(built.bytes.size()) - frame::kFrameOverhead;
+    const QString where = port.portName().isEmpty()
+                              ? port.devicePath()
+                              : QStringLiteral("%1, %2").arg(port.portName(), port.devicePath());
+    notifier.confirm(parent, kWriteConfirmation,
+                     QStringLiteral("Code %1 and %2 of scroll data written to %3")
+                         .arg(Cmd.at(frame::kHeaderCharacters - 1))
+                         .arg(scroll == 1 ? QStringLiteral("1 character")
+                                          : QStringLiteral("%1 characters").arg(scroll))
+                         .arg(where));
     QCoreApplication::processEvents();
     return LinkResult::success();
 }

@@ -3,6 +3,8 @@
 #include "link/frame.h"
 #include "window/devicemenu.h"
 #include "window/layout.h"
+#include "window/messages.h"
+#include "window/notifier.h"
 #include "window/outputcommand.h"
 
 #include <QApplication>
@@ -11,15 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 
 namespace {
-
-QString key(const QString& name, int index) {
-    return index < 0 ? name : QStringLiteral("%1(%2)").arg(name).arg(index);
-}
 
 // Windows virtual-key codes: F1 is 112; letters and digits are their upper-case ASCII code.
 int virtualKey(int qtKey) {
@@ -33,6 +30,12 @@ constexpr int kF2 = 113;
 constexpr bool kEnabled = true;
 constexpr bool kDisabled = false;
 
+// `control` as a T when it is the layout's control `name` with array index `index`.
+template <typename T> void take(T*& member, QWidget* control, const char* name, int index = -1) {
+    if (control->objectName() == QLatin1String(name) && control->property("index") == index)
+        member = qobject_cast<T*>(control);
+}
+
 } // namespace
 
 // The icon lives in the static library's resources, which the linker keeps only when asked.
@@ -40,71 +43,32 @@ static void initResources() {
     Q_INIT_RESOURCE(vorq);
 }
 
-VORQ::VORQ(SerialPort::Resolver resolver, QWidget* parent)
-    : VORQ(std::make_unique<PortMap>(std::move(resolver)), nullptr, {}, parent) {}
-
-VORQ::VORQ(PortMap& map, DeviceLister lister, QWidget* parent)
-    : VORQ(nullptr, &map, std::move(lister), parent) {}
-
-VORQ::VORQ(std::unique_ptr<PortMap> own, PortMap* map, DeviceLister lister, QWidget* parent)
-    : QWidget(parent), m_ownMap(std::move(own)), m_map(map ? map : m_ownMap.get()),
-      m_lister(std::move(lister)) {
+VORQ::VORQ(PortMap& map, DeviceLister lister, Notifier* notifier, QWidget* parent)
+    : QWidget(parent), m_map(map), m_lister(std::move(lister)),
+      m_ownNotifier(notifier ? nullptr : std::make_unique<BoxNotifier>()),
+      m_notifier(notifier ? *notifier : *m_ownNotifier) {
     initResources();
     setWindowTitle(QStringLiteral("VORQ"));
     setWindowIcon(QIcon(QStringLiteral(":/vorq.png"))); // the theme's follows the first show
     resize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
 
-    m_serial = new SerialPort(m_map->resolver(), this);
+    m_serial = new SerialPort(m_map.resolver(), this);
     m_serial->setObjectName(QStringLiteral("MSComm1"));
 
-    for (QWidget* w : buildControls(this)) {
-        m_controls.insert(key(w->objectName(), w->property("index").toInt()), w);
-        w->installEventFilter(this);
-    }
-    installEventFilter(this);
-
-    lookUp(m_frame1, "Frame1");
-    lookUp(m_frame2, "Frame2");
-    for (int i = 0; i < 5; ++i)
-        lookUp(m_optCom[i], "Opt_Com", i);
-    for (int i = 0; i < 2; ++i) {
-        lookUp(m_optSpeed[i], "Opt_speed", i);
-        lookUp(m_send[i], "Send", i);
-    }
-    lookUp(m_ink, "Ink");
-    lookUp(m_text1, "Text1");
-    lookUp(m_scrollPrompt, "Label1", 7);
-
+    takeControls(buildControls(this));
     describeForScreenReaders();
-
-    m_ink->setMaxLength(1);
-    m_text1->setMaxLength(frame::kMaxScrollData);
-    m_optCom[0]->setChecked(true);
-    m_optSpeed[0]->setChecked(true);
+    m_codeBox->setMaxLength(1);
+    m_textBox->setMaxLength(frame::kMaxScrollData);
+    m_portOptions[0]->setChecked(true);
+    m_speedOptions[0]->setChecked(true);
     // Each option group is one tab stop, at its checked option; the arrow keys move within
     // the group. The first focus is the checked port.
-    for (QRadioButton* option : m_optCom)
+    for (QRadioButton* option : m_portOptions)
         keepTabStopOnChecked(option);
-    for (QRadioButton* option : m_optSpeed)
+    for (QRadioButton* option : m_speedOptions)
         keepTabStopOnChecked(option);
-    m_optCom[0]->setFocus();
-
-    connect(m_ink, &QLineEdit::textChanged, this, &VORQ::Ink_Change);
-    for (int i = 0; i < 2; ++i) {
-        connect(m_optSpeed[i], &QAbstractButton::clicked, this, [this, i] { Opt_speed_Click(i); });
-        connect(m_send[i], &QAbstractButton::clicked, this, [this, i] { Send_Click(i); });
-    }
-    // A right-click on a port option, or on the Port group, opens the device menu.
-    for (int i = 0; i < 5; ++i) {
-        connect(m_optCom[i], &QAbstractButton::clicked, this, [this, i] { Opt_Com_Click(i); });
-        m_optCom[i]->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(m_optCom[i], &QWidget::customContextMenuRequested, this,
-                [this, i](QPoint pos) { Opt_Com_ContextMenu(i, m_optCom[i]->mapToGlobal(pos)); });
-    }
-    m_frame1->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_frame1, &QWidget::customContextMenuRequested, this, [this](QPoint pos) {
-        Opt_Com_ContextMenu(m_serial->CommPort() - 1, m_frame1->mapToGlobal(pos));
-    });
+    m_portOptions[0]->setFocus();
+    connectHandlers();
 
     Form_Initialize();
     if (started())
@@ -113,13 +77,50 @@ VORQ::VORQ(std::unique_ptr<PortMap> own, PortMap* map, DeviceLister lister, QWid
 
 VORQ::~VORQ() = default;
 
-QWidget* VORQ::control(const QString& name, int index) const {
-    return m_controls.value(key(name, index));
+void VORQ::takeControls(const QList<QWidget*>& controls) {
+    for (QWidget* w : controls) {
+        w->installEventFilter(this);
+        take(m_portGroup, w, "Frame1");
+        take(m_speedGroup, w, "Frame2");
+        for (int i = 0; i < PortMap::kPorts; ++i)
+            take(m_portOptions[i], w, "Opt_Com", i);
+        for (int i = 0; i < int(std::size(m_speedOptions)); ++i)
+            take(m_speedOptions[i], w, "Opt_speed", i);
+        take(m_codeBox, w, "Ink");
+        take(m_textBox, w, "Text1");
+        take(m_codePrompt, w, "Label1", 6);
+        take(m_scrollPrompt, w, "Label1", 7);
+        take(m_writeButton, w, "Send", 0);
+        take(m_endButton, w, "Send", 1);
+    }
+    installEventFilter(this);
+    for (const QObject* found : std::initializer_list<const QObject*>{
+             m_portGroup, m_speedGroup, m_codeBox, m_textBox, m_codePrompt, m_scrollPrompt,
+             m_writeButton, m_endButton, m_portOptions[PortMap::kPorts - 1],
+             m_speedOptions[std::size(m_speedOptions) - 1]})
+        Q_ASSERT_X(found, "VORQ", "a control that the handlers use is missing from the layout");
 }
 
-template <typename T> void VORQ::lookUp(T*& member, const char* name, int index) {
-    member = control<T>(QString::fromLatin1(name), index);
-    Q_ASSERT_X(member, name, "no control of this name, index and kind in the layout");
+void VORQ::connectHandlers() {
+    connect(m_codeBox, &QLineEdit::textChanged, this, &VORQ::Ink_Change);
+    for (int i = 0; i < int(std::size(m_speedOptions)); ++i)
+        connect(m_speedOptions[i], &QAbstractButton::clicked, this,
+                [this, i] { Opt_speed_Click(i); });
+    connect(m_writeButton, &QAbstractButton::clicked, this, [this] { Send_Click(0); });
+    connect(m_endButton, &QAbstractButton::clicked, this, [this] { Send_Click(1); });
+    // A right-click on a port option, or on the Port group, opens the device menu.
+    for (int i = 0; i < PortMap::kPorts; ++i) {
+        QRadioButton* option = m_portOptions[i];
+        connect(option, &QAbstractButton::clicked, this, [this, i] { Opt_Com_Click(i); });
+        option->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(option, &QWidget::customContextMenuRequested, this, [this, i, option](QPoint pos) {
+            Opt_Com_ContextMenu(i, option->mapToGlobal(pos));
+        });
+    }
+    m_portGroup->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_portGroup, &QWidget::customContextMenuRequested, this, [this](QPoint pos) {
+        Opt_Com_ContextMenu(m_serial->CommPort() - 1, m_portGroup->mapToGlobal(pos));
+    });
 }
 
 void VORQ::describeForScreenReaders() {
@@ -130,22 +131,23 @@ void VORQ::describeForScreenReaders() {
             prompt.chop(1);
         return prompt.trimmed();
     };
-    auto* codePrompt = control<QLabel>(QStringLiteral("Label1"), 6);
-    codePrompt->setBuddy(m_ink);
-    m_scrollPrompt->setBuddy(m_text1);
-    m_ink->setAccessibleName(spoken(codePrompt->text()));
-    m_ink->setAccessibleDescription(QStringLiteral("The command set, one digit from 0 to 6."));
-    m_text1->setAccessibleName(spoken(m_scrollPrompt->text()));
-    m_text1->setAccessibleDescription(
-        QStringLiteral("At most 40 characters, sent to the display as typed."));
+    m_codePrompt->setBuddy(m_codeBox);
+    m_scrollPrompt->setBuddy(m_textBox);
+    m_codeBox->setAccessibleName(spoken(m_codePrompt->text()));
+    m_codeBox->setAccessibleDescription(
+        QStringLiteral("The command set, one digit from %1.").arg(frame::codeRange()));
+    m_textBox->setAccessibleName(spoken(m_scrollPrompt->text()));
+    m_textBox->setAccessibleDescription(
+        QStringLiteral("At most %1 characters, sent to the display as typed.")
+            .arg(frame::kMaxScrollData));
     for (auto* group : findChildren<QGroupBox*>())
         group->setAccessibleName(group->title());
-    for (QPushButton* button : m_send)
+    for (QPushButton* button : {m_writeButton, m_endButton})
         button->setAccessibleName(button->text());
-    m_send[0]->setAccessibleDescription(
+    m_writeButton->setAccessibleDescription(
         QStringLiteral("Sends the command set and the scroll data to the display, and locks "
                        "the port choice."));
-    m_send[1]->setAccessibleDescription(
+    m_endButton->setAccessibleDescription(
         QStringLiteral("Unlocks the port choice and clears the entry."));
 }
 
@@ -159,20 +161,18 @@ void VORQ::keepTabStopOnChecked(QRadioButton* option) {
 
 void VORQ::Form_Initialize() {
     m_startupTrace << QStringLiteral("Form_Initialize");
-    if (LinkResult opened = m_serial->OpenAtStartup(); !opened) {
-        m_startupFailure = QStringLiteral("VORQ cannot start. ") + opened.reason;
-        return;
-    }
-    AccessCode = frame::kAccessCode;
+    m_startupFailure = m_serial->OpenAtStartup();
+    if (m_startupFailure)
+        AccessCode = frame::kAccessCode;
 }
 
 void VORQ::Form_Load() {
     m_startupTrace << QStringLiteral("Form_Load");
-    m_text1->setVisible(false);
+    m_textBox->setVisible(false);
     m_scrollPrompt->setVisible(false);
-    m_text1->clear();
-    m_send[0]->setVisible(false);
-    m_send[1]->setVisible(false);
+    m_textBox->clear();
+    m_writeButton->setVisible(false);
+    m_endButton->setVisible(false);
 }
 
 void VORQ::showEvent(QShowEvent* event) {
@@ -192,7 +192,7 @@ void VORQ::showEvent(QShowEvent* event) {
 
 void VORQ::Form_Activate() {
     m_startupTrace << QStringLiteral("Form_Activate");
-    for (QRadioButton* option : m_optSpeed)
+    for (QRadioButton* option : m_speedOptions)
         option->setToolTip(option->text());
 }
 
@@ -210,29 +210,24 @@ bool VORQ::eventFilter(QObject* watched, QEvent* event) {
 }
 
 VORQ::Lock VORQ::lock() const {
-    return {m_frame1->isEnabled(), m_frame2->isEnabled(), m_send[0]->isEnabled(),
-            m_send[1]->isEnabled()};
+    return {m_portGroup->isEnabled(), m_speedGroup->isEnabled(), m_writeButton->isEnabled(),
+            m_endButton->isEnabled()};
 }
 
 void VORQ::setLock(const Lock& lock) {
-    m_frame1->setEnabled(lock.frame1);
-    m_frame2->setEnabled(lock.frame2);
-    m_send[0]->setEnabled(lock.write);
-    m_send[1]->setEnabled(lock.end);
+    m_portGroup->setEnabled(lock.portGroup);
+    m_speedGroup->setEnabled(lock.speedGroup);
+    m_writeButton->setEnabled(lock.write);
+    m_endButton->setEnabled(lock.end);
 }
 
 void VORQ::setPanelVisible(bool visible) {
-    m_text1->setVisible(visible);
+    m_textBox->setVisible(visible);
     if (!visible)
-        m_text1->clear();
+        m_textBox->clear();
     m_scrollPrompt->setVisible(visible);
-    m_send[0]->setVisible(visible);
-    m_send[1]->setVisible(visible);
-}
-
-void VORQ::warn(const QString& text) {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("VORQ"), text, QMessageBox::Ok, this);
-    box.exec();
+    m_writeButton->setVisible(visible);
+    m_endButton->setVisible(visible);
 }
 
 void VORQ::Form_KeyDown(int keyCode, Qt::KeyboardModifiers) {
@@ -243,7 +238,7 @@ void VORQ::Form_KeyDown(int keyCode, Qt::KeyboardModifiers) {
 }
 
 void VORQ::Ink_Change() {
-    CommandCode = m_ink->text().left(1);
+    CommandCode = m_codeBox->text().left(1);
     setPanelVisible(!CommandCode.isEmpty() && frame::isCodeDigit(CommandCode.at(0).unicode()));
 }
 
@@ -251,60 +246,65 @@ void VORQ::Send_Click(int index) {
     if (index != 0) { // END(N)
         setLock({kEnabled, kEnabled, kEnabled, kDisabled});
         setPanelVisible(false);
-        m_ink->clear();
+        m_codeBox->clear();
         return;
     }
 
     // Write to EEPROM(Y). Refuse what the display cannot be sent before touching anything.
-    if (const auto refusals = frame::refusedCharacters(m_text1->text()); !refusals.isEmpty()) {
-        warn(QStringLiteral("The scroll data cannot be sent as it is:\r\n%1\r\nNothing was "
-                            "sent. Correct the text and write again.")
-                 .arg(frame::describe(refusals)));
+    if (const auto refusals = frame::refusedCharacters(m_textBox->text()); !refusals.isEmpty()) {
+        LinkResult refused = LinkResult::failure(LinkResult::Cause::RefusedText);
+        refused.refusals = refusals;
+        m_notifier.warn(this, describe(refused) + QStringLiteral("\nNothing was sent."));
         return;
     }
     const Lock before = lock();
     setLock({kDisabled, kDisabled, kDisabled, kEnabled});
-    ScrollData = m_text1->text();
+    ScrollData = m_textBox->text();
     CommandText = AccessCode + CommandCode + ScrollData;
-    if (LinkResult sent = OutputCommand(*m_serial, CommandText, this); !sent) {
-        warn(QStringLiteral("Write .... Failed \r\n%1: %2").arg(m_serial->portName(), sent.reason));
+    if (const LinkResult sent = OutputCommand(*m_serial, CommandText, this, m_notifier); !sent) {
+        m_notifier.warn(this, QStringLiteral("Write .... Failed \n") + describe(sent));
         setLock(before);
     }
 }
 
 void VORQ::Opt_Com_Click(int index) {
-    m_serial->SwitchPort(index); // a failed switch is silent; the port stays closed
+    // A failed switch is silent: the port stays closed, and a write on it says why.
+    static_cast<void>(m_serial->SwitchPort(index));
 }
 
 void VORQ::Opt_Com_ContextMenu(int index, QPoint at) {
-    if (index < 0 || index > 4)
+    if (index < 0 || index >= PortMap::kPorts)
         return;
     if (std::unique_ptr<QMenu> menu{portMenu(index + 1)})
         menu->exec(at);
 }
 
 QMenu* VORQ::portMenu(int n) {
-    if (!m_frame1->isEnabled()) // locked: the port choice is frozen
+    if (!m_portGroup->isEnabled()) // locked: the port choice is frozen
         return nullptr;
-    return deviceMenu(this, n, *m_map, m_lister,
+    return deviceMenu(this, n, m_map, m_lister,
                       [this, n](const QString& device) { mapPort(n, device); });
 }
 
 void VORQ::mapPort(int n, const QString& device) {
-    const LinkResult saved = m_map->map(n, device);
-    if (!saved && saved.cause == LinkResult::Cause::Invalid) {
-        warn(QStringLiteral("COM%1 was not changed: %2").arg(n).arg(saved.reason));
+    const LinkResult saved = m_map.map(n, device);
+    if (saved.cause == LinkResult::Cause::Settings) {
+        m_notifier.warn(this, QStringLiteral("COM%1 was not changed.\n").arg(n) + describe(saved));
         return;
     }
     if (!saved)
-        warn(QStringLiteral("The device of COM%1 could not be saved: %2").arg(n).arg(saved.reason));
-    if (n == m_serial->CommPort())
-        m_serial->SwitchPort(n - 1); // as a port switch: a failure is silent
+        m_notifier.warn(this,
+                        QStringLiteral("The device of COM%1 could not be saved in %2 (%3); it "
+                                       "applies until VORQ ends.")
+                            .arg(n)
+                            .arg(saved.file, saved.error));
+    if (n == m_serial->CommPort()) // as a port switch: a failure is silent
+        static_cast<void>(m_serial->SwitchPort(n - 1));
 }
 
 void VORQ::Opt_speed_Click(int index) {
-    if (LinkResult set = m_serial->SetSpeed(index); !set)
-        warn(QStringLiteral("The speed of %1 could not be changed: %2\r\nThe new setting is kept "
-                            "and applies when the port is next opened.")
-                 .arg(m_serial->portName(), set.reason));
+    if (const LinkResult set = m_serial->SetSpeed(index); !set)
+        m_notifier.warn(this, QStringLiteral("The speed could not be changed.\n") + describe(set) +
+                                  QStringLiteral("\nThe new setting is kept and applies when "
+                                                 "the port is next opened."));
 }

@@ -3,12 +3,12 @@
 #include "link/portmap.h"
 #include "link/serialport.h"
 
-#include <QHash>
 #include <QStringList>
 #include <QWidget>
 
 #include <memory>
 
+class Notifier;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -22,28 +22,19 @@ class QRadioButton;
 class VORQ : public QWidget {
     Q_OBJECT
 public:
-    // `resolver` maps port numbers 1 to 5 to devices; the port menu offers no devices and
-    // stores nothing.
-    explicit VORQ(SerialPort::Resolver resolver = SerialPort::systemDevice,
-                  QWidget* parent = nullptr);
     // The ports as `map` maps them (it must outlive the window); the port menu offers the
-    // devices that `lister` finds and saves choices in `map`.
-    VORQ(PortMap& map, DeviceLister lister, QWidget* parent = nullptr);
+    // devices that `lister` finds and saves choices in `map`. Every confirmation and warning
+    // goes through `notifier` (which must outlive the window); without one, message boxes.
+    VORQ(PortMap& map, DeviceLister lister, Notifier* notifier = nullptr,
+         QWidget* parent = nullptr);
     ~VORQ() override;
 
-    // False when COM1 could not be opened at start-up: the window must then not be shown,
-    // and startupFailure() names the port, the device, the system's reason and a hint.
-    bool started() const { return m_startupFailure.isEmpty(); }
-    QString startupFailure() const { return m_startupFailure; }
+    // Success unless COM1 could not be opened at start-up: the window must then not be
+    // shown, and the result says why.
+    bool started() const { return m_startupFailure.ok(); }
+    const LinkResult& startupFailure() const { return m_startupFailure; }
 
-    // The control called `name`, with `index` in its control array (-1 for none).
-    QWidget* control(const QString& name, int index = -1) const;
-    template <typename T> T* control(const QString& name, int index = -1) const {
-        return qobject_cast<T*>(control(name, index));
-    }
     SerialPort& MSComm1() { return *m_serial; }
-    // The start-up handlers and the show, in the order they ran.
-    QStringList startupTrace() const { return m_startupTrace; }
 
     // Window-level state.
     QString AccessCode;
@@ -66,8 +57,8 @@ public:
 
     // The device menu for COM `n` (the caller owns it), or nullptr while the port choice is
     // locked. A choice maps the port and saves the mapping (a failed save is reported in a
-    // warning box; the mapping still applies); for the selected port it then reopens the
-    // port on the new device as a port switch does.
+    // warning; the mapping still applies); for the selected port it then reopens the port
+    // on the new device as a port switch does.
     QMenu* portMenu(int n);
 
 protected:
@@ -75,39 +66,41 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    VORQ(std::unique_ptr<PortMap> own, PortMap* map, DeviceLister lister, QWidget* parent);
-    void mapPort(int n, const QString& device);
+    friend struct VORQTestAccess; // the start-up trace, for tests
 
     struct Lock {
-        bool frame1, frame2, write, end;
+        bool portGroup, speedGroup, write, end;
     };
+    // Looks up the controls that the handlers use, and wires their events to the handlers.
+    void takeControls(const QList<QWidget*>& controls);
+    void connectHandlers();
     Lock lock() const;
     void setLock(const Lock& lock);
     void setPanelVisible(bool visible);
-    void warn(const QString& text);
+    void mapPort(int n, const QString& device);
     // Names the boxes after their prompts, and the groups and buttons after their captions,
     // for screen readers; nothing visible changes.
     void describeForScreenReaders();
     // Gives `option` the tab focus while it is checked, and takes it away while it is not.
     void keepTabStopOnChecked(QRadioButton* option);
-    // Sets `member` to the control `name`(`index`), which must exist with kind T.
-    template <typename T> void lookUp(T*& member, const char* name, int index = -1);
 
-    std::unique_ptr<PortMap> m_ownMap; // when the window was given a resolver only
-    PortMap* m_map = nullptr;
+    PortMap& m_map;
     DeviceLister m_lister;
+    std::unique_ptr<Notifier> m_ownNotifier; // when none was given
+    Notifier& m_notifier;
     SerialPort* m_serial = nullptr;
-    QHash<QString, QWidget*> m_controls; // by "Name" or "Name(index)"
-    // The controls that the handlers use, looked up once.
-    QGroupBox* m_frame1 = nullptr;
-    QGroupBox* m_frame2 = nullptr;
-    QRadioButton* m_optCom[5] = {};
-    QRadioButton* m_optSpeed[2] = {};
-    QLineEdit* m_ink = nullptr;
-    QLineEdit* m_text1 = nullptr;
-    QLabel* m_scrollPrompt = nullptr; // Label1(7)
-    QPushButton* m_send[2] = {};      // Write to EEPROM(Y), END(N)
-    QStringList m_startupTrace;
-    QString m_startupFailure;
+    // The controls that the handlers use, by role; their object names are the layout's.
+    QGroupBox* m_portGroup = nullptr;  // Frame1
+    QGroupBox* m_speedGroup = nullptr; // Frame2
+    QRadioButton* m_portOptions[PortMap::kPorts] = {};
+    QRadioButton* m_speedOptions[std::size(kDisplaySpeeds)] = {};
+    QLineEdit* m_codeBox = nullptr;       // Ink
+    QLineEdit* m_textBox = nullptr;       // Text1
+    QLabel* m_codePrompt = nullptr;       // Label1(6)
+    QLabel* m_scrollPrompt = nullptr;     // Label1(7)
+    QPushButton* m_writeButton = nullptr; // Send(0)
+    QPushButton* m_endButton = nullptr;   // Send(1)
+    QStringList m_startupTrace; // the start-up handlers and the show, in the order they ran
+    LinkResult m_startupFailure;
     bool m_activated = false;
 };

@@ -4,6 +4,7 @@
 // vorq, so any one of them runs alone (test_e2e <function>).
 #include "../support.h"
 #include "desktop.h"
+#include "e2e/geometry.h"
 #include "sandbox.h"
 #include "window/layout.h"
 
@@ -40,7 +41,7 @@ QString writeBinary() {
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
