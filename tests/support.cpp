@@ -135,8 +135,18 @@ SerialPort::Resolver Ports::resolver() {
 }
 
 QByteArray Ports::readAll(int waitMs) {
+    QList<pollfd> lines;
+    for (auto& p : pty)
+        if (p->m_master >= 0)
+            lines.append({p->m_master, POLLIN, 0});
+    QElapsedTimer timer;
+    timer.start();
+    // All lines at once, for the one wire time.
+    for (qint64 left = waitMs; left > 0; left = waitMs - timer.elapsed())
+        if (::poll(lines.data(), nfds_t(lines.size()), int(left)) > 0)
+            break;
     QByteArray all;
     for (auto& p : pty)
-        all += p->read(waitMs);
+        all += p->read(1);
     return all;
 }

@@ -16,6 +16,12 @@ inline QByteArray frameOf(const QByteArray& codeAndData) {
     return frame::header(codeAndData.at(0)) + codeAndData.mid(1) + frame::kEnd;
 }
 
+// How long a frame with the most scroll data takes on the wire at the slower speed, in ms.
+// A write returns once its bytes have drained, so whatever it sent to any line has arrived
+// within this: a read for "nothing arrived" need not wait longer.
+inline constexpr int kFrameWireMs =
+    (frame::kFrameOverhead + frame::kMaxScrollData) * 10 * 1000 / 9600 + 1;
+
 // A pseudo-terminal pair standing in for a serial line: the program opens slavePath() as its
 // port, and the test reads what arrived at the master.
 class Pty {
@@ -27,7 +33,7 @@ public:
 
     QString slavePath() const { return m_path; }
     // Every byte readable at the master within `waitMs`, stopping early after `expected`.
-    QByteArray read(int waitMs = 300, int expected = -1);
+    QByteArray read(int waitMs = kFrameWireMs, int expected = -1);
     // Every byte up to and including the next 0xFF, or what came within `waitMs` if none did.
     QByteArray readFrame(int waitMs = 3000);
     // The output baud rate of the line (as tcgetattr reports it), such as 9600.
@@ -44,6 +50,7 @@ public:
     void vanish();
 
 private:
+    friend struct Ports;
     int m_master = -1;
     int m_slave = -1;
     QString m_path;
@@ -57,5 +64,5 @@ struct Ports {
     Ports();
     SerialPort::Resolver resolver();
     // Everything that arrived on any port within `waitMs`, for checking that nothing did.
-    QByteArray readAll(int waitMs = 100);
+    QByteArray readAll(int waitMs = kFrameWireMs);
 };

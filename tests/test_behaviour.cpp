@@ -202,7 +202,7 @@ void TestBehaviour::writeSendsTheFrameAndConfirms() {
     QCOMPARE(notes[0].description,
              QStringLiteral("Code 3 and 5 characters of scroll data written to COM1, %1")
                  .arg(m_ports->pty[0]->slavePath()));
-    QCOMPARE(m_w->CommandText, QStringLiteral("kq5172@3HELLO"));
+    QCOMPARE(m_w->CommandText, frame::kAccessCode + QStringLiteral("3HELLO"));
     QCOMPARE(viewOf(*m_w).lock, QStringLiteral("dddE"));
 }
 
@@ -213,9 +213,9 @@ void TestBehaviour::writeAfterSpeedAndPortChange() {
     run(*m_w, QStringLiteral("ink:0"));
     run(*m_w, QString::fromUtf8("text: é € "));
     QTest::mouseClick(m_w->control(QStringLiteral("Send"), 0), Qt::LeftButton);
-    QCOMPARE(m_ports->pty[2]->read(1000, 15), QByteArray("\x1Bkq5172@0 \xE9 \x80 \xFF"));
+    QCOMPARE(m_ports->pty[2]->read(1000, 15), frameOf("0 \xE9 \x80 "));
     QCOMPARE(m_ports->pty[2]->baud(), 19200);
-    QCOMPARE(m_ports->pty[0]->read(50), QByteArray());
+    QCOMPARE(m_ports->pty[0]->read(), QByteArray());
     QCOMPARE(m_w->notes.reports.size(), 1);
 }
 
@@ -239,7 +239,7 @@ void TestBehaviour::closedPortReportsFailure() {
     // Another port and the same text, written again.
     QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 1), Qt::LeftButton);
     QTest::mouseClick(m_w->control(QStringLiteral("Send"), 0), Qt::LeftButton);
-    QCOMPARE(m_ports->pty[1]->read(1000, 13), QByteArray("\x1Bkq5172@1ABC\xFF"));
+    QCOMPARE(m_ports->pty[1]->read(1000, 13), frameOf("1ABC"));
     QCOMPARE(boxes.size(), 2);
     QCOMPARE(boxes[1].text, kWriteConfirmation);
 }

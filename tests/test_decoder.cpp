@@ -58,10 +58,10 @@ void TestDecoder::reports_data() {
         << list({"malformed 5 bytes that do not start with ESC", "valid 0 Z"});
     // A frame cut off mid-way and then sent again whole: two reports, not one merged frame.
     QTest::newRow("cut off, then the retry")
-        << QList<QByteArray>{"\x1Bkq5172@3HEL", frameOf("3HELLO")}
+        << QList<QByteArray>{frame::header('3') + "HEL", frameOf("3HELLO")}
         << list({"malformed cut off after 12 bytes by the ESC of another frame", "valid 3 HELLO"});
     QTest::newRow("ESC in the access code")
-        << QList<QByteArray>{QByteArray("\x1Bkq5\x1B") + "kq5172@1A\xFF"}
+        << QList<QByteArray>{QByteArray("\x1Bkq5") + frameOf("1A")}
         << list({"malformed cut off after 4 bytes by the ESC of another frame", "valid 1 A"});
     QTest::newRow("ESC twice") << QList<QByteArray>{QByteArray("\x1B") + frameOf("2")}
                                << list({"malformed cut off after 1 byte by the ESC of another "
@@ -71,6 +71,11 @@ void TestDecoder::reports_data() {
                                                                                  "2J"),
                                                                          frameOf("3[2J")}
                                                     << list({"valid 3 \u203A2J", "valid 3 [2J"});
+    QTest::newRow("0x1F is a control byte, 0x20 is scroll data")
+        << QList<QByteArray>{frameOf("3A\x1F"), frameOf("3 \x20")}
+        << list({"malformed control byte 0x1f at position 2 of the scroll data", "valid 3   "});
+    QTest::newRow("an undefined byte is kept as its C1 code")
+        << QList<QByteArray>{frameOf("3\x81")} << list({"valid 3 \u0081"});
     QTest::newRow("control byte in scroll data")
         << QList<QByteArray>{frameOf("3AB\x07"), frameOf("4\x7F")}
         << list({"malformed control byte 0x07 at position 3 of the scroll data",
@@ -96,12 +101,12 @@ void TestDecoder::reports() {
 
 void TestDecoder::overdueEndMarker() {
     FrameDecoder decoder;
-    QVERIFY(decoder.feed("\x1Bkq5172@3HEL", 0).isEmpty());
+    QVERIFY(decoder.feed(frame::header('3') + "HEL", 0).isEmpty());
     QVERIFY(decoder.flush(999).isEmpty());
     const auto late = decoder.flush(1000);
     QCOMPARE(late.size(), 1);
     QCOMPARE(late[0].problem, QStringLiteral("no end marker (0xFF) within one second"));
-    QCOMPARE(late[0].bytes, QByteArray("\x1Bkq5172@3HEL"));
+    QCOMPARE(late[0].bytes, QByteArray(frame::header('3') + "HEL"));
     // The rest of the late frame is stray; the next frame is decoded.
     const auto next = decoder.feed(QByteArray("LO\xFF") + frameOf("4NEW"), 1500);
     QCOMPARE(next.size(), 2);

@@ -1,5 +1,6 @@
 #include "link/frame.h"
 
+#include <QStringDecoder>
 #include <QTest>
 
 class TestFrame : public QObject {
@@ -10,6 +11,7 @@ private Q_SLOTS:
     void windows1252Samples_data();
     void windows1252Samples();
     void everyCodeUnit();
+    void windows1252AgreesWithQt();
     void refusalsNamePositions_data();
     void refusalsNamePositions();
 };
@@ -115,6 +117,24 @@ void TestFrame::everyCodeUnit() {
     // the 6 characters whose canonical form is one of these (such as U+212B ANGSTROM SIGN,
     // sent as Å).
     QCOMPARE(accepted, 95 + 27 + 95 + 6);
+}
+
+// Each of the 251 defined bytes against the code page as Qt's converter knows it, both ways,
+// so that the table cannot be checked against itself.
+void TestFrame::windows1252AgreesWithQt() {
+    QStringDecoder qt("windows-1252");
+    QVERIFY(qt.isValid());
+    int defined = 0;
+    for (int b = 0; b < 256; ++b) {
+        if (b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D)
+            continue;
+        const QString c = qt.decode(QByteArray(1, char(b)));
+        QCOMPARE(c.size(), 1);
+        QCOMPARE(int(frame::windows1252(c.at(0).unicode()).value_or(-1)), b);
+        QCOMPARE(frame::fromWindows1252(QByteArray(1, char(b))), c);
+        ++defined;
+    }
+    QCOMPARE(defined, 251);
 }
 
 void TestFrame::refusalsNamePositions_data() {

@@ -252,7 +252,7 @@ void TestTools::writesToADevice() {
                              QLatin1String(speed), QStringLiteral("--code"), QStringLiteral("4"),
                              QStringLiteral("--text"), QStringLiteral("HI")});
         QCOMPARE(r.status, 0);
-        QCOMPARE(line.read(2000, 12), QByteArray("\x1Bkq5172@4HI\xFF"));
+        QCOMPARE(line.read(2000, 12), frameOf("4HI"));
         QCOMPARE(r.out, QStringLiteral("Wrote 12 bytes to %1 at %2,n,8,1.\n")
                             .arg(line.slavePath(), QLatin1String(speed)));
     }
@@ -351,13 +351,13 @@ void TestTools::displayReportsMalformedInput() {
     DisplayProcess display({QStringLiteral("--once")});
     QFile line(display.device());
     QVERIFY(line.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    line.write("\x1Bkq5172@9HI\xFF");
+    line.write(frameOf("9HI"));
     QString out;
     QCOMPARE(display.finish(&out), 1);
     QVERIFY2(out.contains(QLatin1String("Malformed: code digit outside 0 to 6")), qPrintable(out));
 
     for (const auto& [bytes, says] :
-         {std::pair{QByteArray("\x1Bkq5172@\xFF"), "Malformed: no code digit, 9 bytes"},
+         {std::pair{QByteArray(frame::header('0').chopped(1) + frame::kEnd), "Malformed: no code digit, 9 bytes"},
           std::pair{QByteArray("A"), "Malformed: 1 byte that does not start with ESC, 1 byte"},
           std::pair{frameOf("3A\x81"), "scroll data \"A\\x81\""}}) {
         DisplayProcess shown({QStringLiteral("--once")});
@@ -371,7 +371,7 @@ void TestTools::displayReportsMalformedInput() {
     DisplayProcess late({QStringLiteral("--once")});
     QFile lateLine(late.device());
     QVERIFY(lateLine.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    lateLine.write("\x1Bkq5172@3HEL");
+    lateLine.write(frame::header('3') + "HEL");
     QCOMPARE(late.finish(&out, 3000), 1);
     QVERIFY2(out.contains(QLatin1String("no end marker (0xFF) within one second")),
              qPrintable(out));

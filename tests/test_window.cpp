@@ -15,6 +15,7 @@ private Q_SLOTS:
     void controls_data();
     void controls();
     void arraysAreComplete();
+    void captionsNameTheCommandSets();
     void clientAreaAndTitle();
     void stacking();
     void tabOrder();
@@ -105,6 +106,18 @@ void TestWindow::arraysAreComplete() {
             QVERIFY2(w.control(name, i), qPrintable(QStringLiteral("%1(%2)").arg(name).arg(i)));
         QVERIFY(!w.control(name, count));
         QCOMPARE(w.findChildren<QWidget*>(name).size(), count);
+    }
+}
+
+// Each command set has its caption, with its digit and its name.
+void TestWindow::captionsNameTheCommandSets() {
+    VORQUnderTest w(m_ports.resolver());
+    for (const frame::CommandSet& set : frame::kCommandSets) {
+        const int index = set.digit == '6' ? 8 : set.digit - '0'; // index 6 is the code prompt
+        const QString caption = w.control<QLabel>(QStringLiteral("Label1"), index)->text();
+        QVERIFY2(caption.startsWith(QStringLiteral("( %1 ) ").arg(QLatin1Char(set.digit))) &&
+                     caption.contains(QLatin1String(set.name)),
+                 qPrintable(caption));
     }
 }
 
