@@ -1,5 +1,7 @@
 # make run    installs what is missing, builds and starts vorq
-# make test   installs what is missing, builds, and runs every test, also under ASan and UBSan
+# make test   installs what is missing, checks the formatting, builds, and runs every test,
+#             also under ASan and UBSan
+# make deps   installs what is missing, now (the others do it once, then keep a stamp)
 # make bench  builds in Release and prints the benchmark table
 # make deb    builds the Debian package
 
@@ -9,35 +11,46 @@ RELEASE_BUILD ?= build-release
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps build run test test-plain test-sanitize test-installed bench deb clean
+# The set-up runs once per build folder, and again when the list of packages changes.
+DEPS_STAMP := $(BUILD)/.deps-installed
+
+.PHONY: all deps build run test test-plain test-sanitize test-installed format-check bench deb clean
 
 all: build
 
 deps:
 	@./scripts/install-deps
 
-build: deps
+$(DEPS_STAMP): scripts/install-deps
+	@./scripts/install-deps
+	@mkdir -p $(BUILD) && touch $@
+
+build: $(DEPS_STAMP)
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
 	$(BUILD)/app/vorq
 
-test: test-plain test-sanitize
+test: format-check test-plain test-sanitize
 
-test-plain: deps
+# The sources as clang-format would write them (.clang-format holds the style).
+format-check: $(DEPS_STAMP)
+	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+
+test-plain: $(DEPS_STAMP)
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORQ_WERROR=ON
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j 2
 
-test-sanitize: deps
+test-sanitize: $(DEPS_STAMP)
 	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORQ_SANITIZE=ON -DVORQ_WERROR=ON
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j 2
 
 # Built afresh with Debian's hardening flags (fortify, stack protector, relro, bind-now, PIE),
 # as dpkg-buildflags gives them; cpack strips the binaries.
-deb: deps
+deb: $(DEPS_STAMP)
 	rm -rf $(RELEASE_BUILD)
 	export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
 	cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
@@ -59,7 +72,7 @@ test-installed: deb build
 	cd $(BUILD) && VORQ_BINARY=/usr/bin/vorq VORQ_WRITE=/usr/bin/vorq-write ctest --output-on-failure -L e2e
 
 BENCH_BUILD ?= build-bench
-bench: deps
+bench: $(DEPS_STAMP)
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORQ_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	$(BENCH_BUILD)/bench/vorq_bench

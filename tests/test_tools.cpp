@@ -357,7 +357,8 @@ void TestTools::displayReportsMalformedInput() {
     QVERIFY2(out.contains(QLatin1String("Malformed: code digit outside 0 to 6")), qPrintable(out));
 
     for (const auto& [bytes, says] :
-         {std::pair{QByteArray(frame::header('0').chopped(1) + frame::kEnd), "Malformed: no code digit, 9 bytes"},
+         {std::pair{QByteArray(frame::header('0').chopped(1) + frame::kEnd),
+                    "Malformed: no code digit, 9 bytes"},
           std::pair{QByteArray("A"), "Malformed: 1 byte that does not start with ESC, 1 byte"},
           std::pair{frameOf("3A\x81"), "scroll data \"A\\x81\""}}) {
         DisplayProcess shown({QStringLiteral("--once")});
