@@ -223,7 +223,7 @@ ConfFile::SaveError ConfFile::save() const {
     // Follow symbolic links to the file they end at, which is what gets replaced.
     QString target = m_path;
     for (int hops = 0;; ++hops) {
-        if (hops == 40)
+        if (hops == 40) // as the kernel's own limit on nested links
             return {m_path, QStringLiteral("a loop of symbolic links")};
         struct stat info {};
         const QByteArray native = QFile::encodeName(target);

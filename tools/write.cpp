@@ -107,9 +107,10 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
     const QCommandLineOption speed(QStringLiteral("speed"),
                                    QStringLiteral("9600 or 19200 (8N1). Default: 9600."),
                                    QStringLiteral("bps"), QStringLiteral("9600"));
-    const QCommandLineOption code(QStringLiteral("code"),
-                                  QStringLiteral("The command set, 0 to 6. Required."),
-                                  QStringLiteral("digit"));
+    const QCommandLineOption code(
+        QStringLiteral("code"),
+        QStringLiteral("The command set, %1. Required.").arg(frame::codeRange()),
+        QStringLiteral("digit"));
     const QCommandLineOption text(QStringLiteral("text"),
                                   QStringLiteral("The scroll data, at most %1 characters. "
                                                  "Without it, the scroll data is empty.")
