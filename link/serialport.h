@@ -129,3 +129,8 @@ struct LineSettings {
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;
 };
 std::optional<LineSettings> parseSettings(const QString& settings);
+// The baud rate of a line settings string; 0 when it is not one.
+inline int lineSettingsSpeed(const QString& settings) {
+    const auto line = parseSettings(settings);
+    return line ? line->baud : 0;
+}

@@ -1,5 +1,6 @@
 // What the window does when the operator uses it: the write panel, the lock, the write
 // itself against pseudo-terminals, and the refusals and failure reports around it.
+#include "link/writerecord.h"
 #include "window/outputcommand.h"
 #include "windowsupport.h"
 
@@ -89,7 +90,9 @@ QStringList list(const char* items) {
 
 class TestBehaviour : public QObject {
     Q_OBJECT
+    QTemporaryDir m_state; // the write record's folder, instead of the user's
 private Q_SLOTS:
+    void initTestCase() { qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path())); }
     void init();
     void stateMachines_data();
     void stateMachines();
@@ -203,6 +206,9 @@ void TestBehaviour::writeSendsTheFrameAndConfirms() {
              QStringLiteral("Code 3 and 5 characters of scroll data written to COM1, %1")
                  .arg(m_ports->pty[0]->slavePath()));
     QCOMPARE(m_w->CommandText, frame::kAccessCode + QStringLiteral("3HELLO"));
+    const auto recorded = WriteRecord().find(WriteRecord::keyFor(m_ports->pty[0]->slavePath()));
+    QVERIFY(recorded && recorded->frame == frameOf("3HELLO") &&
+            recorded->program == QLatin1String("vorq"));
     QCOMPARE(viewOf(*m_w).lock, QStringLiteral("dddE"));
 }
 

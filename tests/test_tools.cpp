@@ -6,6 +6,8 @@
 #include "tools/cli.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -87,6 +89,7 @@ private Q_SLOTS:
     void helpAndVersion();
     void hex();
     void writesToADevice();
+    void recordAndJson();
     void openFailures();
     void permissionDenied();
     void roundTrip_data();
@@ -104,6 +107,7 @@ void TestTools::initTestCase() {
     conf.write("# COM4 is left unmapped on purpose\n[ports]\nCOM4=\n");
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
     qputenv("XDG_CONFIG_DIRS", m_config.filePath(QStringLiteral("none")).toUtf8());
+    qputenv("XDG_STATE_HOME", m_config.filePath(QStringLiteral("state")).toUtf8());
 }
 
 void TestTools::usage_data() {
@@ -255,6 +259,43 @@ void TestTools::writesToADevice() {
         QCOMPARE(line.read(2000, 12), frameOf("4HI"));
         QCOMPARE(r.out, QStringLiteral("Wrote 12 bytes to %1 at %2,n,8,1.\n")
                             .arg(line.slavePath(), QLatin1String(speed)));
+    }
+}
+
+// A rollout's steps on one line, in order: what each says in JSON, and whether the line saw
+// the frame. The record makes the second write a no-op that opens nothing.
+void TestTools::recordAndJson() {
+    Pty line;
+    const struct {
+        const char* args;
+        bool changed;
+        int status;
+        bool sent;
+    } steps[] = {
+        {"--if-changed --code 3 --text HI", true, 0, true},
+        {"--if-changed --code 3 --text HI", false, 0, false},
+        {"--if-changed --code 3 --text HI --speed 19200", true, 0, true},
+        {"--if-changed --code 3 --text HO --dry-run", true, 0, false},
+        {"--code 3 --text HO --speed", false, EX_USAGE, false},
+    };
+    for (const auto& step : steps) {
+        const Run r = write(words("--json --port") << line.slavePath() << words(step.args));
+        QCOMPARE(r.status, step.status);
+        const QJsonObject json = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QVERIFY2(json.value(QStringLiteral("changed")).toBool() == step.changed &&
+                     json.value(QStringLiteral("status")).toInt(-1) == step.status &&
+                     r.out.count(QLatin1Char('\n')) == 1,
+                 qPrintable(r.out));
+        QCOMPARE(line.read(step.sent ? 2000 : kFrameWireMs, step.sent ? 12 : -1).size(),
+                 step.sent ? 12 : 0);
+        if (!step.changed && step.status == 0)
+            QVERIFY2(json.value(QStringLiteral("message"))
+                             .toString()
+                             .contains(QLatin1String("unchanged since ")) &&
+                         json.value(QStringLiteral("previous"))
+                                 .toObject()
+                                 .value(QStringLiteral("text")) == QStringLiteral("HI"),
+                     qPrintable(r.out));
     }
 }
 

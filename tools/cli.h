@@ -17,10 +17,18 @@
 namespace cli {
 
 // Prints "<program>: <line>" on stderr and gives `status` back, for `return fail(...)`.
+// The line of the last failure (status not 0) stays in lastFailure(), for a report that
+// repeats it.
 // Characters that are not printable, such as those of a value the user gave, are escaped:
 // the message stays one line and drives no terminal.
+inline QString& lastFailure() {
+    static QString line;
+    return line;
+}
 inline int fail(int status, const QString& line) {
     QTextStream(stderr) << QCoreApplication::applicationName() << ": " << escaped(line) << Qt::endl;
+    if (status != 0)
+        lastFailure() = line;
     return status;
 }
 

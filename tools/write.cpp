@@ -2,19 +2,25 @@
 //
 // Exit statuses (sysexits): 0 sent; 64 usage; 65 refused text; 69 port missing or busy;
 // 74 input/output failure (the port failed while opening or writing); 77 permission denied;
-// 78 the settings file refuses the COM number (or cannot be read).
+// 78 the settings file refuses the COM number (or cannot be read). With --json, stdout holds
+// one JSON object for every outcome instead of the line of a successful run.
 #include "link/frame.h"
 #include "link/portmap.h"
 #include "link/serialport.h"
+#include "link/writerecord.h"
 #include "tools/cli.h"
 #include "version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <optional>
 #include <sysexits.h>
 #include <variant>
 
@@ -25,11 +31,52 @@ QTextStream out(stdout);
 // What the command line asks for, once it has been checked.
 struct Request {
     enum class Action { Send, DryRun, List } action = Action::Send;
-    QString port; // as given: "COM1" or a device path
-    int bps = 0;  // 9600 or 19200
-    QString code; // one character
-    QString text; // the scroll data as given
+    QString port;  // as given: "COM1" or a device path
+    int bps = 0;   // 9600 or 19200
+    QString code;  // one character
+    QString text;  // the scroll data as given
+    QString state; // the write record's file
+    bool ifChanged = false;
 };
+
+// How a run ended, for the one line of a person and the one JSON object of a program.
+struct Outcome {
+    int status = EX_OK;
+    QString message; // the line printed: on stdout on success, on stderr on failure
+    bool changed = false;
+    std::optional<QString> port, device, code, text; // unknown: null in JSON
+    std::optional<int> speed;
+    std::optional<QByteArray> frame;
+    std::optional<WrittenFrame> previous;
+};
+
+// The outcome as one line of JSON, with the fields that a rollout reads.
+QByteArray toJson(const Outcome& o) {
+    auto orNull = [](const auto& value) {
+        return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+    };
+    QJsonObject previous;
+    if (o.previous)
+        previous = {{QStringLiteral("speed"), o.previous->speed},
+                    {QStringLiteral("code"), o.previous->code},
+                    {QStringLiteral("text"), o.previous->text},
+                    {QStringLiteral("frame"), cli::toHex(o.previous->frame)},
+                    {QStringLiteral("time"), o.previous->time},
+                    {QStringLiteral("program"), o.previous->program}};
+    const QJsonObject json{
+        {QStringLiteral("changed"), o.changed},
+        {QStringLiteral("status"), o.status},
+        {QStringLiteral("message"), o.message},
+        {QStringLiteral("port"), orNull(o.port)},
+        {QStringLiteral("device"), orNull(o.device)},
+        {QStringLiteral("speed"), orNull(o.speed)},
+        {QStringLiteral("code"), orNull(o.code)},
+        {QStringLiteral("text"), orNull(o.text)},
+        {QStringLiteral("frame"), o.frame ? QJsonValue(cli::toHex(*o.frame)) : QJsonValue()},
+        {QStringLiteral("previous"), o.previous ? QJsonValue(previous) : QJsonValue()},
+    };
+    return QJsonDocument(json).toJson(QJsonDocument::Compact);
+}
 
 // The COM number (1 to 5) whose device is `path`, or 0.
 int comNumberOf(const PortMap& map, const QString& path) {
@@ -121,14 +168,30 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
     const QCommandLineOption list(
         QStringLiteral("list"),
         QStringLiteral("List the serial ports of this machine and what COM1 to COM5 map to."));
+    const QCommandLineOption state(
+        QStringLiteral("state"),
+        QStringLiteral("The record of what was written to each display. Default: "
+                       "$XDG_STATE_HOME/vorq/written.conf."),
+        QStringLiteral("file"));
+    const QCommandLineOption ifChanged(
+        QStringLiteral("if-changed"),
+        QStringLiteral("Write only when the record does not show this frame at this speed on "
+                       "this device; otherwise open nothing and say since when it is there."));
+    const QCommandLineOption json(
+        QStringLiteral("json"),
+        QStringLiteral("Print one JSON object on stdout for every outcome."));
     QList<int> invalid; // arguments that are not valid UTF-8
     const QStringList arguments = cli::arguments(argc, argv, &invalid);
-    if (const auto stop = cli::parse(parser, {port, speed, code, text, dryRun, list}, arguments))
+    if (const auto stop = cli::parse(
+            parser, {port, speed, code, text, dryRun, list, state, ifChanged, json}, arguments))
         return *stop;
 
     Request request;
+    request.state = parser.isSet(state) ? parser.value(state) : WriteRecord::standardFile();
+    request.ifChanged = parser.isSet(ifChanged);
     if (parser.isSet(list)) {
-        for (const QCommandLineOption* o : {&port, &speed, &code, &text, &dryRun})
+        for (const QCommandLineOption* o :
+             {&port, &speed, &code, &text, &dryRun, &state, &ifChanged, &json})
             if (parser.isSet(*o))
                 return cli::fail(EX_USAGE, QStringLiteral("--list sends nothing; it takes no --%1")
                                                .arg(o->names().first()));
@@ -157,36 +220,74 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
     return request;
 }
 
-int run(const Request& request) {
+// "COM1 (/dev/ttyUSB0)", or the device alone.
+QString nameOf(const Target& target) {
+    return target.number ? QStringLiteral("COM%1 (%2)").arg(target.number).arg(shown(target.path))
+                         : shown(target.path);
+}
+
+Outcome failed(Outcome o, int status, const QString& line) {
+    o.status = cli::fail(status, line);
+    o.message = line;
+    return o;
+}
+
+Outcome run(const Request& request) {
+    Outcome o;
+    o.port = request.port;
+    o.speed = request.bps;
+    o.code = request.code;
+    o.text = request.text;
     PortMap map(SerialPort::systemDevice, PortMap::standardFiles());
     for (const PortMap::Warning& warning : map.load())
         cli::fail(0, QStringLiteral("warning: ") + cli::describe(warning));
-    if (request.action == Request::Action::List)
-        return listPorts(map);
+    if (request.action == Request::Action::List) {
+        o.status = listPorts(map);
+        return o;
+    }
 
     const auto resolved = resolvePort(map, request.port);
-    if (const int* status = std::get_if<int>(&resolved))
-        return *status >= 0 ? *status
-                            : cli::fail(EX_USAGE, QStringLiteral("--port must be COM1 to COM%1 or "
-                                                                 "a device path, not \"%2\"")
-                                                      .arg(PortMap::kPorts)
-                                                      .arg(shown(request.port)));
+    if (const int* status = std::get_if<int>(&resolved)) {
+        if (*status >= 0) {
+            o.status = *status;
+            o.message = cli::lastFailure();
+            return o;
+        }
+        return failed(o, EX_USAGE,
+                      QStringLiteral("--port must be COM1 to COM%1 or a device "
+                                     "path, not \"%2\"")
+                          .arg(PortMap::kPorts)
+                          .arg(shown(request.port)));
+    }
     const Target target = std::get<Target>(resolved);
+    o.port = target.number ? QStringLiteral("COM%1").arg(target.number) : QString();
+    o.device = target.path;
 
     const frame::Built built = frame::build(frame::kAccessCode + request.code + request.text);
     if (!built) {
         for (const frame::Refusal& r : built.refusals)
             if (r.position == 0) // the code digit: the only header character that comes from us
-                return cli::fail(EX_USAGE, QStringLiteral("--code must be one digit from %1, "
-                                                          "not \"%2\"")
-                                               .arg(frame::codeRange(), shown(request.code)));
+                return failed(o, EX_USAGE,
+                              QStringLiteral("--code must be one digit from %1, not \"%2\"")
+                                  .arg(frame::codeRange(), shown(request.code)));
         LinkResult refused = LinkResult::failure(LinkResult::Cause::RefusedText);
         refused.refusals = built.refusals;
-        return cli::fail(cli::exitStatus(refused.cause), cli::describe(refused));
+        return failed(o, cli::exitStatus(refused.cause), cli::describe(refused));
     }
+    o.frame = built.bytes;
+
+    const WriteRecord record(request.state);
+    const QString key = WriteRecord::keyFor(target.path);
+    o.previous = record.find(key);
+    if (request.ifChanged && o.previous && o.previous->frame == built.bytes &&
+        o.previous->speed == request.bps) {
+        o.message = QStringLiteral("%1: unchanged since %2").arg(nameOf(target), o.previous->time);
+        return o;
+    }
+    o.changed = true;
     if (request.action == Request::Action::DryRun) {
-        out << cli::toHex(built.bytes) << Qt::endl;
-        return EX_OK;
+        o.message = cli::toHex(built.bytes);
+        return o;
     }
 
     const QString path = target.path;
@@ -198,13 +299,24 @@ int run(const Request& request) {
         step = serial.setPortOpen(true);
     if (step)
         step = serial.WriteBytes(built.bytes);
-    if (!step)
-        return cli::fail(cli::exitStatus(step.cause), cli::describe(step));
-    out << QStringLiteral("Wrote %1 bytes to %2 at %3.")
-               .arg(built.bytes.size())
-               .arg(target.label(), settings)
-        << Qt::endl;
-    return EX_OK;
+    if (!step) {
+        o.changed = false;
+        return failed(o, cli::exitStatus(step.cause), cli::describe(step));
+    }
+    const WrittenFrame written{request.bps,
+                               request.code,
+                               frame::composed(request.text),
+                               built.bytes,
+                               QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
+                               QStringLiteral("vorq-write")};
+    if (const LinkResult saved = record.save(key, written); !saved)
+        cli::fail(0, QStringLiteral("warning: the frame was written, but the record %1 could "
+                                    "not be saved: %2")
+                         .arg(shown(saved.file), saved.error));
+    o.message = QStringLiteral("Wrote %1 bytes to %2 at %3.")
+                    .arg(built.bytes.size())
+                    .arg(target.label(), settings);
+    return o;
 }
 
 } // namespace
@@ -213,8 +325,22 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vorq-write"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORQ_VERSION));
+    bool json = false; // known before the arguments are checked, for a usage error's report
+    for (int i = 1; i < argc && qstrcmp(argv[i], "--") != 0; ++i)
+        json = json || qstrcmp(argv[i], "--json") == 0;
     const auto request = parse(argc, argv);
-    if (const int* status = std::get_if<int>(&request))
-        return *status;
-    return run(std::get<Request>(request));
+    Outcome outcome;
+    if (const int* status = std::get_if<int>(&request)) {
+        outcome.status = *status;
+        outcome.message = cli::lastFailure();
+    } else {
+        outcome = run(std::get<Request>(request));
+    }
+    const bool listed = !json && std::holds_alternative<Request>(request) &&
+                        std::get<Request>(request).action == Request::Action::List;
+    if (json)
+        out << toJson(outcome) << Qt::endl;
+    else if (outcome.status == EX_OK && !listed)
+        out << outcome.message << Qt::endl;
+    return outcome.status;
 }

@@ -1,6 +1,7 @@
 #include "window/vorq.h"
 
 #include "link/frame.h"
+#include "link/writerecord.h"
 #include "window/devicemenu.h"
 #include "window/layout.h"
 #include "window/messages.h"
@@ -8,6 +9,7 @@
 #include "window/outputcommand.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -264,7 +266,22 @@ void VORQ::Send_Click(int index) {
     if (const LinkResult sent = OutputCommand(*m_serial, CommandText, this, m_notifier); !sent) {
         m_notifier.warn(this, QStringLiteral("Write .... Failed \n") + describe(sent));
         setLock(before);
+        return;
     }
+    record();
+}
+
+void VORQ::record() {
+    const WriteRecord written;
+    const LinkResult saved = written.save(WriteRecord::keyFor(m_serial->devicePath()),
+                                          {lineSettingsSpeed(m_serial->Settings()), CommandCode,
+                                           frame::composed(ScrollData), *frame::build(CommandText),
+                                           QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
+                                           QStringLiteral("vorq")});
+    if (!saved)
+        m_notifier.warn(this, QStringLiteral("The frame was written, but the record %1 could not "
+                                             "be saved (%2).")
+                                  .arg(saved.file, saved.error));
 }
 
 void VORQ::Opt_Com_Click(int index) {

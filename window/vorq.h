@@ -78,6 +78,9 @@ private:
     void setLock(const Lock& lock);
     void setPanelVisible(bool visible);
     void mapPort(int n, const QString& device);
+    // Records the frame just written in the write record ($XDG_STATE_HOME/vorq/written.conf);
+    // a record that cannot be saved is a warning, since the frame was written.
+    void record();
     // Names the boxes after their prompts, and the groups and buttons after their captions,
     // for screen readers; nothing visible changes.
     void describeForScreenReaders();

@@ -109,6 +109,7 @@ void TestEndToEnd::initTestCase() {
         QVERIFY(sandbox::bindPort(n, m_pty[n]->slavePath()));
     QVERIFY(!QFile::exists(QStringLiteral("/dev/ttyS4")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_config.filePath(QStringLiteral("state"))));
 }
 
 // Every scenario starts with COM1 to COM4 present, nothing running, and empty lines.

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "link/linkresult.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// What was last written to each display, so that a rollout can leave a display alone when it
+// already holds the wanted frame.
+//
+// The record is a settings file (see ConfFile) with one section per device, named by
+// keyFor(), and these keys:
+//
+//   [/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0]
+//   speed=9600                        bits per second
+//   code=3                            the code digit
+//   text=HELLO                        the scroll data, UTF-8
+//   frame=1B 6B 71 ... 4F FF          the bytes sent, as hex
+//   time=2026-12-07T15:04:05Z         when, in UTC
+//   program=vorq-write                which program wrote it
+struct WrittenFrame {
+    int speed = 0;
+    QString code;
+    QString text;
+    QByteArray frame;
+    QString time;    // ISO 8601, UTC
+    QString program; // "vorq" or "vorq-write"
+};
+
+class WriteRecord {
+public:
+    // $XDG_STATE_HOME/vorq/written.conf, by default ~/.local/state/vorq/written.conf.
+    static QString standardFile();
+
+    // The name under which `device` is recorded: its /dev/serial/by-id link where it has one
+    // (it survives plugging the adapter into another socket), else its canonical path, else
+    // the path as given.
+    static QString keyFor(const QString& device);
+
+    explicit WriteRecord(QString file = standardFile()) : m_file(std::move(file)) {}
+    QString file() const { return m_file; }
+
+    // What was last written to the device recorded as `key`; nothing when that is unknown:
+    // no record, a record that cannot be read, or a section that is incomplete or garbled.
+    std::optional<WrittenFrame> find(const QString& key) const;
+
+    // Records `written` for `key`, replacing what was recorded for it and changing no other
+    // section. Atomic; fails with cause Io, the file and the reason, and then nothing changed.
+    [[nodiscard]] LinkResult save(const QString& key, const WrittenFrame& written) const;
+
+private:
+    QString m_file;
+};
