@@ -14,7 +14,8 @@ SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 # The set-up runs once per build folder, and again when the list of packages changes.
 DEPS_STAMP := $(BUILD)/.deps-installed
 
-.PHONY: all deps build run test test-plain test-sanitize test-installed format-check bench deb clean
+.PHONY: all deps build run test test-plain test-sanitize test-installed format-check lint-ansible \
+        bench deb clean
 
 all: build
 
@@ -32,11 +33,16 @@ build: $(DEPS_STAMP)
 run: build
 	$(BUILD)/app/vorq
 
-test: format-check test-plain test-sanitize
+test: format-check lint-ansible test-plain test-sanitize
 
 # The sources as clang-format would write them (.clang-format holds the style).
 format-check: $(DEPS_STAMP)
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+
+# The Ansible role and its examples, with the linters' strictest settings (ansible/.ansible-lint
+# and ansible/.yamllint).
+lint-ansible: $(DEPS_STAMP)
+	cd ansible && yamllint --strict . && ansible-lint
 
 test-plain: $(DEPS_STAMP)
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORQ_WERROR=ON

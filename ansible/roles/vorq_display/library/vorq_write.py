@@ -1,0 +1,112 @@
+#!/usr/bin/python3
+# Copyright: VORQ developers
+# MIT licence (see the LICENSE file of VORQ)
+"""Stores a command set and scroll data in a pole display's EEPROM, through vorq-write."""
+
+import json
+
+from ansible.module_utils.basic import AnsibleModule
+
+DOCUMENTATION = r"""
+module: vorq_write
+short_description: Store a command set and scroll data in a pole display's EEPROM
+description:
+  - Runs C(vorq-write --json) on the till. Unless I(force) is set, the frame is written only
+    when the write record does not show it on that device at that speed already, so that an
+    EEPROM is not rewritten needlessly.
+  - In check mode nothing is opened; the result says whether a frame would be written.
+  - In diff mode the recorded configuration is shown against the wanted one.
+options:
+  port:
+    description: COM1 to COM5, as the till's settings map them.
+    type: str
+    default: COM1
+  speed:
+    description: The line speed in bits per second, 9600 or 19200.
+    type: int
+    default: 9600
+  code:
+    description: The command set, 0 to 6.
+    type: int
+    required: true
+  text:
+    description: The scroll data.
+    type: str
+    default: ""
+  force:
+    description: Write even when the record says that the display holds the frame.
+    type: bool
+    default: false
+  state_file:
+    description: The write record's file; empty uses vorq-write's own.
+    type: str
+    default: ""
+  executable:
+    description: The vorq-write program.
+    type: str
+    default: vorq-write
+"""
+
+RETURN = r"""
+vorq:
+  description: The report of vorq-write (changed, status, message, port, device, speed, code,
+    text, frame, previous).
+  type: dict
+  returned: always
+"""
+
+
+def configuration(port, speed, code, text):
+    """The configuration of one display as diff mode shows it."""
+    return f"port: {port}\nspeed: {speed}\ncode: {code}\ntext: {json.dumps(text)}\n"
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec={
+            "port": {"type": "str", "default": "COM1"},
+            "speed": {"type": "int", "default": 9600},
+            "code": {"type": "int", "required": True},
+            "text": {"type": "str", "default": ""},
+            "force": {"type": "bool", "default": False},
+            "state_file": {"type": "str", "default": ""},
+            "executable": {"type": "str", "default": "vorq-write"},
+        },
+        supports_check_mode=True,
+    )
+    p = module.params
+    command = [
+        module.get_bin_path(p["executable"], required=True),
+        "--json",
+        "--port=" + p["port"],
+        "--speed=" + str(p["speed"]),
+        "--code=" + str(p["code"]),
+        "--text=" + p["text"],
+    ]
+    if not p["force"]:
+        command.append("--if-changed")
+    if p["state_file"]:
+        command.append("--state=" + p["state_file"])
+    if module.check_mode:
+        command.append("--dry-run")
+    status, out, err = module.run_command(command)
+    try:
+        report = json.loads(out)
+    except ValueError:
+        module.fail_json(msg=err.strip() or "vorq-write gave no report", rc=status)
+    previous = report.get("previous")
+    diff = {
+        "before_header": "recorded",
+        "after_header": "wanted",
+        "before": configuration(p["port"], previous["speed"], previous["code"], previous["text"])
+        if previous
+        else "",
+        "after": configuration(p["port"], p["speed"], p["code"], p["text"]),
+    }
+    if status != 0:
+        module.fail_json(msg=report["message"], rc=status, vorq=report)
+    module.exit_json(changed=report["changed"], msg=report["message"], vorq=report, diff=diff)
+
+
+if __name__ == "__main__":
+    main()
