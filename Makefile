@@ -2,7 +2,8 @@
 # make test   installs what is missing, checks the formatting, builds, and runs every test,
 #             also under ASan and UBSan
 # make deps   installs what is missing, now (the others do it once, then keep a stamp)
-# make bench  builds in Release and prints the benchmark table
+# make bench  builds in Release and prints the benchmark table, then times a rollout to 50
+#             simulated tills (needs root)
 # make deb    builds the Debian package
 
 BUILD ?= build
@@ -82,6 +83,7 @@ bench: $(DEPS_STAMP)
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORQ_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	$(BENCH_BUILD)/bench/vorq_bench
+	VORQ_FLEET_TILLS=50 VORQ_FLEET_BENCH=1 $(BENCH_BUILD)/tests/test_fleet benchmark
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(RELEASE_BUILD) $(BENCH_BUILD)

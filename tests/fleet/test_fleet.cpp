@@ -6,6 +6,7 @@
 #include "support.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +17,7 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
@@ -74,10 +76,12 @@ private Q_SLOTS:
     void cleanupTestCase();
     void rollout_data();
     void rollout();
+    void benchmark();
 
 private:
     QString write(const QString& name, const QByteArray& content);
-    Recap play(const QJsonObject& hosts, const QStringList& options);
+    Recap play(const QJsonObject& hosts, const QStringList& options,
+               const QString& playbook = QStringLiteral(VORQ_ANSIBLE "/site.yml"));
     QJsonObject inventory(const QStringList& texts, bool mapped) const;
 
     QTemporaryDir m_dir;
@@ -177,7 +181,8 @@ QJsonObject TestFleet::inventory(const QStringList& texts, bool mapped) const {
     return hosts;
 }
 
-Recap TestFleet::play(const QJsonObject& hosts, const QStringList& options) {
+Recap TestFleet::play(const QJsonObject& hosts, const QStringList& options,
+                      const QString& playbook) {
     const QJsonObject vars{
         {QStringLiteral("ansible_host"), QStringLiteral("127.0.0.1")},
         {QStringLiteral("ansible_user"), QStringLiteral("root")},
@@ -208,7 +213,7 @@ Recap TestFleet::play(const QJsonObject& hosts, const QStringList& options) {
     p.setWorkingDirectory(m_dir.path());
     p.start(QStringLiteral("ansible-playbook"),
             QStringList{QStringLiteral("-i"), file, QStringLiteral("--forks"), QStringLiteral("10"),
-                        QStringLiteral(VORQ_ANSIBLE "/site.yml")}
+                        playbook}
                 << options);
     p.waitForFinished(600000);
     // The recap ("till0 : ok=2 changed=1 unreachable=0 failed=0 ...") and each failure
@@ -315,6 +320,34 @@ void TestFleet::rollout() {
             QVERIFY2(recap.failed.value(host).contains(QLatin1String("held by process")),
                      qPrintable(recap.failed.value(host)));
     }
+}
+
+// With VORQ_FLEET_BENCH set (make bench, with 50 tills): the time of a first rollout, of a
+// second one that changes nothing, and of a play of the same shape that runs /bin/true, with
+// --forks 10. The second rollout opens no port: not one byte arrives anywhere.
+void TestFleet::benchmark() {
+    if (!qEnvironmentVariableIsSet("VORQ_FLEET_BENCH"))
+        QSKIP("set VORQ_FLEET_BENCH to measure");
+    const QJsonObject hosts = inventory(QStringList(kTills, QStringLiteral("BENCH")), false);
+    QElapsedTimer clock;
+    QList<double> seconds;
+    for (const QString& playbook :
+         {QStringLiteral(VORQ_ANSIBLE "/site.yml"), QStringLiteral(VORQ_ANSIBLE "/site.yml"),
+          QStringLiteral(VORQ_FLEET "/true-play.yml")}) {
+        clock.start();
+        const Recap recap = play(hosts, {}, playbook);
+        seconds << clock.elapsed() / 1000.0;
+        QCOMPARE(recap.stats.size(), kTills);
+        for (auto& till : m_tills)
+            if (seconds.size() > 1)
+                QCOMPARE(till->lines.readAll(), QByteArray());
+            else
+                QVERIFY(!till->lines.readAll().isEmpty());
+    }
+    std::printf("%d tills, --forks 10\n  first rollout      %6.1f s\n  unchanged rollout  %6.1f s"
+                "\n  /bin/true play     %6.1f s\n  unchanged / true   %6.2f x (goal: at most "
+                "1.3 x)\n",
+                kTills, seconds[0], seconds[1], seconds[2], seconds[1] / seconds[2]);
 }
 
 QTEST_GUILESS_MAIN(TestFleet)
