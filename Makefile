@@ -16,6 +16,7 @@ SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 DEPS_STAMP := $(BUILD)/.deps-installed
 
 .PHONY: all deps build run test test-plain test-sanitize test-installed format-check lint-ansible \
+        deb-reproducible \
         bench deb clean
 
 all: build
@@ -57,6 +58,8 @@ test-sanitize: $(DEPS_STAMP)
 
 # Built afresh with Debian's hardening flags (fortify, stack protector, relro, bind-now, PIE),
 # as dpkg-buildflags gives them; cpack strips the binaries.
+# Reproducible: file times are clamped to the date of the latest changelog entry.
+deb: export SOURCE_DATE_EPOCH = $(shell dpkg-parsechangelog -l packaging/changelog -STimestamp)
 deb: $(DEPS_STAMP)
 	rm -rf $(RELEASE_BUILD)
 	export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
@@ -66,11 +69,19 @@ deb: $(DEPS_STAMP)
 	cmake --build $(RELEASE_BUILD) -j $(JOBS)
 	cd $(RELEASE_BUILD) && cpack -G DEB
 
+# Builds the package twice, afresh each time, and fails unless both are the same bytes.
+deb-reproducible:
+	$(MAKE) deb
+	sha256sum $(RELEASE_BUILD)/vorq_*.deb | sed 's|$(RELEASE_BUILD)/||' > reproducible.sha256
+	$(MAKE) deb
+	cd $(RELEASE_BUILD) && sha256sum -c ../reproducible.sha256
+	rm reproducible.sha256
+
 # Checks the package built by `make deb` with Debian's own tools (lintian fails on any error
 # or warning; the info tags it may still show are explained in packaging/lintian-info.txt),
 # validates the desktop entry and the metainfo, installs the package and runs the
 # end-to-end tests on /usr/bin/vorq.
-test-installed: deb build
+test-installed: deb-reproducible build
 	lintian --pedantic --fail-on error,warning $(RELEASE_BUILD)/vorq_*.deb
 	desktop-file-validate packaging/org.vorq.VORQ.desktop
 	appstreamcli validate --no-net packaging/org.vorq.VORQ.metainfo.xml

@@ -7,12 +7,57 @@
 #include <QCommandLineParser>
 
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// Qt's own options, which QApplication takes from the command line: those that take a value,
+// then those that do not.
+const char* const kQtOptionsWithValue[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+    "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style", "stylesheet"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+// Exit status 64 and one line, for an argument that vorq does not take.
+int usage(const QString& line) {
+    std::fprintf(stderr, "vorq: %s\n", qPrintable(line));
+    return 64;
+}
+
+// Qt's options as the help shows them.
+QString qtOptionsHelp() {
+    QString help = QStringLiteral("\nOptions of Qt, which the window takes:\n");
+    for (const char* option : kQtOptionsWithValue)
+        help += QStringLiteral("  -%1 <value>\n").arg(QLatin1String(option));
+    for (const char* option : kQtFlags)
+        help += QStringLiteral("  -%1\n").arg(QLatin1String(option));
+    return help;
+}
+
+// While the window system is being reached, its failure is the one line that says so: Qt
+// would abort with advice to reinstall.
+bool g_connecting = false;
+void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (g_connecting && type == QtFatalMsg) {
+        static const char line[] = "vorq: cannot open the display (DISPLAY/WAYLAND_DISPLAY not "
+                                   "set or not reachable)\n";
+        static_cast<void>(::write(STDERR_FILENO, line, sizeof line - 1));
+        ::_exit(1);
+    }
+    if (g_connecting && context.category && std::strncmp(context.category, "qt.qpa", 6) == 0)
+        return; // the same failure, as the platform plugin words it
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("vorq"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORQ_VERSION));
 
-    // --help and --version before anything else, so that they work without a display.
+    // The command line is checked before the window system is reached, so that --help,
+    // --version and a wrong argument answer without a display.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -23,17 +68,37 @@ int main(int argc, char* argv[]) {
                        "/dev/ttyS4 unless [ports] in ~/.config/vorq/vorq.conf (or "
                        "/etc/xdg/vorq/vorq.conf) maps them to other devices; right-click a "
                        "port to choose one."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Displays help on commandline options."));
+    const QCommandLineOption helpAll(QStringLiteral("help-all"),
+                                     QStringLiteral("Displays help including Qt specific "
+                                                    "options."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Displays version information."));
-    parser.addOptions({help, version});
-    parser.parse(arguments); // Qt's own options, such as -platform, are checked below
-    if (parser.isSet(help)) {
+    parser.addOptions({help, helpAll, version});
+    for (const char* option : kQtOptionsWithValue) {
+        QCommandLineOption qt(QLatin1String(option), {}, QStringLiteral("value"));
+        qt.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qt);
+    }
+    for (const char* option : kQtFlags) {
+        QCommandLineOption qt{QLatin1String(option)};
+        qt.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qt);
+    }
+    if (!parser.parse(arguments))
+        return usage(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return usage(QStringLiteral("unexpected argument \"%1\"")
+                         .arg(parser.positionalArguments().first()));
+    if (parser.isSet(help) || parser.isSet(helpAll)) {
         // Without an application object the parser does not know the program's name.
-        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                        QStringLiteral("vorq"))),
-                   stdout);
+        QString text = parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                 QStringLiteral("vorq"));
+        if (parser.isSet(helpAll))
+            text += qtOptionsHelp();
+        std::fputs(qPrintable(text), stdout);
         return 0;
     }
     if (parser.isSet(version)) {
@@ -41,16 +106,12 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
+    qInstallMessageHandler(onQtMessage);
+    g_connecting = true;
     QApplication app(argc, argv);
+    g_connecting = false;
     QApplication::setApplicationName(QStringLiteral("VORQ"));
-    if (!parser.parse(QApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "vorq: %s\n",
-                     qPrintable(parser.errorText().isEmpty()
-                                    ? QStringLiteral("unexpected argument \"%1\"")
-                                          .arg(parser.positionalArguments().first())
-                                    : parser.errorText()));
-        return 64;
-    }
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vorq.VORQ"));
 
     PortMap map(SerialPort::systemDevice, PortMap::standardFiles());
     for (const PortMap::Warning& warning : map.load())

@@ -105,6 +105,7 @@ private Q_SLOTS:
     void failedSpeedChangeIsReported();
     void portMenuMapsAndReopens();
     void refusedPortsAreNeverOpened();
+    void replugThenWrite();
 
 private:
     std::unique_ptr<Ports> m_ports;
@@ -281,13 +282,13 @@ void TestBehaviour::failedSpeedChangeIsReported() {
     QCOMPARE(boxes.size(), 1);
     QVERIFY2(boxes[0].text.contains(QLatin1String("COM1")), qPrintable(boxes[0].text));
     QCOMPARE(m_w->MSComm1().Settings(), QStringLiteral("19200,n,8,1"));
-    // The port closed with the failure; a write then says why, not only that it is closed.
     run(*m_w, QStringLiteral("ink:1"));
     m_w->Send_Click(0);
     QCOMPARE(boxes.size(), 2);
+    // The port closed with the failure; the write tried to open it again, and says why not.
     QVERIFY2(boxes[1].text.contains(QLatin1String("not open")) &&
                  boxes[1].text.contains(
-                     QLatin1String("COM1 (%1) was closed").arg(m_ports->pty[0]->slavePath())),
+                     QLatin1String("COM1 (%1) cannot be opened").arg(m_ports->pty[0]->slavePath())),
              qPrintable(boxes[1].text));
     // Still running: the next port opens at the new speed.
     QTest::mouseClick(m_w->control(QStringLiteral("Opt_Com"), 1), Qt::LeftButton);
@@ -356,6 +357,27 @@ void TestBehaviour::refusedPortsAreNeverOpened() {
     QCOMPARE(refused.startupFailure().cause, LinkResult::Cause::Settings);
     QCOMPARE(refused.startupFailure().file, file);
     QCOMPARE(refused.startupFailure().line, 2);
+}
+
+// An adapter pulled out: the write says so and names the device; plugged in again, the next
+// Write opens it again by itself, with no click on the port.
+void TestBehaviour::replugThenWrite() {
+    const auto& boxes = m_w->notes.reports;
+    const QString pulled = m_ports->pty[0]->slavePath();
+    m_ports->pty[0]->vanish();
+    run(*m_w, QStringLiteral("ink:2"));
+    run(*m_w, QStringLiteral("text:A"));
+    m_w->Send_Click(0);
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes[0].text.startsWith(QLatin1String("Write .... Failed")) &&
+                 boxes[0].text.contains(pulled) &&
+                 boxes[0].text.contains(QLatin1String("may have been unplugged")),
+             qPrintable(boxes[0].text));
+    m_ports->pty[0] = std::make_unique<Pty>(); // plugged in again
+    m_w->Send_Click(0);
+    QCOMPARE(m_ports->pty[0]->readFrame(), frameOf("2A"));
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY(boxes[1].confirmation);
 }
 
 QTEST_MAIN(TestBehaviour)

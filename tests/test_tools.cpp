@@ -241,7 +241,28 @@ void TestTools::helpAndVersion() {
         const Run version = run(program, {QStringLiteral("--version")});
         QCOMPARE(version.status, 0);
         QVERIFY2(version.out.contains(QLatin1String("1.")), qPrintable(version.out));
+        const Run all = run(program, {QStringLiteral("--help-all")});
+        QVERIFY2(all.status == 0 && all.out.contains(QLatin1String("Usage:")) &&
+                     (program != QLatin1String(VORQ_APP) ||
+                      all.out.contains(QLatin1String("-platform"))),
+                 qPrintable(all.out));
     }
+    // A wrong argument, and no display: one line each, never Qt's abort. Every COM number
+    // is refused by the settings here, so that nothing could be opened even if it started.
+    qputenv("XDG_CONFIG_HOME", m_config.filePath(QStringLiteral("none")).toUtf8());
+    QVERIFY(QDir().mkpath(m_config.filePath(QStringLiteral("none/vorq/vorq.conf"))));
+    qunsetenv("DISPLAY");
+    qunsetenv("WAYLAND_DISPLAY");
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    const Run wrong = run(QStringLiteral(VORQ_APP), {QStringLiteral("foo")});
+    const Run headless = run(QStringLiteral(VORQ_APP), {});
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    QCOMPARE(wrong.status, EX_USAGE);
+    QCOMPARE(wrong.err, QStringLiteral("vorq: unexpected argument \"foo\"\n"));
+    QCOMPARE(headless.status, 1);
+    QCOMPARE(headless.err, QStringLiteral("vorq: cannot open the display (DISPLAY/WAYLAND_DISPLAY "
+                                          "not set or not reachable)\n"));
 }
 
 void TestTools::hex() {

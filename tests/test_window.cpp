@@ -274,12 +274,18 @@ void TestWindow::accessibleNames_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("spoken");
-    QTest::newRow("code box") << "Ink" << -1 << "Please Input Command_Code Number";
+    QTest::addColumn<QString>("described"); // in the description, after the name
+    QTest::addColumn<int>("role");          // QAccessible::Role; 0: any
+    QTest::newRow("the window") << "" << -1 << "VORQ" << "" << int(QAccessible::Window);
+    QTest::newRow("code box") << "Ink" << -1 << "Please Input Command_Code Number"
+                              << "6 PD3000 Command" << 0;
     QTest::newRow("scroll-data box")
-        << "Text1" << -1 << "Please Input Scroll Data ( Max 40 Byte for ASCII )";
-    QTest::newRow("Port group") << "Frame1" << -1 << "Port";
-    QTest::newRow("Command group") << "Frame3" << -1 << "Command";
-    QTest::newRow("Write") << "Send" << 0 << "Write to EEPROM(Y)";
+        << "Text1" << -1 << "Please Input Scroll Data ( Max 40 Byte for ASCII )" << "" << 0;
+    QTest::newRow("Port group") << "Frame1" << -1 << "Port" << "" << 0;
+    QTest::newRow("Command group") << "Frame3" << -1 << "Command" << "" << 0;
+    QTest::newRow("Write") << "Send" << 0 << "Write to EEPROM(Y)" << "" << 0;
+    QTest::newRow("a speed, its caption read once") << "Opt_speed" << 1 << "19200bps"
+                                                    << "8 data bits" << 0;
 }
 
 // What a screen reader announces for each control.
@@ -287,11 +293,20 @@ void TestWindow::accessibleNames() {
     QFETCH(QString, name);
     QFETCH(int, index);
     QFETCH(QString, spoken);
+    QFETCH(QString, described);
+    QFETCH(int, role);
     VORQUnderTest w(m_ports.resolver());
     w.show();
-    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w.control(name, index));
+    QTRY_COMPARE(w.startupTrace().size(), 4); // the tooltips are set
+    QAccessibleInterface* a =
+        QAccessible::queryAccessibleInterface(name.isEmpty() ? &w : w.control(name, index));
     QVERIFY(a);
     QCOMPARE(a->text(QAccessible::Name), spoken);
+    QVERIFY2(a->text(QAccessible::Description).contains(described),
+             qPrintable(a->text(QAccessible::Description)));
+    QVERIFY(a->text(QAccessible::Description) != spoken);
+    if (role)
+        QCOMPARE(int(a->role()), role);
 }
 
 QTEST_MAIN(TestWindow)

@@ -76,7 +76,7 @@ inline std::optional<int> parse(QCommandLineParser& parser,
     parser.addVersionOption();
     if (!parser.parse(arguments))
         return fail(EX_USAGE, parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
         parser.showHelp(EX_OK);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();

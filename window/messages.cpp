@@ -70,7 +70,8 @@ Words words(const LinkResult& r) {
         break;
     case Cause::Missing:
         return {QStringLiteral("%1 cannot be opened%2.").arg(where(r), error),
-                QStringLiteral("There is no such port on this machine.")};
+                QStringLiteral("There is no such port on this machine now; right-click the port "
+                               "to choose another device.")};
     case Cause::Permission:
         return {QStringLiteral("%1 cannot be opened%2.").arg(where(r), error),
                 QStringLiteral("Add your user to the dialout group (sudo usermod -aG dialout "
@@ -100,8 +101,13 @@ Words words(const LinkResult& r) {
         if (r.stage == Stage::Configure)
             return {QStringLiteral("%1 cannot be set on %2%3.").arg(r.entry, where(r), error), {}};
         if (r.stage == Stage::Open)
-            return {QStringLiteral("%1 cannot be opened%2.").arg(where(r), error), {}};
-        return {QStringLiteral("%1: the write failed%2.").arg(where(r), error), {}};
+            return {QStringLiteral("%1 cannot be opened%2.").arg(where(r), error),
+                    r.closedByFailure ? QStringLiteral("The adapter may have been unplugged; plug "
+                                                       "it in and write again.")
+                                      : QString()};
+        return {QStringLiteral("%1: the write failed%2.").arg(where(r), error),
+                QStringLiteral("The adapter may have been unplugged; plug it in and write "
+                               "again.")};
     }
     return {};
 }

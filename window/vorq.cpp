@@ -8,6 +8,8 @@
 #include "window/notifier.h"
 #include "window/outputcommand.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDateTime>
 #include <QGroupBox>
@@ -40,6 +42,14 @@ template <typename T> void take(T*& member, QWidget* control, const char* name, 
 
 } // namespace
 
+// A top-level window to screen readers, with its title as its name (a plain widget would be
+// announced as a filler).
+static QAccessibleInterface* windowInterface(const QString& className, QObject* object) {
+    if (className == QLatin1String("VORQ") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
+}
+
 // The icon lives in the static library's resources, which the linker keeps only when asked.
 static void initResources() {
     Q_INIT_RESOURCE(vorq);
@@ -50,6 +60,8 @@ VORQ::VORQ(PortMap& map, DeviceLister lister, Notifier* notifier, QWidget* paren
       m_ownNotifier(notifier ? nullptr : std::make_unique<BoxNotifier>()),
       m_notifier(notifier ? *notifier : *m_ownNotifier) {
     initResources();
+    static const bool accessible = (QAccessible::installFactory(windowInterface), true);
+    static_cast<void>(accessible);
     setWindowTitle(QStringLiteral("VORQ"));
     setWindowIcon(QIcon(QStringLiteral(":/vorq.png"))); // the theme's follows the first show
     resize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
@@ -136,14 +148,20 @@ void VORQ::describeForScreenReaders() {
     m_codePrompt->setBuddy(m_codeBox);
     m_scrollPrompt->setBuddy(m_textBox);
     m_codeBox->setAccessibleName(spoken(m_codePrompt->text()));
-    m_codeBox->setAccessibleDescription(
-        QStringLiteral("The command set, one digit from %1.").arg(frame::codeRange()));
+    QStringList meanings;
+    for (const frame::CommandSet& set : frame::kCommandSets)
+        meanings << QLatin1Char(set.digit) + QLatin1Char(' ') + QLatin1String(set.name);
+    m_codeBox->setAccessibleDescription(QStringLiteral("The command set, one digit from %1: %2.")
+                                            .arg(frame::codeRange(), meanings.join(u", ")));
     m_textBox->setAccessibleName(spoken(m_scrollPrompt->text()));
     m_textBox->setAccessibleDescription(
         QStringLiteral("At most %1 characters, sent to the display as typed.")
             .arg(frame::kMaxScrollData));
     for (auto* group : findChildren<QGroupBox*>())
         group->setAccessibleName(group->title());
+    // Each speed's tooltip repeats its caption; the description says what else it means.
+    for (QRadioButton* option : m_speedOptions)
+        option->setAccessibleDescription(QStringLiteral("8 data bits, no parity, 1 stop bit."));
     for (QPushButton* button : {m_writeButton, m_endButton})
         button->setAccessibleName(button->text());
     m_writeButton->setAccessibleDescription(
@@ -224,12 +242,17 @@ void VORQ::setLock(const Lock& lock) {
 }
 
 void VORQ::setPanelVisible(bool visible) {
+    const bool appears = visible && m_textBox->isHidden();
     m_textBox->setVisible(visible);
     if (!visible)
         m_textBox->clear();
     m_scrollPrompt->setVisible(visible);
     m_writeButton->setVisible(visible);
     m_endButton->setVisible(visible);
+    if (appears) { // a screen reader says that the scroll-data prompt has come
+        QAccessibleEvent shown(m_scrollPrompt, QAccessible::Alert);
+        QAccessible::updateAccessibility(&shown);
+    }
 }
 
 void VORQ::Form_KeyDown(int keyCode, Qt::KeyboardModifiers) {
@@ -261,6 +284,11 @@ void VORQ::Send_Click(int index) {
     }
     const Lock before = lock();
     setLock({kDisabled, kDisabled, kDisabled, kEnabled});
+    // A port closed by a failure (an adapter pulled out), or never opened, is opened again on
+    // the same device with the same settings: a replugged adapter just works. If that fails
+    // too, the write below says why.
+    if (!m_serial->PortOpen())
+        static_cast<void>(m_serial->setPortOpen(true));
     ScrollData = m_textBox->text();
     CommandText = AccessCode + CommandCode + ScrollData;
     if (const LinkResult sent = OutputCommand(*m_serial, CommandText, this, m_notifier); !sent) {
