@@ -15,8 +15,9 @@ namespace {
 // Qt's own options, which QApplication takes from the command line: those that take a value,
 // then those that do not.
 const char* const kQtOptionsWithValue[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
-    "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style", "stylesheet"};
+    "platform",        "platformpluginpath", "platformtheme", "plugin",
+    "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
+    "display",         "geometry",           "style",         "stylesheet"};
 const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
 // Exit status 64 and one line, for an argument that vorq does not take.
@@ -90,12 +91,12 @@ int main(int argc, char* argv[]) {
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
-        return usage(QStringLiteral("unexpected argument \"%1\"")
-                         .arg(parser.positionalArguments().first()));
+        return usage(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
     if (parser.isSet(help) || parser.isSet(helpAll)) {
         // Without an application object the parser does not know the program's name.
-        QString text = parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                 QStringLiteral("vorq"));
+        QString text =
+            parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("vorq"));
         if (parser.isSet(helpAll))
             text += qtOptionsHelp();
         std::fputs(qPrintable(text), stdout);

@@ -9,6 +9,7 @@
 #include <QSerialPortInfo>
 
 #include <climits>
+#include <sys/stat.h>
 
 namespace {
 
@@ -60,6 +61,13 @@ QString PortMap::unusableDevice(const QString& device) {
     if (!QDir::isAbsolutePath(device))
         return QStringLiteral("the path is not absolute");
     return {};
+}
+
+PortMap::Presence PortMap::presence(const QString& device) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(device).constData(), &info) != 0)
+        return Presence::Missing;
+    return S_ISCHR(info.st_mode) ? Presence::Present : Presence::NotADevice;
 }
 
 void PortMap::readFile(const QString& path, QList<Warning>& warnings) {

@@ -74,6 +74,11 @@ public:
     // error) when the file cannot be written, and the mapping still applies.
     LinkResult map(int n, const QString& device, bool save = true);
 
+    // Whether `device` is there now as a character device (a serial line or another device),
+    // is missing, or is something else. Nothing is opened.
+    enum class Presence { Present, Missing, NotADevice };
+    static Presence presence(const QString& device);
+
     // Why `device` cannot stand for a COM number, or empty when it can: empty, not
     // absolute, a control character, or longer than PATH_MAX.
     static QString unusableDevice(const QString& device);

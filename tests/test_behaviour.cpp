@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -105,6 +106,7 @@ private Q_SLOTS:
     void failedSpeedChangeIsReported();
     void portMenuMapsAndReopens();
     void refusedPortsAreNeverOpened();
+    void portMenuForEveryTechnician();
     void replugThenWrite();
 
 private:
@@ -311,10 +313,11 @@ void TestBehaviour::portMenuMapsAndReopens() {
     for (QAction* a : menu->actions())
         texts << a->text();
     QCOMPARE(texts,
-             (QStringList{adapter.slavePath() + QString::fromUtf8(" — USB UART, FTDI"), QString(),
+             (QStringList{QStringLiteral("Device for COM1"),
+                          adapter.slavePath() + QString::fromUtf8(" — USB UART, FTDI"), QString(),
                           QStringLiteral("Default (%1)").arg(m_ports->pty[0]->slavePath()),
                           QString::fromUtf8("Other device…")}));
-    menu->actions().first()->trigger();
+    menu->actions().at(1)->trigger(); // after the heading
     QVERIFY(w.MSComm1().PortOpen());
     QCOMPARE(adapter.baud(), 9600);
     run(w, QStringLiteral("ink:2"));
@@ -322,6 +325,39 @@ void TestBehaviour::portMenuMapsAndReopens() {
     QCOMPARE(adapter.readFrame(), frameOf("2"));
     QCOMPARE(m_ports->readAll(), QByteArray());
     QVERIFY(!w.portMenu(1)); // locked by the write
+}
+
+// The menu shows a mapping whose device is not here, asks before mapping a missing device,
+// and opens from the keyboard with its first item active.
+void TestBehaviour::portMenuForEveryTechnician() {
+    m_w.reset();
+    PortMap map(m_ports->resolver());
+    QVERIFY(map.map(3, QStringLiteral("/nonexistent/ttyUSB9"), false).ok());
+    VORQUnderTest w(map, [] {
+        return QList<SerialDevice>{{QStringLiteral("/nonexistent/ttyUSB7"), {}, {}, {}, {}}};
+    });
+    const std::unique_ptr<QMenu> menu{w.portMenu(3)};
+    const QAction* mapped = menu->actions().at(2);
+    QVERIFY(mapped->isChecked() && mapped->text() == QLatin1String("/nonexistent/ttyUSB9 (not "
+                                                                   "present)"));
+    w.notes.answer = false; // not the missing /nonexistent/ttyUSB7
+    menu->actions().at(1)->trigger();
+    QVERIFY(w.notes.reports.last().question);
+    QCOMPARE(map.device(3), QStringLiteral("/nonexistent/ttyUSB9"));
+
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QWidget* com1 = w.control(QStringLiteral("Opt_Com"), 0);
+    com1->setFocus();
+    QString active;
+    QTimer::singleShot(0, &w, [&] {
+        if (auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            active = popup->activeAction() ? popup->activeAction()->text() : QString();
+            popup->close();
+        }
+    });
+    QTest::keyClick(com1, Qt::Key_F10, Qt::ShiftModifier);
+    QCOMPARE(active, QStringLiteral("/nonexistent/ttyUSB7"));
 }
 
 // A settings line that cannot be used refuses its COM number, naming the file and line, and

@@ -276,14 +276,19 @@ void TestWindow::accessibleNames_data() {
     QTest::addColumn<QString>("spoken");
     QTest::addColumn<QString>("described"); // in the description, after the name
     QTest::addColumn<int>("role");          // QAccessible::Role; 0: any
-    QTest::newRow("the window") << "" << -1 << "VORQ" << "" << int(QAccessible::Window);
+    QTest::newRow("the window") << "" << -1 << "VORQ"
+                                << "" << int(QAccessible::Window);
     QTest::newRow("code box") << "Ink" << -1 << "Please Input Command_Code Number"
                               << "6 PD3000 Command" << 0;
     QTest::newRow("scroll-data box")
-        << "Text1" << -1 << "Please Input Scroll Data ( Max 40 Byte for ASCII )" << "" << 0;
-    QTest::newRow("Port group") << "Frame1" << -1 << "Port" << "" << 0;
-    QTest::newRow("Command group") << "Frame3" << -1 << "Command" << "" << 0;
-    QTest::newRow("Write") << "Send" << 0 << "Write to EEPROM(Y)" << "" << 0;
+        << "Text1" << -1 << "Please Input Scroll Data ( Max 40 Byte for ASCII )"
+        << "" << 0;
+    QTest::newRow("Port group") << "Frame1" << -1 << "Port"
+                                << "" << 0;
+    QTest::newRow("Command group") << "Frame3" << -1 << "Command"
+                                   << "" << 0;
+    QTest::newRow("Write") << "Send" << 0 << "Write to EEPROM(Y)"
+                           << "" << 0;
     QTest::newRow("a speed, its caption read once") << "Opt_speed" << 1 << "19200bps"
                                                     << "8 data bits" << 0;
 }

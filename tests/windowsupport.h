@@ -13,16 +13,22 @@
 class RecordingNotifier : public Notifier {
 public:
     struct Report {
-        bool confirmation = false; // a confirmation, or a warning
+        bool confirmation = false; // a confirmation, or a warning or a question
+        bool question = false;
         QString text;
         QString description; // for screen readers, of a confirmation
     };
     QList<Report> reports;
+    bool answer = true; // to every question
 
     void confirm(QWidget*, const QString& text, const QString& description) override {
-        reports.append({true, text, description});
+        reports.append({true, false, text, description});
     }
-    void warn(QWidget*, const QString& text) override { reports.append({false, text, {}}); }
+    void warn(QWidget*, const QString& text) override { reports.append({false, false, text, {}}); }
+    bool ask(QWidget*, const QString& text) override {
+        reports.append({false, true, text, {}});
+        return answer;
+    }
 };
 
 namespace detail {

@@ -10,6 +10,8 @@ QMenu* deviceMenu(QWidget* parent, int n, const PortMap& map, const DeviceLister
     menu->setObjectName(QStringLiteral("COM%1").arg(n));
     const QString current = map.device(n);
     const QList<SerialDevice> devices = lister ? lister() : QList<SerialDevice>();
+    menu->addSection(QStringLiteral("Device for COM%1").arg(n));
+    bool currentListed = false;
     for (const SerialDevice& d : devices) {
         QStringList about;
         for (const QString& part : {d.description, d.manufacturer})
@@ -23,11 +25,18 @@ QMenu* deviceMenu(QWidget* parent, int n, const PortMap& map, const DeviceLister
         QAction* a = menu->addAction(text);
         a->setCheckable(true);
         a->setChecked(map.isMapped(n) && (current == d.path || current == d.byId));
+        currentListed = currentListed || a->isChecked();
         const QString device = d.byId.isEmpty() ? d.path : d.byId;
         QObject::connect(a, &QAction::triggered, menu, [chosen, device] { chosen(device); });
     }
-    if (devices.isEmpty())
+    if (map.isMapped(n) && !currentListed) { // mapped to a device that is not here now
+        QAction* a = menu->addAction(QStringLiteral("%1 (not present)").arg(current));
+        a->setCheckable(true);
+        a->setChecked(true);
+        QObject::connect(a, &QAction::triggered, menu, [chosen, current] { chosen(current); });
+    } else if (devices.isEmpty()) {
         menu->addAction(QStringLiteral("No serial device found"))->setEnabled(false);
+    }
     menu->addSeparator();
     QAction* standard = menu->addAction(QStringLiteral("Default (%1)").arg(map.defaultDevice(n)));
     standard->setCheckable(true);

@@ -11,6 +11,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDateTime>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -164,6 +165,7 @@ void VORQ::describeForScreenReaders() {
         option->setAccessibleDescription(QStringLiteral("8 data bits, no parity, 1 stop bit."));
     for (QPushButton* button : {m_writeButton, m_endButton})
         button->setAccessibleName(button->text());
+    describePorts();
     m_writeButton->setAccessibleDescription(
         QStringLiteral("Sends the command set and the scroll data to the display, and locks "
                        "the port choice."));
@@ -217,6 +219,19 @@ void VORQ::Form_Activate() {
 }
 
 bool VORQ::eventFilter(QObject* watched, QEvent* event) {
+    // The device menu from the keyboard: the Menu key, or Shift+F10 where there is none.
+    const int option = int(std::find(std::begin(m_portOptions), std::end(m_portOptions), watched) -
+                           std::begin(m_portOptions));
+    const bool onOption = option < PortMap::kPorts;
+    const auto* press = static_cast<QKeyEvent*>(event);
+    if (onOption &&
+        ((event->type() == QEvent::ContextMenu &&
+          static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) ||
+         (event->type() == QEvent::KeyPress && press->key() == Qt::Key_F10 &&
+          press->modifiers() == Qt::ShiftModifier))) {
+        Opt_Com_ContextMenu(option, m_portOptions[option]->mapToGlobal(QPoint(0, 0)), true);
+        return true;
+    }
     if (event->type() == QEvent::KeyPress) {
         // A key travels from the focused control up to the window; see it once, first.
         QWidget* focused = QApplication::focusWidget();
@@ -317,11 +332,19 @@ void VORQ::Opt_Com_Click(int index) {
     static_cast<void>(m_serial->SwitchPort(index));
 }
 
-void VORQ::Opt_Com_ContextMenu(int index, QPoint at) {
+void VORQ::Opt_Com_ContextMenu(int index, QPoint at, bool fromKeyboard) {
     if (index < 0 || index >= PortMap::kPorts)
         return;
-    if (std::unique_ptr<QMenu> menu{portMenu(index + 1)})
-        menu->exec(at);
+    std::unique_ptr<QMenu> menu{portMenu(index + 1)};
+    if (!menu)
+        return;
+    if (fromKeyboard) // the first item is active, so that the arrows and Enter work at once
+        for (QAction* action : menu->actions())
+            if (action->isEnabled() && !action->isSeparator()) {
+                menu->setActiveAction(action);
+                break;
+            }
+    menu->exec(at);
 }
 
 QMenu* VORQ::portMenu(int n) {
@@ -332,6 +355,17 @@ QMenu* VORQ::portMenu(int n) {
 }
 
 void VORQ::mapPort(int n, const QString& device) {
+    // A technician may map a device before plugging it in: a missing one is kept when asked.
+    const PortMap::Presence presence =
+        device.isEmpty() || !PortMap::unusableDevice(device).isEmpty() ? PortMap::Presence::Present
+                                                                       : PortMap::presence(device);
+    if (presence != PortMap::Presence::Present &&
+        !m_notifier.ask(this, QStringLiteral("%1 %2. Map COM%3 to it anyway?")
+                                  .arg(device, presence == PortMap::Presence::Missing
+                                                   ? QStringLiteral("is not present now")
+                                                   : QStringLiteral("is not a serial line"))
+                                  .arg(n)))
+        return;
     const LinkResult saved = m_map.map(n, device);
     if (saved.cause == LinkResult::Cause::Settings) {
         m_notifier.warn(this, QStringLiteral("COM%1 was not changed.\n").arg(n) + describe(saved));
@@ -343,8 +377,19 @@ void VORQ::mapPort(int n, const QString& device) {
                                        "applies until VORQ ends.")
                             .arg(n)
                             .arg(saved.file, saved.error));
+    describePorts();
     if (n == m_serial->CommPort()) // as a port switch: a failure is silent
         static_cast<void>(m_serial->SwitchPort(n - 1));
+}
+
+void VORQ::describePorts() {
+    for (int i = 0; i < PortMap::kPorts; ++i) {
+        const QString device = m_map.device(i + 1);
+        m_portOptions[i]->setAccessibleDescription(QStringLiteral("%1: %2").arg(
+            m_portOptions[i]->text(), device.isEmpty() ? QStringLiteral("refused by the "
+                                                                        "settings")
+                                                       : device));
+    }
 }
 
 void VORQ::Opt_speed_Click(int index) {

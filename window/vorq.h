@@ -52,8 +52,9 @@ public:
     void Opt_Com_Click(int index);
     void Opt_speed_Click(int index);
     // A right-click on a port option (or, with the index of the selected one, on the Port
-    // group): the device menu for that COM number, at `at` (global coordinates).
-    void Opt_Com_ContextMenu(int index, QPoint at);
+    // group), or the Menu key or Shift+F10 on a port option: the device menu for that COM
+    // number, at `at` (global coordinates); from the keyboard, with its first item active.
+    void Opt_Com_ContextMenu(int index, QPoint at, bool fromKeyboard = false);
 
     // The device menu for COM `n` (the caller owns it), or nullptr while the port choice is
     // locked. A choice maps the port and saves the mapping (a failed save is reported in a
@@ -77,7 +78,11 @@ private:
     Lock lock() const;
     void setLock(const Lock& lock);
     void setPanelVisible(bool visible);
+    // Maps COM `n` to `device` (asking first when it is missing or not a serial line), saves
+    // it, and reopens the port when it is the selected one.
     void mapPort(int n, const QString& device);
+    // Gives each port option the device of its COM number as its description.
+    void describePorts();
     // Records the frame just written in the write record ($XDG_STATE_HOME/vorq/written.conf);
     // a record that cannot be saved is a warning, since the frame was written.
     void record();
