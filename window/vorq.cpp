@@ -222,13 +222,13 @@ bool VORQ::eventFilter(QObject* watched, QEvent* event) {
     // The device menu from the keyboard: the Menu key, or Shift+F10 where there is none.
     const int option = int(std::find(std::begin(m_portOptions), std::end(m_portOptions), watched) -
                            std::begin(m_portOptions));
-    const bool onOption = option < PortMap::kPorts;
-    const auto* press = static_cast<QKeyEvent*>(event);
-    if (onOption &&
-        ((event->type() == QEvent::ContextMenu &&
-          static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) ||
-         (event->type() == QEvent::KeyPress && press->key() == Qt::Key_F10 &&
-          press->modifiers() == Qt::ShiftModifier))) {
+    const bool menuKey =
+        (event->type() == QEvent::ContextMenu &&
+         static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) ||
+        (event->type() == QEvent::KeyPress &&
+         static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
+         static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier);
+    if (option < PortMap::kPorts && menuKey) {
         Opt_Com_ContextMenu(option, m_portOptions[option]->mapToGlobal(QPoint(0, 0)), true);
         return true;
     }
