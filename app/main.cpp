@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -51,14 +52,10 @@ void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
-} // namespace
-
-int main(int argc, char* argv[]) {
-    QCoreApplication::setApplicationName(QStringLiteral("vorq"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VORQ_VERSION));
-
-    // The command line is checked before the window system is reached, so that --help,
-    // --version and a wrong argument answer without a display.
+// Checks the command line before the window system is reached, so that --help, --version
+// and a wrong argument answer without a display. Returns the exit status when the program
+// must end here.
+std::optional<int> answerCommandLine(int argc, char* argv[]) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -106,6 +103,16 @@ int main(int argc, char* argv[]) {
         std::printf("vorq %s\n", VORQ_VERSION);
         return 0;
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication::setApplicationName(QStringLiteral("vorq"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORQ_VERSION));
+    if (const auto status = answerCommandLine(argc, argv))
+        return *status;
 
     qInstallMessageHandler(onQtMessage);
     g_connecting = true;
