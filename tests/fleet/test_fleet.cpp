@@ -65,6 +65,7 @@ struct Till {
 struct Recap {
     QJsonObject stats;              // host -> {ok, changed, failed, ...}
     QHash<QString, QString> failed; // host -> the message of its failed task
+    QString output;                 // all that ansible-playbook printed
 };
 
 } // namespace
@@ -220,6 +221,7 @@ Recap TestFleet::play(const QJsonObject& hosts, const QStringList& options,
     // ("failed: [till2] (item=COM1) => {...}").
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     Recap recap;
+    recap.output = out;
     static const QRegularExpression stat(QStringLiteral("^(\\S+)\\s+:\\s+(ok=.*)$"),
                                          QRegularExpression::MultilineOption);
     for (auto m = stat.globalMatch(out); m.hasNext();) {
@@ -259,9 +261,10 @@ void TestFleet::rollout_data() {
         << QStringList() << QStringList() << -1 << false << QList<int>{};
     QTest::newRow("one till's text changed") << QStringList{{}, QStringLiteral("NEW TEXT")}
                                              << QStringList() << -1 << false << QList<int>{1};
-    QTest::newRow("check mode: nothing is sent")
-        << QStringList(kTills, QStringLiteral("CHECKED")) << QStringList{QStringLiteral("--check")}
-        << -1 << false << QList<int>{};
+    QTest::newRow("check and diff mode: nothing is sent")
+        << QStringList(kTills, QStringLiteral("CHECKED"))
+        << QStringList{QStringLiteral("--check"), QStringLiteral("--diff")} << -1 << false
+        << QList<int>{};
     QTest::newRow("one till's port held by another program")
         << QStringList(kTills, QStringLiteral("HELD")) << QStringList() << 2 << false << [&] {
                QList<int> others = all;
@@ -291,6 +294,10 @@ void TestFleet::rollout() {
     if (holder >= 0)
         ::close(holder);
     const bool check = options.contains(QStringLiteral("--check"));
+    if (options.contains(QStringLiteral("--diff"))) // the record against what is wanted
+        QVERIFY2(recap.output.contains(QLatin1String("-text: \"NEW TEXT\"")) &&
+                     recap.output.contains(QLatin1String("+text: \"CHECKED\"")),
+                 qPrintable(recap.output));
     for (int i = 0; i < kTills; ++i) {
         const QString host = QStringLiteral("till%1").arg(i);
         const QJsonObject stats = recap.stats.value(host).toObject();
