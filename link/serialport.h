@@ -35,7 +35,8 @@ class SerialPort : public QObject {
     Q_OBJECT
 public:
     // Maps a port number to a device: /dev/ttyS(n-1) on Linux, COMn on Windows. An empty
-    // path means that there is no such port. Tests supply pseudo-terminals instead.
+    // path means that there is no such port, a refusal that the settings forbid it (see
+    // PortMap). Tests supply pseudo-terminals instead.
     using Resolver = std::function<PortDevice(int portNumber)>;
     static QString systemDevice(int portNumber);
 
@@ -57,9 +58,11 @@ public:
     // regular file). The port is opened, locked and named by the device's canonical path,
     // so that two paths to one device (a /dev/serial/by-id link and its target) exclude each
     // other. It is busy when a lock file /run/lock/LCK..<name> names a live process, in any
-    // of the usual formats and whatever its age (a dead process's lock is taken over), or
-    // when another open file holds flock() on the device; the port itself takes
-    // flock(LOCK_EX) while it is open, as other Linux serial programs do.
+    // of the usual formats and whatever its age (a dead process's lock is taken over), when
+    // that lock file is anything but a small regular file naming a possible pid, when
+    // another program holds the device in exclusive mode (TIOCEXCL), or when another open
+    // file holds flock() on the device; the port itself takes flock(LOCK_EX) while it is
+    // open, as other Linux serial programs do. A refused port number is never opened.
     LinkResult setPortOpen(bool open);
 
     // Writes every byte, in order and unchanged, and succeeds only once all of them have
@@ -70,7 +73,8 @@ public:
     // Port 1 at "9600,n,8,1", opened. Failure means the program cannot start.
     LinkResult OpenAtStartup();
     // Close, CommPort = index + 1, open; each step runs even when the one before failed.
-    // Indices other than 0 to 4 leave the port untouched. A failed open leaves it closed.
+    // Indices outside 0 to PortMap::kPorts - 1 leave the port untouched. A failed open leaves
+    // it closed.
     LinkResult SwitchPort(int index);
     // "9600,n,8,1" for index 0, "19200,n,8,1" for any other. The open state and the port
     // number stay as they are.
