@@ -37,7 +37,6 @@ public:
     // link, a loop and a file over 1 MiB are Unreadable, with the reason.
     static ConfFile read(const QString& path);
 
-    QString path() const { return m_path; }
     State state() const { return m_state; }
     QString why() const { return m_why; } // what is at the path, when Unreadable
     const QList<Entry>& entries() const { return m_entries; }

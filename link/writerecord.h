@@ -40,7 +40,6 @@ public:
     static QString keyFor(const QString& device);
 
     explicit WriteRecord(QString file = standardFile()) : m_file(std::move(file)) {}
-    QString file() const { return m_file; }
 
     // What was last written to the device recorded as `key`; nothing when that is unknown:
     // no record, a record that cannot be read, or a section that is incomplete or garbled.

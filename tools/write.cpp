@@ -99,12 +99,14 @@ std::variant<Target, int> resolvePort(const PortMap& map, const QString& port) {
     static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
                                         QRegularExpression::CaseInsensitiveOption);
     const auto m = com.match(port);
-    if (!m.hasMatch())
-        return port.isEmpty() ? std::variant<Target, int>(-1)
-                              : Target{comNumberOf(map, port), port};
-    const int n = m.captured(1).toInt();
+    if (!m.hasMatch() && !port.isEmpty())
+        return Target{comNumberOf(map, port), port};
+    const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
     if (n < 1 || n > PortMap::kPorts)
-        return -1;
+        return cli::fail(EX_USAGE, QStringLiteral("--port must be COM1 to COM%1 or a device "
+                                                  "path, not \"%2\"")
+                                       .arg(PortMap::kPorts)
+                                       .arg(shown(port)));
     if (const LinkResult refused = map.refusal(n); !refused)
         return cli::fail(cli::exitStatus(refused.cause), cli::describe(refused));
     return Target{n, map.device(n)};
@@ -248,16 +250,9 @@ Outcome run(const Request& request) {
 
     const auto resolved = resolvePort(map, request.port);
     if (const int* status = std::get_if<int>(&resolved)) {
-        if (*status >= 0) {
-            o.status = *status;
-            o.message = cli::lastFailure();
-            return o;
-        }
-        return failed(o, EX_USAGE,
-                      QStringLiteral("--port must be COM1 to COM%1 or a device "
-                                     "path, not \"%2\"")
-                          .arg(PortMap::kPorts)
-                          .arg(shown(request.port)));
+        o.status = *status;
+        o.message = cli::lastFailure();
+        return o;
     }
     const Target target = std::get<Target>(resolved);
     o.port = target.number ? QStringLiteral("COM%1").arg(target.number) : QString();
