@@ -1,4 +1,5 @@
 #include "link/portmap.h"
+#include "link/signalwatch.h"
 #include "version.h"
 #include "window/messages.h"
 #include "window/startup.h"
@@ -120,6 +121,10 @@ int main(int argc, char* argv[]) {
     g_connecting = false;
     QApplication::setApplicationName(QStringLiteral("VORQ"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.vorq.VORQ"));
+    // SIGTERM, SIGINT and SIGHUP close every open message box and end the event loop; the
+    // window then goes as on a normal exit and closes its port.
+    SignalWatch signals;
+    signals.endEventLoopOnSignal();
 
     PortMap map(SerialPort::systemDevice, PortMap::standardFiles());
     for (const PortMap::Warning& warning : map.load())
@@ -128,6 +133,8 @@ int main(int argc, char* argv[]) {
         startVorq(map, systemSerialDevices, [](const QString& message) {
             std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
         });
+    if (SignalWatch::pending()) // caught while a start-up box was open
+        return SignalWatch::exitStatus();
     if (!window)
         return 1;
     window->show();

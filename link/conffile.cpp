@@ -1,5 +1,7 @@
 #include "link/conffile.h"
 
+#include "link/files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,18 +23,6 @@ QString systemError(int err) {
 }
 
 // What kind of file `mode` describes, for a refusal: "a FIFO", "a directory".
-QString kindOf(mode_t mode) {
-    if (S_ISDIR(mode))
-        return QStringLiteral("a directory");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("a FIFO");
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return QStringLiteral("a device");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("a socket");
-    return QStringLiteral("not a regular file");
-}
-
 // A line without its line ending.
 QByteArray body(QByteArray line) {
     if (line.endsWith('\n'))
@@ -70,7 +60,7 @@ ConfFile ConfFile::read(const QString& path) {
     if (::fstat(fd, &info) != 0)
         why = systemError(errno);
     else if (!S_ISREG(info.st_mode))
-        why = kindOf(info.st_mode);
+        why = fileKind(info.st_mode);
     else if (info.st_size > kMaxBytes)
         why = QStringLiteral("larger than 1 MiB");
     QByteArray bytes;
@@ -240,7 +230,7 @@ ConfFile::SaveError ConfFile::save() const {
             continue;
         }
         if (!S_ISREG(info.st_mode))
-            return {target, kindOf(info.st_mode)};
+            return {target, fileKind(info.st_mode)};
         break;
     }
     const QFileInfo where(target);

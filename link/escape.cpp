@@ -27,3 +27,7 @@ QString shown(const QString& text) {
                                      kept.size())) +
            QStringLiteral("\u2026");
 }
+
+QString toHex(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}

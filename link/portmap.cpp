@@ -1,6 +1,7 @@
 #include "link/portmap.h"
 
 #include "link/conffile.h"
+#include "link/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -178,22 +179,17 @@ LinkResult PortMap::map(int n, const QString& device, bool save) {
 }
 
 QList<SerialDevice> systemSerialDevices() {
-    // Links in /dev/serial/by-id, by the device they point at.
-    QMap<QString, QString> byId;
-    const QDir dir(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo& link :
-         dir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
-        if (link.isSymLink())
-            byId.insert(link.canonicalFilePath(), link.absoluteFilePath());
+    const QHash<QByteArray, QByteArray> byId = serialByIdLinks();
 
     QList<SerialDevice> devices;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         // The system's device database may know ports whose device node is not here.
         if (!QFileInfo::exists(info.systemLocation()))
             continue;
-        devices.append({info.systemLocation(), info.description(), info.manufacturer(),
-                        info.serialNumber(),
-                        byId.value(QFileInfo(info.systemLocation()).canonicalFilePath())});
+        devices.append(
+            {info.systemLocation(), info.description(), info.manufacturer(), info.serialNumber(),
+             QFile::decodeName(byId.value(
+                 QFile::encodeName(QFileInfo(info.systemLocation()).canonicalFilePath())))});
     }
     return devices;
 }

@@ -1,5 +1,6 @@
 #include "link/serialport.h"
 
+#include "link/files.h"
 #include "link/portmap.h"
 
 #include <QDeadlineTimer>
@@ -42,10 +43,7 @@ LinkResult busy(Hold hold, const QString& holder = {}) {
 #ifdef Q_OS_UNIX
 // "process 1234 (picocom)", or without the name where it cannot be read.
 QString processName(qint64 pid) {
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-    const QString name = comm.open(QIODevice::ReadOnly)
-                             ? QString::fromLocal8Bit(comm.readAll().trimmed())
-                             : QString();
+    const QString name = commandOf(pid);
     return name.isEmpty() ? QStringLiteral("process %1").arg(pid)
                           : QStringLiteral("process %1 (%2)").arg(pid).arg(name);
 }
@@ -62,13 +60,6 @@ qint64 pidMax() {
     return ok && max > 0 ? max : 4194304;
 }
 
-// What /proc says that `pid` runs now, or empty.
-QString commandOf(qint64 pid) {
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.read(64).trimmed())
-                                          : QString();
-}
-
 // Whether a lock file for the device at `canonical` (such as /dev/ttyS0) says that the port
 // is busy, and why: a success when there is none or only a stale one. The lock is named by
 // the device's file name (ttyS0, the UUCP convention) or by its path below /dev with '_' for
@@ -77,14 +68,14 @@ QString commandOf(qint64 pid) {
 // pid is dead is stale and does not count. The lock directories can be written by anyone, so
 // a lock file is only ever opened without following a link and without blocking, and read
 // only when it is a small regular file: anything else there means busy, naming the file.
-LinkResult lockFileVerdict(const QString& canonical) {
+LinkResult lockFileVerdict(const QString& canonical, const QStringList& directories) {
     QStringList names{QFileInfo(canonical).fileName()};
     if (canonical.startsWith(QLatin1String("/dev/")))
         names << canonical.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
     names.removeDuplicates();
     for (const QString& name : names) {
-        for (const char* dir : {"/run/lock", "/var/lock"}) {
-            const QString path = QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name);
+        for (const QString& dir : directories) {
+            const QString path = QStringLiteral("%1/LCK..%2").arg(dir, name);
             auto refuse = [&](Hold hold, const QString& what = {}) {
                 LinkResult r = busy(hold);
                 r.lockFile = path;
@@ -108,12 +99,7 @@ LinkResult lockFileVerdict(const QString& canonical) {
                 size = ::read(fd, data, sizeof data - 1);
             ::close(fd);
             if (!S_ISREG(info.st_mode))
-                return refuse(Hold::NotALock, S_ISFIFO(info.st_mode) ? QStringLiteral("a FIFO")
-                                              : S_ISDIR(info.st_mode)
-                                                  ? QStringLiteral("a directory")
-                                              : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)
-                                                  ? QStringLiteral("a device")
-                                                  : QStringLiteral("not a regular file"));
+                return refuse(Hold::NotALock, fileKind(info.st_mode));
             const QByteArray bytes(data, size > 0 ? size : 0);
             const QList<QByteArray> lines = bytes.split('\n');
             const QByteArray first = lines.first().trimmed();
@@ -166,7 +152,7 @@ QString flockHolder(const struct stat& info) {
 // Why `path` could not be opened, from the system's view of it and what QSerialPort said
 // (`error`, `errorString`): missing, permission denied, busy (and by whom), or not a line.
 LinkResult explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
-                              const QString& errorString);
+                              const QString& errorString, const QStringList& lockDirectories);
 
 } // namespace
 
@@ -326,11 +312,12 @@ LinkResult SerialPort::openDevice(const QString& path) {
 #ifdef Q_OS_UNIX
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return explainOpenFailure(path, QSerialPort::DeviceNotFoundError, systemError(errno));
+        return explainOpenFailure(path, QSerialPort::DeviceNotFoundError, systemError(errno),
+                                  m_lockDirectories);
     if (!S_ISCHR(info.st_mode))
         return LinkResult::failure(Cause::NotSerial, path);
     canonical = QFileInfo(path).canonicalFilePath();
-    if (LinkResult locked = lockFileVerdict(canonical); !locked)
+    if (LinkResult locked = lockFileVerdict(canonical, m_lockDirectories); !locked)
         return locked;
     // A look at the line before Qt opens it, on a descriptor that neither blocks nor makes
     // it the controlling terminal: whether it is a terminal at all, and whether another
@@ -359,7 +346,7 @@ LinkResult SerialPort::openDevice(const QString& path) {
         return applied;
     if (!m_port.open(m_receiving ? QIODevice::ReadOnly : QIODevice::WriteOnly)) {
         const LinkResult failed =
-            explainOpenFailure(canonical, m_port.error(), m_port.errorString());
+            explainOpenFailure(canonical, m_port.error(), m_port.errorString(), m_lockDirectories);
         m_port.clearError();
         return failed;
     }
@@ -440,7 +427,7 @@ LinkResult SerialPort::Output(const QByteArray& bytes) {
 namespace {
 
 LinkResult explainOpenFailure(const QString& path, QSerialPort::SerialPortError error,
-                              const QString& errorString) {
+                              const QString& errorString, const QStringList& lockDirectories) {
 #ifdef Q_OS_UNIX
     const QByteArray native = QFile::encodeName(path);
     struct stat info {};
@@ -449,7 +436,7 @@ LinkResult explainOpenFailure(const QString& path, QSerialPort::SerialPortError 
     if (::access(native.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
         return LinkResult::failure(Cause::Permission, path, systemError(errno));
     if (error == QSerialPort::PermissionError) {
-        if (LinkResult locked = lockFileVerdict(path); !locked)
+        if (LinkResult locked = lockFileVerdict(path, lockDirectories); !locked)
             return locked;
         return busy(Hold::Unknown);
     }

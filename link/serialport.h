@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -57,8 +58,8 @@ public:
     // Opening refuses a path that is not a character device (nothing is ever written to a
     // regular file). The port is opened, locked and named by the device's canonical path,
     // so that two paths to one device (a /dev/serial/by-id link and its target) exclude each
-    // other. It is busy when a lock file /run/lock/LCK..<name> names a live process, in any
-    // of the usual formats and whatever its age (a dead process's lock is taken over), when
+    // other. It is busy when a lock file LCK..<name> in a lock directory names a live process, in
+    // any of the usual formats and whatever its age (a dead process's lock is taken over), when
     // that lock file is anything but a small regular file naming a possible pid, when
     // another program holds the device in exclusive mode (TIOCEXCL), or when another open
     // file holds flock() on the device; the port itself takes flock(LOCK_EX) while it is
@@ -89,6 +90,10 @@ public:
         return m_commPort >= 1 ? QStringLiteral("COM%1").arg(m_commPort) : QString();
     }
 
+    // The folders whose LCK..<name> files say that a port is busy; by default the system's,
+    // /run/lock and /var/lock.
+    void setLockDirectories(QStringList directories) { m_lockDirectories = std::move(directories); }
+
     // Opens for receiving instead of sending from the next open on; received() then carries
     // every byte that arrives. VORQ itself never receives.
     void setReceiving(bool receiving) { m_receiving = receiving; }
@@ -114,6 +119,7 @@ private:
     QString m_settings;
     LinkResult m_openFailure; // why the last open failed; success after a successful one
     bool m_receiving = false;
+    QStringList m_lockDirectories{QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
     QSerialPort m_port;
 };
 

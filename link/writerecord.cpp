@@ -1,17 +1,73 @@
 #include "link/writerecord.h"
 
 #include "link/conffile.h"
+#include "link/escape.h"
+#include "link/files.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <QThread>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-QString hex(const QByteArray& bytes) {
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
+// flock(LOCK_EX) on "<record>.lock", held from the read to the rename, so that writers that
+// save at the same time each keep the others' sections. The lock file stays in place (removing
+// it would let two writers lock two different files). Waits at most kWaitMs; `error` then says
+// why there is no lock.
+class RecordLock {
+public:
+    static constexpr int kWaitMs = 3000;
+    explicit RecordLock(const QString& record) {
+        const QByteArray path = QFile::encodeName(record + QStringLiteral(".lock"));
+        m_fd =
+            ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        struct stat info {};
+        if (m_fd < 0) {
+            error = QString::fromLocal8Bit(std::strerror(errno));
+            return;
+        }
+        if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            error = QStringLiteral("its lock file is not a regular file");
+            return;
+        }
+        QDeadlineTimer deadline(kWaitMs);
+        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                error = QString::fromLocal8Bit(std::strerror(errno));
+                return;
+            }
+            if (deadline.hasExpired()) {
+                error =
+                    QStringLiteral("another program kept it locked for %1 s").arg(kWaitMs / 1000);
+                return;
+            }
+            QThread::msleep(2);
+        }
+        m_locked = true;
+    }
+    ~RecordLock() {
+        if (m_fd >= 0)
+            ::close(m_fd); // also releases the lock
+    }
+    bool locked() const { return m_locked; }
+    QString error;
+
+private:
+    int m_fd = -1;
+    bool m_locked = false;
+};
 
 } // namespace
 
@@ -23,15 +79,12 @@ QString WriteRecord::standardFile() {
 }
 
 QString WriteRecord::keyFor(const QString& device) {
-    const QString canonical = QFileInfo(device).canonicalFilePath();
-    if (canonical.isEmpty())
-        return device;
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo& link :
-         byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
-        if (link.isSymLink() && link.canonicalFilePath() == canonical)
-            return link.absoluteFilePath();
-    return canonical;
+    const QByteArray native = QFile::encodeName(device);
+    char canonical[PATH_MAX];
+    if (!::realpath(native.constData(), canonical))
+        return losslessText(native);
+    const QByteArray resolved(canonical);
+    return losslessText(serialByIdLinks().value(resolved, resolved));
 }
 
 std::optional<WrittenFrame> WriteRecord::find(const QString& key) const {
@@ -59,13 +112,25 @@ std::optional<WrittenFrame> WriteRecord::find(const QString& key) const {
 }
 
 LinkResult WriteRecord::save(const QString& key, const WrittenFrame& written) const {
+    if (!QDir().mkpath(QFileInfo(m_file).absolutePath())) {
+        LinkResult r = LinkResult::failure(LinkResult::Cause::Io, {},
+                                           QStringLiteral("the folder cannot be made"));
+        r.file = m_file;
+        return r;
+    }
+    const RecordLock lock(m_file);
+    if (!lock.locked()) {
+        LinkResult r = LinkResult::failure(LinkResult::Cause::Io, {}, lock.error);
+        r.file = m_file;
+        return r;
+    }
     ConfFile file = ConfFile::read(m_file);
     ConfFile::SaveError saved{m_file, file.why()};
     if (file.state() != ConfFile::State::Unreadable) {
         file.set(key, QStringLiteral("speed"), QString::number(written.speed));
         file.set(key, QStringLiteral("code"), written.code);
         file.set(key, QStringLiteral("text"), written.text);
-        file.set(key, QStringLiteral("frame"), hex(written.frame));
+        file.set(key, QStringLiteral("frame"), toHex(written.frame));
         file.set(key, QStringLiteral("time"), written.time);
         file.set(key, QStringLiteral("program"), written.program);
         saved = file.save();

@@ -46,7 +46,10 @@ public:
     std::optional<WrittenFrame> find(const QString& key) const;
 
     // Records `written` for `key`, replacing what was recorded for it and changing no other
-    // section. Atomic; fails with cause Io, the file and the reason, and then nothing changed.
+    // section. Atomic, and safe against other programs saving at the same time: each save
+    // holds flock() on "<file>.lock" from its read to its rename, waiting at most 3 s for it.
+    // Fails with cause Io, the file and the reason (also when the lock cannot be had), and
+    // then nothing changed.
     [[nodiscard]] LinkResult save(const QString& key, const WrittenFrame& written) const;
 
 private:

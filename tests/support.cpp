@@ -109,8 +109,9 @@ void Pty::send(const QByteArray& bytes) {
     }
 }
 
-void Pty::clearExclusive() {
-    ::ioctl(m_slave, TIOCNXCL);
+bool Pty::exclusive() const {
+    int set = 0;
+    return ::ioctl(m_slave, TIOCGEXCL, &set) == 0 && set;
 }
 
 void Pty::vanish() {

@@ -43,9 +43,8 @@ public:
     // Sends `bytes` from the master, as the far end of the line would, and returns once
     // whoever holds the slave has read them all.
     void send(const QByteArray& bytes);
-    // Clears the exclusive mode (TIOCEXCL) that a killed program left on the line: the kernel
-    // clears it only at the last close, and the test keeps the line open.
-    void clearExclusive();
+    // Whether a program holds the line in exclusive mode (TIOCEXCL) now.
+    bool exclusive() const;
     // Closes the master: the device vanishes for whoever holds the slave.
     void vanish();
 

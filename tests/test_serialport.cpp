@@ -306,15 +306,15 @@ void TestSerialPort::lockVariants() {
     QFETCH(QString, fact);
     Ports ports;
     const QString device = ports.pty[0]->slavePath();
-    const QString lockPath = QStringLiteral("/run/lock/LCK..") + QFileInfo(device).fileName();
+    // Lock files of this test's own; a port held by a SerialPort is locked where Qt puts it.
+    QTemporaryDir locks;
+    const QString lockPath = locks.filePath(QStringLiteral("LCK..") + QFileInfo(device).fileName());
     QFile lockFile(lockPath);
     const QString link = QDir::temp().filePath(QStringLiteral("vorq-test-by-id"));
     QFile::remove(link);
     int held = -1;
     SerialPort first([&](int) { return link; });
     if (holder == QLatin1String("lock")) {
-        if (!QFileInfo(QStringLiteral("/run/lock")).isWritable())
-            QSKIP("/run/lock is not writable here");
         if (lock == "<fifo>")
             QVERIFY(::mkfifo(qPrintable(lockPath), 0644) == 0);
         else if (lock == "<dir>")
@@ -341,6 +341,8 @@ void TestSerialPort::lockVariants() {
         QVERIFY(first.setPortOpen(true).ok());
     }
     SerialPort port(ports.resolver());
+    if (holder == QLatin1String("lock"))
+        port.setLockDirectories({locks.path()});
     QElapsedTimer clock;
     clock.start();
     const LinkResult opened = port.OpenAtStartup();

@@ -145,8 +145,4 @@ QString describe(const PortMap::Warning& w) {
     return QStringLiteral("%1: the line is ignored: %2").arg(at, w.why);
 }
 
-QString toHex(const QByteArray& bytes) {
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
 } // namespace cli

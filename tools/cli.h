@@ -102,7 +102,4 @@ QString describe(const LinkResult& result);
 // One line for an ignored settings line: "file:line: ...".
 QString describe(const PortMap::Warning& warning);
 
-// "1B 6B 71 ...": upper-case hex bytes separated by single spaces.
-QString toHex(const QByteArray& bytes);
-
 } // namespace cli

@@ -2,13 +2,15 @@
 // (or on a real serial device) and prints each configuration frame it receives, decoded as
 // the display would decode it, and what the display now stores.
 //
-// Exit statuses: 0 ended by a signal (SIGINT, SIGTERM, SIGHUP, or SIGPIPE when the reader
-// of its output has gone), or --once with a valid frame; 1 --once with a malformed one;
+// Exit statuses: 128 + the signal's number when ended by SIGINT, SIGTERM, SIGHUP, or SIGPIPE
+// (the reader of its output has gone), after closing the port and removing the link; 0 for
+// --once with a valid frame; 1 --once with a malformed one;
 // 64 usage; 73 the link cannot be made; 69, 74, 77 when the device cannot be opened (as
 // vorq-write); 74 also when the device hangs up.
 #include "link/decoder.h"
 #include "link/frame.h"
 #include "link/serialport.h"
+#include "link/signalwatch.h"
 #include "tools/cli.h"
 #include "version.h"
 
@@ -62,17 +64,12 @@ bool linksTo(int dir, const char* name, const char* target, struct stat* info = 
 }
 
 // Removes the link only while it is still the very one this process made: same target,
-// same inode. Async-signal-safe.
+// same inode.
 void removeOwnLink() {
     struct stat st {};
     if (g_link.dir >= 0 && linksTo(g_link.dir, g_link.name, g_link.target, &st) &&
         st.st_dev == g_link.dev && st.st_ino == g_link.ino)
         ::unlinkat(g_link.dir, g_link.name, 0);
-}
-
-void endOnSignal(int) {
-    removeOwnLink();
-    ::_exit(0);
 }
 
 // Makes the symbolic link `at` to `target`. It never replaces an existing path, except a
@@ -229,7 +226,7 @@ private:
                 out << "Malformed: " << r.problem << ", " << byteCount(r.bytes) << Qt::endl;
             }
             if (m_request.hex)
-                out << "  " << cli::toHex(r.bytes) << Qt::endl;
+                out << "  " << toHex(r.bytes) << Qt::endl;
             if (m_request.once) {
                 // The line stays open a moment longer, as a display's would: a sender still
                 // draining its port must not see it hang up.
@@ -318,8 +315,8 @@ int main(int argc, char* argv[]) {
     QTimer expiry;
     QObject::connect(&expiry, &QTimer::timeout, &expiry, [&] { printer.tick(); });
     expiry.start(100);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        std::signal(sig, endOnSignal);
+    SignalWatch signals({SIGINT, SIGTERM, SIGHUP, SIGPIPE});
+    signals.endEventLoopOnSignal();
     return request.device.isEmpty() ? listenOnPty(request, printer)
                                     : listenOnDevice(request, printer);
 }

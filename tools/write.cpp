@@ -7,6 +7,7 @@
 #include "link/frame.h"
 #include "link/portmap.h"
 #include "link/serialport.h"
+#include "link/signalwatch.h"
 #include "link/writerecord.h"
 #include "tools/cli.h"
 #include "version.h"
@@ -60,7 +61,7 @@ QByteArray toJson(const Outcome& o) {
         previous = {{QStringLiteral("speed"), o.previous->speed},
                     {QStringLiteral("code"), o.previous->code},
                     {QStringLiteral("text"), o.previous->text},
-                    {QStringLiteral("frame"), cli::toHex(o.previous->frame)},
+                    {QStringLiteral("frame"), toHex(o.previous->frame)},
                     {QStringLiteral("time"), o.previous->time},
                     {QStringLiteral("program"), o.previous->program}};
     const QJsonObject json{
@@ -72,7 +73,7 @@ QByteArray toJson(const Outcome& o) {
         {QStringLiteral("speed"), orNull(o.speed)},
         {QStringLiteral("code"), orNull(o.code)},
         {QStringLiteral("text"), orNull(o.text)},
-        {QStringLiteral("frame"), o.frame ? QJsonValue(cli::toHex(*o.frame)) : QJsonValue()},
+        {QStringLiteral("frame"), o.frame ? QJsonValue(toHex(*o.frame)) : QJsonValue()},
         {QStringLiteral("previous"), o.previous ? QJsonValue(previous) : QJsonValue()},
     };
     return QJsonDocument(json).toJson(QJsonDocument::Compact);
@@ -99,8 +100,13 @@ std::variant<Target, int> resolvePort(const PortMap& map, const QString& port) {
     static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
                                         QRegularExpression::CaseInsensitiveOption);
     const auto m = com.match(port);
-    if (!m.hasMatch() && !port.isEmpty())
+    if (!m.hasMatch() && !port.isEmpty()) {
+        if (const QString why = PortMap::unusableDevice(port); !why.isEmpty())
+            return cli::fail(
+                EX_USAGE,
+                QStringLiteral("--port \"%1\" cannot be a device: %2").arg(shown(port), why));
         return Target{comNumberOf(map, port), port};
+    }
     const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
     if (n < 1 || n > PortMap::kPorts)
         return cli::fail(EX_USAGE, QStringLiteral("--port must be COM1 to COM%1 or a device "
@@ -200,10 +206,14 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
         request.action = Request::Action::List;
         return request;
     }
+    // A path is opened by its bytes: one that is not UTF-8 cannot be named exactly.
     for (const int i : invalid)
-        if (arguments[i].startsWith(QLatin1String("--text=")) ||
-            (i > 1 && arguments[i - 1] == QLatin1String("--text")))
-            return cli::fail(EX_DATAERR, QStringLiteral("--text is not valid UTF-8"));
+        for (const char* option : {"--text", "--port", "--state"})
+            if (arguments[i].startsWith(QLatin1String(option) + u'=') ||
+                (i > 1 && arguments[i - 1] == QLatin1String(option)))
+                return cli::fail(
+                    qstrcmp(option, "--text") == 0 ? EX_DATAERR : EX_USAGE,
+                    QStringLiteral("%1 is not valid UTF-8").arg(QLatin1String(option)));
     if (!parser.isSet(code))
         return cli::fail(EX_USAGE,
                          QStringLiteral("--code is required (%1)").arg(frame::codeRange()));
@@ -281,23 +291,31 @@ Outcome run(const Request& request) {
     }
     o.changed = true;
     if (request.action == Request::Action::DryRun) {
-        o.message = cli::toHex(built.bytes);
+        o.message = toHex(built.bytes);
         return o;
     }
 
-    const QString path = target.path;
-    SerialPort serial([path](int) { return path; });
-    serial.setCommPort(target.number);
-    const QString settings = lineSettingsFor(request.bps);
-    LinkResult step = serial.setSettings(settings);
-    if (step)
-        step = serial.setPortOpen(true);
-    if (step)
-        step = serial.WriteBytes(built.bytes);
-    if (!step) {
+    if (SignalWatch::pending()) {
         o.changed = false;
-        return failed(o, cli::exitStatus(step.cause), cli::describe(step));
+        return failed(o, SignalWatch::exitStatus(),
+                      QStringLiteral("ended by signal %1 before anything was sent")
+                          .arg(SignalWatch::pending()));
     }
+    const QString settings = lineSettingsFor(request.bps);
+    {
+        const QString path = target.path;
+        SerialPort serial([path](int) { return path; });
+        serial.setCommPort(target.number);
+        LinkResult step = serial.setSettings(settings);
+        if (step)
+            step = serial.setPortOpen(true);
+        if (step)
+            step = serial.WriteBytes(built.bytes);
+        if (!step) {
+            o.changed = false;
+            return failed(o, cli::exitStatus(step.cause), cli::describe(step));
+        }
+    } // the port is closed and its lock released before the record is saved
     const WrittenFrame written{request.bps,
                                request.code,
                                frame::composed(request.text),
@@ -323,6 +341,9 @@ int main(int argc, char* argv[]) {
     bool json = false; // known before the arguments are checked, for a usage error's report
     for (int i = 1; i < argc && qstrcmp(argv[i], "--") != 0; ++i)
         json = json || qstrcmp(argv[i], "--json") == 0;
+    // A signal lets a frame under way finish (within its wire time and a second) or stops
+    // before the port is opened; either way the port is closed as on a normal exit.
+    SignalWatch signals;
     const auto request = parse(argc, argv);
     Outcome outcome;
     if (const int* status = std::get_if<int>(&request)) {
@@ -333,9 +354,14 @@ int main(int argc, char* argv[]) {
     }
     const bool listed = !json && std::holds_alternative<Request>(request) &&
                         std::get<Request>(request).action == Request::Action::List;
+    const bool succeeded = outcome.status == EX_OK;
+    if (SignalWatch::pending())
+        outcome.status = SignalWatch::exitStatus();
     if (json)
         out << toJson(outcome) << Qt::endl;
-    else if (outcome.status == EX_OK && !listed)
+    else if (succeeded && !listed)
         out << outcome.message << Qt::endl;
+    if (succeeded && SignalWatch::pending())
+        cli::fail(0, QStringLiteral("ended by signal %1").arg(SignalWatch::pending()));
     return outcome.status;
 }

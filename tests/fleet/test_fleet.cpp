@@ -119,6 +119,12 @@ void TestFleet::initTestCase() {
         for (const char* dir : {"etc", "home", "bin"})
             QVERIFY(QDir().mkpath(root + QLatin1String(dir)));
         QVERIFY(QFile::link(QStringLiteral(VORQ_WRITE), root + QStringLiteral("bin/vorq-write")));
+        if (i == 0) { // an interpreter of its own, which keeps a copy of each module it runs
+            const QString python = write(QStringLiteral("till0/bin/till-python"),
+                                         "#!/bin/sh\ntee -a /root/modules-run.log | "
+                                         "/usr/bin/python3 \"$@\"\n");
+            QVERIFY(QFile::setPermissions(python, QFile::permissions(python) | QFile::ExeOwner));
+        }
         till->port = freePort();
         const QString config =
             write(QStringLiteral("till%1/sshd_config").arg(i),
@@ -174,6 +180,9 @@ QJsonObject TestFleet::inventory(const QStringList& texts, bool mapped) const {
                  {QStringLiteral("text"), i < texts.size() && !texts[i].isEmpty()
                                               ? texts[i]
                                               : QStringLiteral("TILL %1").arg(i)}}}}};
+        if (i == 0)
+            host.insert(QStringLiteral("ansible_python_interpreter"),
+                        QStringLiteral("/usr/local/bin/till-python"));
         if (map)
             host.insert(QStringLiteral("vorq_ports"),
                         QJsonObject{{QStringLiteral("COM2"), QStringLiteral("/dev/ttyS0")}});
@@ -289,6 +298,8 @@ void TestFleet::rollout() {
                         O_RDWR | O_NOCTTY | O_CLOEXEC);
         QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX) == 0);
     }
+    QFile modules(m_dir.filePath(QStringLiteral("till0/home/modules-run.log")));
+    modules.remove();
     const QJsonObject hosts = inventory(texts, mapped);
     const Recap recap = play(hosts, options);
     if (holder >= 0)
@@ -298,6 +309,8 @@ void TestFleet::rollout() {
         QVERIFY2(recap.output.contains(QLatin1String("-text: \"NEW TEXT\"")) &&
                      recap.output.contains(QLatin1String("+text: \"CHECKED\"")),
                  qPrintable(recap.output));
+    // Till 0's modules ran under its own interpreter, the vorq_write module among them.
+    QVERIFY(modules.open(QIODevice::ReadOnly) && modules.readAll().contains("vorq_write"));
     for (int i = 0; i < kTills; ++i) {
         const QString host = QStringLiteral("till%1").arg(i);
         const QJsonObject stats = recap.stats.value(host).toObject();

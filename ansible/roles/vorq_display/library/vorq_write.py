@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/python
 # Copyright: VORQ developers
 # MIT licence (see the LICENSE file of VORQ)
 """Stores a command set and scroll data in a pole display's EEPROM, through vorq-write."""
@@ -47,12 +47,43 @@ options:
     default: vorq-write
 """
 
+EXAMPLES = r"""
+- name: Store the AEDEX command set and a greeting in the display on COM1
+  vorq_write:
+    port: COM1
+    code: 1
+    text: WELCOME
+
+- name: Write again at 19200 bps even when the record shows the frame there
+  vorq_write:
+    port: COM2
+    speed: 19200
+    code: 4
+    text: "  OPEN 7-22  "
+    force: true
+"""
+
 RETURN = r"""
+msg:
+  description: The line that vorq-write printed.
+  type: str
+  returned: always
+  sample: Wrote 17 bytes to /dev/ttyS0 (COM1) at 9600,n,8,1.
 vorq:
   description: The report of vorq-write (changed, status, message, port, device, speed, code,
     text, frame, previous).
   type: dict
   returned: always
+  sample:
+    changed: true
+    status: 0
+    port: COM1
+    device: /dev/ttyS0
+    speed: 9600
+    code: "1"
+    text: WELCOME
+    frame: 1B 6B 71 35 31 37 32 40 31 57 45 4C 43 4F 4D 45 FF
+    previous: null
 """
 
 

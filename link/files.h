@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <sys/types.h>
+
+// Facts about files and devices that the port, the port map, the settings and the write
+// record share.
+
+// What a file of mode `mode` (st_mode) is, for a message: "a FIFO", "a directory", "a device",
+// "a symbolic link", "a socket", "a regular file".
+QString fileKind(mode_t mode);
+
+// The links in /dev/serial/by-id, as full paths, by the canonical path of the device that each
+// points at (the first by name where several do); all as the system's bytes. Links that point
+// at nothing are left out.
+QHash<QByteArray, QByteArray> serialByIdLinks();
+
+// `native` (a path as the system's bytes) as text that keeps every byte: valid UTF-8 as it is,
+// every other byte as "\xNN", and a backslash as "\\". Two different paths never give one
+// text.
+QString losslessText(const QByteArray& native);
+
+// The name that /proc/<pid>/comm gives `pid` now, or empty.
+QString commandOf(qint64 pid);
