@@ -35,7 +35,13 @@ build: $(DEPS_STAMP)
 run: build
 	$(BUILD)/app/vorq
 
-test: format-check lint-ansible test-plain test-sanitize
+# Every test runs isolated (tests/isolate.cpp); scripts/untouched then checks that the
+# machine's own settings, write records and lock folder are as they were before.
+test: $(DEPS_STAMP)
+	@mkdir -p $(BUILD)
+	./scripts/untouched save $(BUILD)/untouched.before
+	$(MAKE) format-check lint-ansible test-plain test-sanitize
+	./scripts/untouched check $(BUILD)/untouched.before
 
 # The sources as clang-format would write them (.clang-format holds the style).
 format-check: $(DEPS_STAMP)

@@ -24,14 +24,13 @@ QString fileKind(mode_t mode) {
     return QStringLiteral("not a regular file");
 }
 
-QHash<QByteArray, QByteArray> serialByIdLinks() {
+QHash<QByteArray, QByteArray> serialByIdLinks(const QByteArray& folder) {
     QHash<QByteArray, QByteArray> links;
-    const char* const folder = "/dev/serial/by-id";
-    DIR* dir = ::opendir(folder);
+    DIR* dir = ::opendir(folder.constData());
     if (!dir)
         return links;
     while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray link = QByteArray(folder) + '/' + entry->d_name;
+        const QByteArray link = folder + '/' + entry->d_name;
         struct stat info {};
         char target[PATH_MAX];
         if (::lstat(link.constData(), &info) == 0 && S_ISLNK(info.st_mode) &&

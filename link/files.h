@@ -13,10 +13,11 @@
 // "a symbolic link", "a socket", "a regular file".
 QString fileKind(mode_t mode);
 
-// The links in /dev/serial/by-id, as full paths, by the canonical path of the device that each
-// points at (the first by name where several do); all as the system's bytes. Links that point
-// at nothing are left out.
-QHash<QByteArray, QByteArray> serialByIdLinks();
+// The links in `folder` (/dev/serial/by-id), as full paths, by the canonical path of the device
+// that each points at (the first by name where several do); all as the system's bytes. Links that
+// point at nothing are left out.
+QHash<QByteArray, QByteArray>
+serialByIdLinks(const QByteArray& folder = QByteArrayLiteral("/dev/serial/by-id"));
 
 // `native` (a path as the system's bytes) as text that keeps every byte: valid UTF-8 as it is,
 // every other byte as "\xNN", and a backslash as "\\". Two different paths never give one

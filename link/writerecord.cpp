@@ -78,13 +78,13 @@ QString WriteRecord::standardFile() {
     return state + QStringLiteral("/vorq/written.conf");
 }
 
-QString WriteRecord::keyFor(const QString& device) {
+QString WriteRecord::keyFor(const QString& device, const QByteArray& byId) {
     const QByteArray native = QFile::encodeName(device);
     char canonical[PATH_MAX];
     if (!::realpath(native.constData(), canonical))
         return losslessText(native);
     const QByteArray resolved(canonical);
-    return losslessText(serialByIdLinks().value(resolved, resolved));
+    return losslessText(serialByIdLinks(byId).value(resolved, resolved));
 }
 
 std::optional<WrittenFrame> WriteRecord::find(const QString& key) const {

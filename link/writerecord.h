@@ -36,8 +36,10 @@ public:
 
     // The name under which `device` is recorded: its /dev/serial/by-id link where it has one
     // (it survives plugging the adapter into another socket), else its canonical path, else
-    // the path as given.
-    static QString keyFor(const QString& device);
+    // the path as given; all without losing a byte (see losslessText). `byId` is the folder of
+    // by-id links.
+    static QString keyFor(const QString& device,
+                          const QByteArray& byId = QByteArrayLiteral("/dev/serial/by-id"));
 
     explicit WriteRecord(QString file = standardFile()) : m_file(std::move(file)) {}
 

@@ -2,7 +2,7 @@
 // namespace, /run/lock (and /var/lock, when it is a folder of its own) is a fresh tmpfs and
 // /etc/xdg/vorq is hidden; HOME, the XDG folders and TMPDIR point into a new temporary
 // folder, removed afterwards. Serial lock files, settings and write records of the test stay
-// there.
+// there. VORQ_TEST_ROOT names that folder, and tells a test that it runs isolated.
 //
 //   isolate COMMAND [ARG...]
 //
@@ -109,6 +109,7 @@ int main(int argc, char* argv[]) {
             ::setenv(f.variable, path.c_str(), 1);
     }
 
+    ::setenv("VORQ_TEST_ROOT", base.c_str(), 1); // for tests that look at the lock folders
     const pid_t child = ::fork();
     if (child < 0)
         die("fork");

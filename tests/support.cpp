@@ -109,6 +109,10 @@ void Pty::send(const QByteArray& bytes) {
     }
 }
 
+void Pty::suspend(bool suspended) {
+    ::tcflow(m_slave, suspended ? TCOOFF : TCOON);
+}
+
 bool Pty::exclusive() const {
     int set = 0;
     return ::ioctl(m_slave, TIOCGEXCL, &set) == 0 && set;

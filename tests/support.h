@@ -45,6 +45,9 @@ public:
     void send(const QByteArray& bytes);
     // Whether a program holds the line in exclusive mode (TIOCEXCL) now.
     bool exclusive() const;
+    // Suspends the line's output (as a received XOFF would), so that a write to the line
+    // cannot finish, or resumes it.
+    void suspend(bool suspended);
     // Closes the master: the device vanishes for whoever holds the slave.
     void vanish();
 

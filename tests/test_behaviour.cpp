@@ -325,6 +325,18 @@ void TestBehaviour::portMenuMapsAndReopens() {
     QCOMPARE(adapter.readFrame(), frameOf("2"));
     QCOMPARE(m_ports->readAll(), QByteArray());
     QVERIFY(!w.portMenu(1)); // locked by the write
+
+    // Through a link, the write is recorded under the device's own name.
+    w.Send_Click(1);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("adapter"));
+    QVERIFY(QFile::link(adapter.slavePath(), link) && map.map(1, link, false).ok());
+    w.Opt_Com_Click(0);
+    run(w, QStringLiteral("ink:4"));
+    w.Send_Click(0);
+    QCOMPARE(adapter.readFrame(), frameOf("4"));
+    const auto recorded = WriteRecord().find(adapter.slavePath());
+    QVERIFY(recorded && recorded->frame == frameOf("4"));
 }
 
 // The menu shows a mapping whose device is not here, asks before mapping a missing device,

@@ -1,6 +1,8 @@
 // The settings files: which device each COM number opens, which it must not open, and what
 // a save changes in the user's file.
 #include "link/portmap.h"
+#include "link/writerecord.h"
+#include "support.h"
 
 #include <QTest>
 
@@ -9,7 +11,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <climits>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +51,9 @@ private Q_SLOTS:
     void portMap();
     void save_data();
     void save();
+    void record_data();
+    void record();
+    void recordKeys();
 };
 
 // What each COM number opens: its device, or "refused <text>" where the refusal must contain
@@ -100,6 +108,12 @@ void TestSettings::portMap_data() {
     QTest::newRow("a bad user entry refuses, even over the system's")
         << QByteArray("[ports]\nCOM3=/dev/ttyUSB1\n") << QByteArray("[ports]\nCOM3=\n")
         << with(3, "refused user.conf:2") << 0;
+    QTest::newRow("quotes are not part of the path")
+        << QByteArray() << QByteArray("[ports]\nCOM1 = \"/dev/tty USB0 \"\n")
+        << with(1, "/dev/tty USB0 ") << 0;
+    QTest::newRow("a file over 1 MiB is not read")
+        << QByteArray() << QByteArray("[ports]\nCOM1=/dev/ttyUSB0\n") + QByteArray(1 << 20, '\n')
+        << allRefused << 0;
     QTest::newRow("a path with a comma is one path")
         << QByteArray() << QByteArray("[ports]\nCOM1=/dev/a,/dev/b\n") << with(1, "/dev/a,/dev/b")
         << 0;
@@ -181,6 +195,9 @@ void TestSettings::save_data() {
     QTest::newRow("through a symbolic link")
         << QByteArray("->real.conf") << QByteArray() << 1 << "/dev/ttyUSB0"
         << QByteArray("[ports]\nCOM1=/dev/ttyUSB0\n");
+    QTest::newRow("outer spaces are kept, in quotes")
+        << QByteArray() << QByteArray() << 2 << "/dev/ttyUSB0  "
+        << QByteArray("[ports]\nCOM2=\"/dev/ttyUSB0  \"\n");
     QTest::newRow("a FIFO is refused")
         << QByteArray("<fifo>") << QByteArray() << 1 << "/dev/ttyUSB0" << QByteArray("<refused>");
     QTest::newRow("a directory is refused")
@@ -199,6 +216,9 @@ void TestSettings::save() {
     QDir().mkpath(dir.filePath(QStringLiteral("vorq")));
     place(systemFile, system);
     place(userFile, before);
+    const bool existed = QFileInfo(userFile).isFile();
+    if (existed) // a save keeps the file's mode
+        QVERIFY(::chmod(qPrintable(userFile), 0640) == 0);
     PortMap map(SerialPort::systemDevice, {{systemFile}, userFile});
     QVERIFY(map.load().isEmpty());
     QElapsedTimer clock;
@@ -216,9 +236,78 @@ void TestSettings::save() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), after);
     QCOMPARE(QFileInfo(userFile).isSymLink(), before.startsWith("->"));
+    struct stat info {};
+    QVERIFY(::stat(qPrintable(userFile), &info) == 0);
+    QCOMPARE(info.st_mode & 0777, existed ? 0640u : 0644u);
     PortMap reread(SerialPort::systemDevice, {{systemFile}, userFile});
     QVERIFY(reread.load().isEmpty());
     QCOMPARE(reread.device(n), device.isEmpty() ? SerialPort::systemDevice(n) : device);
+}
+
+// What the write record gives for a device: a record only when every key is there and
+// sound. Keys are by-id names, which have capitals.
+void TestSettings::record_data() {
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<int>("speed"); // 0: no record
+    const QByteArray rest("code=3\ntime=2026-12-08T10:00:00Z\nprogram=vorq\n");
+    QTest::newRow("complete") << "speed=19200\ntext=HI\nframe=1B 6B FF\n" + rest << 19200;
+    QTest::newRow("empty scroll data") << "speed=9600\ntext=\nframe=1B FF\n" + rest << 9600;
+    QTest::newRow("no text") << "speed=9600\nframe=1B FF\n" + rest << 0;
+    QTest::newRow("a garbled frame") << "speed=9600\ntext=HI\nframe=1B F\n" + rest << 0;
+    QTest::newRow("a frame that is not hex") << "speed=9600\ntext=HI\nframe=1B ZZ\n" + rest << 0;
+    QTest::newRow("no speed") << "text=HI\nframe=1B FF\n" + rest << 0;
+}
+
+void TestSettings::record() {
+    QFETCH(QByteArray, section);
+    QFETCH(int, speed);
+    const QString key = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0");
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("written.conf"));
+    place(file, "[" + key.toUtf8() + "]\n" + section);
+    const WriteRecord record(file);
+    const auto found = record.find(key);
+    QCOMPARE(found ? found->speed : 0, speed);
+    if (!found)
+        return;
+    // Saved again as found, and read back the same.
+    QVERIFY(record.save(key, *found).ok());
+    const auto again = record.find(key);
+    QVERIFY(again && again->speed == speed && again->text == found->text &&
+            again->frame == found->frame && again->code == found->code);
+}
+
+// A device is recorded under its by-id link, else its canonical path, whatever path named it;
+// a path that is not UTF-8 keeps every byte.
+void TestSettings::recordKeys() {
+    Pty line;
+    QTemporaryDir dir;
+    const QByteArray byId = QFile::encodeName(dir.filePath(QStringLiteral("by-id")));
+    QVERIFY(QDir().mkpath(QFile::decodeName(byId)));
+    const QString link = dir.filePath(QStringLiteral("link"));
+    QVERIFY(QFile::link(line.slavePath(), link));
+    const QByteArray none = QFile::encodeName(dir.filePath(QStringLiteral("none")));
+    QCOMPARE(WriteRecord::keyFor(link, none), line.slavePath());
+    const QString named = QFile::decodeName(byId) + QStringLiteral("/usb-FTDI_X-if00");
+    QVERIFY(QFile::link(link, named));
+    QCOMPARE(WriteRecord::keyFor(link, byId), named);
+    QCOMPARE(WriteRecord::keyFor(line.slavePath(), byId), named);
+
+    // Links with plain names to devices whose names are not all UTF-8.
+    const QByteArray base = QFile::encodeName(dir.path()) + '/';
+    QStringList keys;
+    int n = 0;
+    for (const QByteArray& name : {QByteArray("tty\xFF"), QByteArray("tty\xFE"),
+                                   QByteArray("tty\\xFF"), QByteArray("tty\xEF\xBF\xBD")}) {
+        const QByteArray plain = base + QByteArray::number(++n);
+        const QByteArray device = base + name;
+        QVERIFY(::close(::creat(device.constData(), 0600)) == 0);
+        QVERIFY(::symlink(device.constData(), plain.constData()) == 0);
+        keys << WriteRecord::keyFor(QFile::decodeName(plain), none);
+    }
+    QCOMPARE(keys.first(), QFile::decodeName(base) + QStringLiteral("tty\\xFF"));
+    keys.removeDuplicates();
+    QCOMPARE(keys.size(), 4);
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -2,6 +2,7 @@
 // sent by one and decoded by the other. Every run that may open a port is given a
 // pseudo-terminal or a missing path; usage errors are checked with --dry-run, which opens
 // nothing whatever else is wrong.
+#include "link/writerecord.h"
 #include "support.h"
 #include "tools/cli.h"
 
@@ -15,6 +16,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sysexits.h>
 #include <unistd.h>
 
@@ -93,12 +97,17 @@ private Q_SLOTS:
     void recordAndJson();
     void openFailures();
     void permissionDenied();
+    void heldFromAnotherUser_data();
+    void heldFromAnotherUser();
     void roundTrip_data();
     void roundTrip();
     void displayReportsMalformedInput();
     void displayLinkPaths_data();
     void displayLinkPaths();
     void displayEndsOnHangUp();
+    void signalsCloseThePort_data();
+    void signalsCloseThePort();
+    void parallelWritersKeepEveryRecord();
 };
 
 void TestTools::initTestCase() {
@@ -284,39 +293,61 @@ void TestTools::writesToADevice() {
     }
 }
 
-// A rollout's steps on one line, in order: what each says in JSON, and whether the line saw
-// the frame. The record makes the second write a no-op that opens nothing.
+// A rollout's steps on one line, in order: what each says in JSON, how many bytes the line
+// saw, and what the record then holds. %L is the line, %S a symbolic link to it. The record
+// makes a write that is there already a no-op that opens nothing, but only with --if-changed.
 void TestTools::recordAndJson() {
     Pty line;
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("display"));
+    QVERIFY(QFile::link(line.slavePath(), link));
     const struct {
         const char* args;
         bool changed;
         int status;
-        bool sent;
+        int sent;             // bytes on the line
+        const char* frame;    // the frame in the JSON, as code and scroll data; null: none
+        const char* previous; // the recorded scroll data in the JSON; null: not checked
     } steps[] = {
-        {"--if-changed --code 3 --text HI", true, 0, true},
-        {"--if-changed --code 3 --text HI", false, 0, false},
-        {"--if-changed --code 3 --text HI --speed 19200", true, 0, true},
-        {"--if-changed --code 3 --text HO --dry-run", true, 0, false},
-        {"--code 3 --text HO --speed", false, EX_USAGE, false},
+        {"--if-changed --code 3 --text HI --port %L", true, 0, 12, "3HI", nullptr},
+        {"--if-changed --code 3 --text HI --port %L", false, 0, 0, "3HI", "HI"},
+        {"--if-changed --code 3 --text HI --speed 19200 --port %L", true, 0, 12, "3HI", "HI"},
+        {"--if-changed --code 3 --text HI --speed 19200 --port %L", false, 0, 0, "3HI", "HI"},
+        {"--code 3 --text HI --speed 19200 --port %L", true, 0, 12, "3HI", "HI"},
+        {"--if-changed --code 3 --text HO --dry-run --port %L", true, 0, 0, "3HO", "HI"},
+        {"--code 3 --text HO --speed --port %L", false, EX_USAGE, 0, nullptr, nullptr},
+        {"--code 3 --text HO --port /nonexistent/ttyUSB9", false, EX_UNAVAILABLE, 0, "3HO",
+         nullptr},
+        {"--code 3 --text Cafe\xCC\x81 --port %L", true, 0, 14, "3Caf\xE9", "HI"},
+        {"--if-changed --code 3 --text Caf\xC3\xA9 --port %S", false, 0, 0, "3Caf\xE9",
+         "Caf\xC3\xA9"},
     };
     for (const auto& step : steps) {
-        const Run r = write(words("--json --port") << line.slavePath() << words(step.args));
+        QStringList args = words("--json") << words(step.args);
+        args.replaceInStrings(QStringLiteral("%L"), line.slavePath());
+        args.replaceInStrings(QStringLiteral("%S"), link);
+        const Run r = write(args);
         QCOMPARE(r.status, step.status);
         const QJsonObject json = QJsonDocument::fromJson(r.out.toUtf8()).object();
         QVERIFY2(json.value(QStringLiteral("changed")).toBool() == step.changed &&
                      json.value(QStringLiteral("status")).toInt(-1) == step.status &&
                      r.out.count(QLatin1Char('\n')) == 1,
                  qPrintable(r.out));
-        QCOMPARE(line.read(step.sent ? 2000 : kFrameWireMs, step.sent ? 12 : -1).size(),
-                 step.sent ? 12 : 0);
+        QVERIFY2(json.value(QStringLiteral("frame")) ==
+                     (step.frame ? QJsonValue(toHex(frameOf(step.frame))) : QJsonValue()),
+                 qPrintable(r.out));
+        if (step.previous)
+            QCOMPARE(json.value(QStringLiteral("previous"))
+                         .toObject()
+                         .value(QStringLiteral("text"))
+                         .toString(),
+                     QString::fromUtf8(step.previous));
+        QCOMPARE(line.read(step.sent ? 2000 : kFrameWireMs, step.sent ? step.sent : -1).size(),
+                 step.sent);
         if (!step.changed && step.status == 0)
             QVERIFY2(json.value(QStringLiteral("message"))
-                             .toString()
-                             .contains(QLatin1String("unchanged since ")) &&
-                         json.value(QStringLiteral("previous"))
-                                 .toObject()
-                                 .value(QStringLiteral("text")) == QStringLiteral("HI"),
+                         .toString()
+                         .contains(QLatin1String("unchanged since ")),
                      qPrintable(r.out));
     }
 }
@@ -368,6 +399,50 @@ void TestTools::permissionDenied() {
         QSKIP("the build tree cannot be run by an unprivileged user here");
     QCOMPARE(r.status, EX_NOPERM);
     QVERIFY2(r.err.contains(QLatin1String("dialout")), qPrintable(r.err));
+}
+
+// What a user who is not root is told of a line held by a process it may not signal (a lock
+// naming pid 1) or kept in exclusive mode (its open fails with EBUSY).
+void TestTools::heldFromAnotherUser_data() {
+    QTest::addColumn<QString>("hold");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("a lock naming another user's live process") << "lock"
+                                                               << "held by process 1";
+    QTest::newRow("exclusive mode") << "exclusive"
+                                    << "exclusive mode";
+}
+
+void TestTools::heldFromAnotherUser() {
+    QFETCH(QString, hold);
+    QFETCH(QString, said);
+    if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("needs root and setpriv to run as another user");
+    if (qEnvironmentVariableIsEmpty("VORQ_TEST_ROOT"))
+        QSKIP("writes /run/lock: run through isolate (ctest does)");
+    Pty line;
+    QVERIFY(::chmod(qPrintable(line.slavePath()), 0666) == 0);
+    const QString lock = QStringLiteral("/run/lock/LCK..") +
+                         line.slavePath().mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+    int held = -1;
+    if (hold == QLatin1String("lock")) {
+        QFile file(lock);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("         1\n") == 11);
+    } else {
+        held = ::open(qPrintable(line.slavePath()), O_RDWR | O_NOCTTY);
+        QVERIFY(held >= 0 && ::ioctl(held, TIOCEXCL) == 0);
+    }
+    const Run r = run(QStringLiteral("setpriv"),
+                      QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                  QStringLiteral("--clear-groups"), QStringLiteral(VORQ_WRITE)}
+                          << words("--code 1 --port") << line.slavePath());
+    QFile::remove(lock);
+    if (held >= 0)
+        ::close(held);
+    if (r.status == 126 || r.status == 127)
+        QSKIP("the build tree cannot be run by an unprivileged user here");
+    QCOMPARE(r.status, EX_UNAVAILABLE);
+    QVERIFY2(r.err.contains(said), qPrintable(r.err));
+    QCOMPARE(line.read(), QByteArray());
 }
 
 void TestTools::roundTrip_data() {
@@ -551,6 +626,99 @@ void TestTools::displayEndsOnHangUp() {
     QCOMPARE(display.finish(&out), EX_IOERR);
     QVERIFY2(out.contains(QLatin1String("Malformed: cut off after 5 bytes by a hang-up")),
              qPrintable(out));
+}
+
+// Each program, ended by each signal while the port is open and another process (this test)
+// holds the line: it exits with 128 + n, and leaves the line free and no lock file behind.
+void TestTools::signalsCloseThePort_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<int>("signal");
+    for (const char* program : {"vorq", "vorq-write", "vorq-display"})
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+            QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(
+                QLatin1String(program), QLatin1String(sigabbrev_np(signal)))))
+                << QString::fromLatin1(program) << signal;
+}
+
+void TestTools::signalsCloseThePort() {
+    QFETCH(QString, program);
+    QFETCH(int, signal);
+    if (qEnvironmentVariableIsEmpty("VORQ_TEST_ROOT"))
+        QSKIP("looks at /run/lock: run through isolate (ctest does)");
+    Pty line;
+    QTemporaryDir config;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    p.setProcessEnvironment(env);
+    if (program == QLatin1String("vorq")) { // COM1 is the line
+        QVERIFY(QDir().mkpath(config.filePath(QStringLiteral("vorq"))));
+        QFile conf(config.filePath(QStringLiteral("vorq/vorq.conf")));
+        QVERIFY(conf.open(QIODevice::WriteOnly));
+        conf.write("[ports]\nCOM1=" + line.slavePath().toUtf8() + '\n');
+        conf.close();
+        p.start(QStringLiteral(VORQ_APP), {});
+    } else if (program == QLatin1String("vorq-write")) { // caught in a write that cannot end
+        line.suspend(true);
+        p.start(QStringLiteral(VORQ_WRITE),
+                QStringList{QStringLiteral("--port"), line.slavePath()} << words("--code 2"));
+    } else {
+        p.start(QStringLiteral(VORQ_DISPLAY), {QStringLiteral("--device"), line.slavePath()});
+    }
+    QVERIFY(!line.exclusive() && p.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(line.exclusive() || p.state() == QProcess::NotRunning, 10000);
+    QVERIFY2(
+        p.state() == QProcess::Running,
+        qPrintable(QString::number(p.exitCode()) +
+                   QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError())));
+    ::kill(pid_t(p.processId()), signal);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 128 + signal);
+    QVERIFY(!line.exclusive());
+    QCOMPARE(QDir(QStringLiteral("/run/lock"))
+                 .entryList({QStringLiteral("LCK..*")}, QDir::AllEntries | QDir::System),
+             QStringList());
+    line.suspend(false);
+    line.read();
+    QCOMPARE(
+        write(QStringList{QStringLiteral("--port"), line.slavePath()} << words("--code 5")).status,
+        0);
+    QCOMPARE(line.readFrame(), frameOf("5"));
+}
+
+// Eight writers at once, with one record, round after round: every device keeps its latest
+// section, so that --if-changed never answers from an older one.
+void TestTools::parallelWritersKeepEveryRecord() {
+    constexpr int kWriters = 8, kRounds = 10;
+    QTemporaryDir dir;
+    const QString state = dir.filePath(QStringLiteral("written.conf"));
+    std::vector<std::unique_ptr<Pty>> lines;
+    for (int w = 0; w < kWriters; ++w)
+        lines.push_back(std::make_unique<Pty>());
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int w = 0; w < kWriters; ++w) {
+            writers.push_back(std::make_unique<QProcess>());
+            writers.back()->start(QStringLiteral(VORQ_WRITE),
+                                  {QStringLiteral("--state"), state, QStringLiteral("--port"),
+                                   lines[size_t(w)]->slavePath(), QStringLiteral("--code"),
+                                   QStringLiteral("1"), QStringLiteral("--text"),
+                                   QStringLiteral("R%1").arg(round)});
+        }
+        for (auto& writer : writers) {
+            QVERIFY(writer->waitForFinished(20000));
+            QCOMPARE(writer->exitCode(), 0);
+            QCOMPARE(writer->readAllStandardError(), QByteArray());
+        }
+        const WriteRecord record(state);
+        for (int w = 0; w < kWriters; ++w) {
+            const auto recorded = record.find(WriteRecord::keyFor(lines[size_t(w)]->slavePath()));
+            QVERIFY2(recorded && recorded->text == QStringLiteral("R%1").arg(round),
+                     qPrintable(QStringLiteral("round %1, writer %2").arg(round).arg(w)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTools)
