@@ -666,7 +666,7 @@ void TestTools::signalsCloseThePort() {
     } else {
         p.start(QStringLiteral(VORQ_DISPLAY), {QStringLiteral("--device"), line.slavePath()});
     }
-    QVERIFY(!line.exclusive() && p.waitForStarted());
+    QVERIFY2(p.waitForStarted(), qPrintable(p.errorString()));
     QTRY_VERIFY_WITH_TIMEOUT(line.exclusive() || p.state() == QProcess::NotRunning, 10000);
     QVERIFY2(
         p.state() == QProcess::Running,
