@@ -209,7 +209,7 @@ void ConfFile::remove(const QString& section, const QString& key) {
     parse();
 }
 
-ConfFile::SaveError ConfFile::save() const {
+ConfFile::SaveError ConfFile::save(bool flush) const {
     // Follow symbolic links to the file they end at, which is what gets replaced.
     QString target = m_path;
     for (int hops = 0;; ++hops) {
@@ -254,7 +254,7 @@ ConfFile::SaveError ConfFile::save() const {
         done += ok ? n : 0;
     }
     const int err = errno;
-    ok = ok && ::fsync(fd) == 0;
+    ok = ok && (!flush || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     if (!ok || ::rename(temporary.constData(), finalPath.constData()) != 0) {
         const int why = ok ? errno : err;

@@ -59,8 +59,10 @@ public:
     };
     // Writes the bytes to the path atomically (a temporary file in the same directory, then
     // a rename), through symbolic links to their final target, creating the directory when
-    // needed. Never opens anything but a regular file; nothing is written on failure.
-    [[nodiscard]] SaveError save() const;
+    // needed. Never opens anything but a regular file; nothing is written on failure. With
+    // `flush`, the new file reaches the disk before the rename; without, a power cut soon
+    // after the save may leave the file as it was before (never a part of either).
+    [[nodiscard]] SaveError save(bool flush = true) const;
 
 private:
     void parse();

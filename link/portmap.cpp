@@ -1,12 +1,12 @@
 #include "link/portmap.h"
 
 #include "link/conffile.h"
+#include "link/escape.h"
 #include "link/files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSerialPortInfo>
 
 #include <climits>
@@ -22,10 +22,7 @@ QString keyOf(int n) {
 
 // The COM number (1 to kPorts) that `word` names, such as "com3"; 0 for none.
 int comNumber(const QString& word) {
-    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const auto m = com.match(word);
-    const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
+    const int n = comNumberOf(word);
     return n >= 1 && n <= PortMap::kPorts ? n : 0;
 }
 
@@ -192,4 +189,13 @@ QList<SerialDevice> systemSerialDevices() {
                  QFile::encodeName(QFileInfo(info.systemLocation()).canonicalFilePath())))});
     }
     return devices;
+}
+
+QString describe(const PortMap::Warning& w) {
+    const QString at = QStringLiteral("%1:%2").arg(shown(w.file)).arg(w.line);
+    if (w.unknownKey)
+        return QStringLiteral("%1: %2 is ignored: only COM1 to COM%3 can be mapped")
+            .arg(at, shown(w.text))
+            .arg(PortMap::kPorts);
+    return QStringLiteral("%1: the line is ignored: %2").arg(at, w.why);
 }

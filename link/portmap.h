@@ -31,7 +31,7 @@
 // [ports], are ignored, each with a warning.
 class PortMap {
 public:
-    static constexpr int kPorts = 5;
+    static constexpr int kPorts = kComPorts;
 
     struct Files {
         QStringList system; // the most important first, as in $XDG_CONFIG_DIRS
@@ -99,6 +99,9 @@ private:
     QMap<int, LinkResult> m_refused;
     QSet<int> m_bySystem; // the COM numbers that a system file maps or refuses
 };
+
+// One line for an ignored settings line, "file:line: ...", as every front end shows it.
+QString describe(const PortMap::Warning& warning);
 
 // One serial device present on this machine.
 struct SerialDevice {

@@ -1,7 +1,6 @@
 #include "link/serialport.h"
 
 #include "link/files.h"
-#include "link/portmap.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -155,17 +154,6 @@ LinkResult explainOpenFailure(const QString& path, QSerialPort::SerialPortError 
                               const QString& errorString, const QStringList& lockDirectories);
 
 } // namespace
-
-bool isDisplaySpeed(const QString& bps) {
-    for (const int speed : kDisplaySpeeds)
-        if (bps == QString::number(speed))
-            return true;
-    return false;
-}
-
-QString lineSettingsFor(int bps) {
-    return QStringLiteral("%1,n,8,1").arg(bps);
-}
 
 std::optional<LineSettings> parseSettings(const QString& settings) {
     const QStringList parts = settings.split(QLatin1Char(','));
@@ -460,7 +448,7 @@ LinkResult SerialPort::OpenAtStartup() {
 }
 
 LinkResult SerialPort::SwitchPort(int index) {
-    if (index < 0 || index >= PortMap::kPorts)
+    if (index < 0 || index >= kComPorts)
         return LinkResult::success();
     static_cast<void>(setPortOpen(false)); // closing cannot fail
     setCommPort(index + 1);

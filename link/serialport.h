@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/linkresult.h"
+#include "link/ports.h"
 
 #include <QObject>
 #include <QSerialPort>
@@ -74,7 +75,7 @@ public:
     // Port 1 at "9600,n,8,1", opened. Failure means the program cannot start.
     LinkResult OpenAtStartup();
     // Close, CommPort = index + 1, open; each step runs even when the one before failed.
-    // Indices outside 0 to PortMap::kPorts - 1 leave the port untouched. A failed open leaves
+    // Indices outside 0 to kComPorts - 1 leave the port untouched. A failed open leaves
     // it closed.
     LinkResult SwitchPort(int index);
     // "9600,n,8,1" for index 0, "19200,n,8,1" for any other. The open state and the port
@@ -122,14 +123,6 @@ private:
     QStringList m_lockDirectories{QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
     QSerialPort m_port;
 };
-
-// The speeds the display takes, in bits per second.
-inline constexpr int kDisplaySpeeds[] = {9600, 19200};
-// Whether `bps` is one of kDisplaySpeeds, written as a decimal number.
-bool isDisplaySpeed(const QString& bps);
-// The line settings string of the display at `bps`: no parity, 8 data bits, 1 stop bit, as
-// in "9600,n,8,1".
-QString lineSettingsFor(int bps);
 
 // The parts of a line settings string; nothing when it is not one.
 struct LineSettings {

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QRegularExpression>
 #include <QThread>
 
 #include <cerrno>
@@ -95,7 +94,18 @@ std::optional<WrittenFrame> WriteRecord::find(const QString& key) const {
     for (const ConfFile::Entry& e : file.entries())
         if (e.section == key.toLower())
             values.insert(e.key.toLower(), e.value);
-    static const QRegularExpression hexBytes(QStringLiteral("^[0-9A-F]{2}( [0-9A-F]{2})*$"));
+    // "1B 6B FF": pairs of upper-case hex digits, one space between pairs.
+    auto isHexBytes = [](const QString& s) {
+        auto hexDigit = [](QChar c) {
+            return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
+        };
+        if (s.size() % 3 != 2)
+            return false;
+        for (qsizetype i = 0; i < s.size(); ++i)
+            if (i % 3 == 2 ? s[i] != u' ' : !hexDigit(s[i]))
+                return false;
+        return true;
+    };
     WrittenFrame w;
     bool ok = false;
     w.speed = values.value(QStringLiteral("speed")).toInt(&ok);
@@ -105,7 +115,7 @@ std::optional<WrittenFrame> WriteRecord::find(const QString& key) const {
     w.frame = QByteArray::fromHex(frame.toLatin1());
     w.time = values.value(QStringLiteral("time"));
     w.program = values.value(QStringLiteral("program"));
-    if (!ok || w.speed <= 0 || w.code.size() != 1 || !hexBytes.match(frame).hasMatch() ||
+    if (!ok || w.speed <= 0 || w.code.size() != 1 || !isHexBytes(frame) ||
         !values.contains(QStringLiteral("text")) || w.time.isEmpty())
         return std::nullopt;
     return w;
@@ -133,7 +143,7 @@ LinkResult WriteRecord::save(const QString& key, const WrittenFrame& written) co
         file.set(key, QStringLiteral("frame"), toHex(written.frame));
         file.set(key, QStringLiteral("time"), written.time);
         file.set(key, QStringLiteral("program"), written.program);
-        saved = file.save();
+        saved = file.save(false); // a cache: a write is not held up to flush it
     }
     if (saved.ok())
         return LinkResult::success();

@@ -51,7 +51,8 @@ public:
     // section. Atomic, and safe against other programs saving at the same time: each save
     // holds flock() on "<file>.lock" from its read to its rename, waiting at most 3 s for it.
     // Fails with cause Io, the file and the reason (also when the lock cannot be had), and
-    // then nothing changed.
+    // then nothing changed. The file is not flushed to the disk: after a power cut within
+    // seconds of a save, the record may show the device's frame before that save.
     [[nodiscard]] LinkResult save(const QString& key, const WrittenFrame& written) const;
 
 private:

@@ -90,6 +90,17 @@ inline std::optional<int> parse(QCommandLineParser& parser,
     return std::nullopt;
 }
 
+// EX_USAGE, after saying so, when `bps` (the value of --speed) is not one of the display's
+// speeds; nothing when it is.
+inline std::optional<int> refuseSpeed(const QString& bps) {
+    if (isDisplaySpeed(bps))
+        return std::nullopt;
+    return fail(EX_USAGE, QStringLiteral("--speed must be %1 or %2, not \"%3\"")
+                              .arg(kDisplaySpeeds[0])
+                              .arg(kDisplaySpeeds[1])
+                              .arg(shown(bps)));
+}
+
 // The exit status for each cause of a failure (sysexits): 69 missing or busy, 77 permission
 // denied, 65 refused text, 64 an invalid line setting, 78 refused by the settings, 74 any
 // other input/output failure (not a serial line, a failed or timed-out write).
@@ -99,7 +110,7 @@ int exitStatus(LinkResult::Cause cause);
 // to do about it.
 QString describe(const LinkResult& result);
 
-// One line for an ignored settings line: "file:line: ...".
-QString describe(const PortMap::Warning& warning);
+// One line for an ignored settings line (see portmap.h).
+using ::describe;
 
 } // namespace cli

@@ -185,9 +185,8 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
                                      cli::arguments(argc, argv, nullptr)))
         return *stop;
     const QString bps = parser.value(speed);
-    if (!isDisplaySpeed(bps))
-        return cli::fail(
-            EX_USAGE, QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(shown(bps)));
+    if (const auto stop = cli::refuseSpeed(bps))
+        return *stop;
     if (parser.isSet(device) && parser.isSet(link))
         return cli::fail(EX_USAGE,
                          QStringLiteral("--link applies to the pseudo-terminal, not to --device"));

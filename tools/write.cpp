@@ -18,7 +18,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QTextStream>
 
 #include <optional>
@@ -97,17 +96,15 @@ struct Target {
 
 // The device that `port` names, or the exit status when there is none to use.
 std::variant<Target, int> resolvePort(const PortMap& map, const QString& port) {
-    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const auto m = com.match(port);
-    if (!m.hasMatch() && !port.isEmpty()) {
+    const int named = comNumberOf(port);
+    if (named < 0 && !port.isEmpty()) {
         if (const QString why = PortMap::unusableDevice(port); !why.isEmpty())
             return cli::fail(
                 EX_USAGE,
                 QStringLiteral("--port \"%1\" cannot be a device: %2").arg(shown(port), why));
         return Target{comNumberOf(map, port), port};
     }
-    const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
+    const int n = qMax(named, 0);
     if (n < 1 || n > PortMap::kPorts)
         return cli::fail(EX_USAGE, QStringLiteral("--port must be COM1 to COM%1 or a device "
                                                   "path, not \"%2\"")
@@ -222,9 +219,8 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
         return cli::fail(EX_USAGE, QStringLiteral("--code must be one digit from %1, not \"%2\"")
                                        .arg(frame::codeRange(), shown(request.code)));
     const QString bps = parser.value(speed);
-    if (!isDisplaySpeed(bps))
-        return cli::fail(
-            EX_USAGE, QStringLiteral("--speed must be 9600 or 19200, not \"%1\"").arg(shown(bps)));
+    if (const auto stop = cli::refuseSpeed(bps))
+        return *stop;
     request.bps = bps.toInt();
     request.port = parser.value(port);
     request.text = parser.value(text);

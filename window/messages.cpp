@@ -8,13 +8,8 @@ using Cause = LinkResult::Cause;
 using Hold = LinkResult::Hold;
 using Stage = LinkResult::Stage;
 
-// "COM1 (/dev/ttyUSB0)", "COM1", or the device alone.
 QString where(const LinkResult& r) {
-    if (r.port == 0)
-        return shown(r.device);
-    if (r.device.isEmpty())
-        return QStringLiteral("COM%1").arg(r.port);
-    return QStringLiteral("COM%1 (%2)").arg(r.port).arg(shown(r.device));
+    return portLabel(r.port, r.device);
 }
 
 // What happened, and what to do about it.
@@ -126,13 +121,4 @@ QString describe(const LinkResult& r) {
     if (r.closedByFailure)
         w.what += QStringLiteral("\n%1 was closed: the device failed or went away.").arg(where(r));
     return w.hint.isEmpty() ? w.what : w.what + QLatin1Char('\n') + w.hint;
-}
-
-QString describe(const PortMap::Warning& w) {
-    const QString at = QStringLiteral("%1:%2").arg(shown(w.file)).arg(w.line);
-    if (w.unknownKey)
-        return QStringLiteral("%1: %2 is ignored: only COM1 to COM%3 can be mapped")
-            .arg(at, shown(w.text))
-            .arg(PortMap::kPorts);
-    return QStringLiteral("%1: the line is ignored: %2").arg(at, w.why);
 }

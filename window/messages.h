@@ -11,6 +11,3 @@
 // Why a port could not be opened or written, for a box: what happened, naming the port and
 // its device, then what to do about it on a line of its own.
 QString describe(const LinkResult& result);
-
-// One line for an ignored settings line: "file:line: ...".
-QString describe(const PortMap::Warning& warning);

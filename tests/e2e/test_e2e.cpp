@@ -376,7 +376,7 @@ void TestEndToEnd::commandLineTools() {
              qPrintable(err));
     m_vorq.terminate();
     QVERIFY(m_vorq.waitForFinished(5000));
-    QCOMPARE(m_vorq.exitCode(), 128 + SIGTERM);
+    QVERIFY2(m_vorq.exitCode() == 128 + SIGTERM, m_vorq.readAllStandardError().constData());
 
     QCOMPARE(run({QStringLiteral("--code"), QStringLiteral("3"), QStringLiteral("--text"),
                   QStringLiteral("HI")},
