@@ -68,28 +68,8 @@ private:
     bool m_locked = false;
 };
 
-} // namespace
-
-QString WriteRecord::standardFile() {
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (!QDir::isAbsolutePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/vorq/written.conf");
-}
-
-QString WriteRecord::keyFor(const QString& device, const QByteArray& byId) {
-    const QByteArray native = QFile::encodeName(device);
-    char canonical[PATH_MAX];
-    if (!::realpath(native.constData(), canonical))
-        return losslessText(native);
-    const QByteArray resolved(canonical);
-    return losslessText(serialByIdLinks(byId).value(resolved, resolved));
-}
-
-std::optional<WrittenFrame> WriteRecord::find(const QString& key) const {
-    const ConfFile file = ConfFile::read(m_file);
-    if (file.state() != ConfFile::State::Read)
-        return std::nullopt;
+// The section of `key` in `file`, when it is complete and sound.
+std::optional<WrittenFrame> sectionOf(const ConfFile& file, const QString& key) {
     QHash<QString, QString> values;
     for (const ConfFile::Entry& e : file.entries())
         if (e.section == key.toLower())
@@ -121,6 +101,31 @@ std::optional<WrittenFrame> WriteRecord::find(const QString& key) const {
     return w;
 }
 
+} // namespace
+
+QString WriteRecord::standardFile() {
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/vorq/written.conf");
+}
+
+QString WriteRecord::keyFor(const QString& device, const QByteArray& byId) {
+    const QByteArray native = QFile::encodeName(device);
+    char canonical[PATH_MAX];
+    if (!::realpath(native.constData(), canonical))
+        return losslessText(native);
+    const QByteArray resolved(canonical);
+    return losslessText(serialByIdLinks(byId).value(resolved, resolved));
+}
+
+std::optional<WrittenFrame> WriteRecord::find(const QString& key) const {
+    const ConfFile file = ConfFile::read(m_file);
+    if (file.state() != ConfFile::State::Read)
+        return std::nullopt;
+    return sectionOf(file, key);
+}
+
 LinkResult WriteRecord::save(const QString& key, const WrittenFrame& written) const {
     if (!QDir().mkpath(QFileInfo(m_file).absolutePath())) {
         LinkResult r = LinkResult::failure(LinkResult::Cause::Io, {},
@@ -135,6 +140,12 @@ LinkResult WriteRecord::save(const QString& key, const WrittenFrame& written) co
         return r;
     }
     ConfFile file = ConfFile::read(m_file);
+    // The display holds what the record says already: the record stays as it is, and its
+    // time is when the display got that frame.
+    if (const auto now = sectionOf(file, key);
+        now && now->speed == written.speed && now->code == written.code &&
+        now->text == written.text && now->frame == written.frame)
+        return LinkResult::success();
     ConfFile::SaveError saved{m_file, file.why()};
     if (file.state() != ConfFile::State::Unreadable) {
         file.set(key, QStringLiteral("speed"), QString::number(written.speed));
