@@ -125,7 +125,8 @@ void TestWindow::clientAreaAndTitle() {
     VORQUnderTest w(m_ports.resolver());
     QCOMPARE(w.size(), QSize(478, 408));
     QCOMPARE(w.windowTitle(), QStringLiteral("VORQ"));
-    QVERIFY(!w.windowIcon().isNull());
+    w.show(); // the icon comes once the window is up
+    QTRY_VERIFY(!w.windowIcon().isNull());
     QCOMPARE(w.windowIcon().pixmap(32, 32).size(), QSize(32, 32));
     QCOMPARE(QImage(QStringLiteral(":/vorq.png")).size(), QSize(32, 32));
     QVERIFY(w.maximumSize().width() > 478); // sizable
