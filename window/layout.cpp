@@ -119,6 +119,8 @@ void fitFont(QWidget* window, const QList<QWidget*>& widgets) {
         worst = std::max(
             {worst, qreal(needs.width()) / w->width(), qreal(needs.height()) / w->height()});
     }
+    if (worst <= 1.0) // every caption fits at the window's own font, as just measured
+        return;
     qreal size = std::floor(start / worst * 2) / 2;
     for (font.setPointSizeF(size); size > 5.0 && !captionsFitAt(widgets, font); size -= 0.5)
         font.setPointSizeF(size - 0.5);
