@@ -49,11 +49,12 @@ public:
 
     // Records `written` for `key`, replacing what was recorded for it and changing no other
     // section; when the record shows that frame at that speed there already, it is left as
-    // it is (its time stays the time the display got the frame). Atomic, and safe against other programs saving at the same time: each save
-    // holds flock() on "<file>.lock" from its read to its rename, waiting at most 3 s for it.
-    // Fails with cause Io, the file and the reason (also when the lock cannot be had), and
-    // then nothing changed. The file is not flushed to the disk: after a power cut within
-    // seconds of a save, the record may show the device's frame before that save.
+    // it is (its time stays the time the display got the frame). Atomic, and safe against other
+    // programs saving at the same time: each save holds flock() on "<file>.lock" from its read to
+    // its rename, waiting at most 3 s for it. Fails with cause Io, the file and the reason (also
+    // when the lock cannot be had), and then nothing changed. The file is not flushed to the disk:
+    // after a power cut within seconds of a save, the record may show the device's frame before
+    // that save.
     [[nodiscard]] LinkResult save(const QString& key, const WrittenFrame& written) const;
 
 private:
