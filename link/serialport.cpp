@@ -8,8 +8,10 @@
 #include <QStringList>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <variant>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -59,14 +61,71 @@ qint64 pidMax() {
     return ok && max > 0 ? max : 4194304;
 }
 
-// Whether a lock file for the device at `canonical` (such as /dev/ttyS0) says that the port
-// is busy, and why: a success when there is none or only a stale one. The lock is named by
-// the device's file name (ttyS0, the UUCP convention) or by its path below /dev with '_' for
-// '/' (pts_3, Qt's). It holds the pid as text (the ten-column UUCP form, or Qt's form with
-// the program's name and the host on the next lines) or as a 4-byte binary number; one whose
-// pid is dead is stale and does not count. The lock directories can be written by anyone, so
-// a lock file is only ever opened without following a link and without blocking, and read
-// only when it is a small regular file: anything else there means busy, naming the file.
+// What a lock file says: the pid it names and, in Qt's form, the program's name.
+struct LockContent {
+    qint64 pid = 0;
+    QString program;
+};
+
+// The forms a lock file takes; the first that reads the bytes wins. Text: the pid as
+// decimal digits on the first line (UUCP pads it to ten columns), and in Qt's form the
+// program's name and the host on the next lines. Binary: the pid as a 4-byte number.
+std::optional<LockContent> textLock(const QByteArray& bytes) {
+    const QList<QByteArray> lines = bytes.split('\n');
+    const QByteArray first = lines.first().trimmed();
+    if (first.isEmpty() ||
+        !std::all_of(first.begin(), first.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return LockContent{first.size() <= 10 ? first.toLongLong() : 0,
+                       lines.size() > 1 ? QString::fromLocal8Bit(lines[1].trimmed()) : QString()};
+}
+std::optional<LockContent> binaryLock(const QByteArray& bytes) {
+    if (bytes.size() != 4)
+        return std::nullopt;
+    qint32 pid = 0;
+    std::memcpy(&pid, bytes.constData(), sizeof pid);
+    return LockContent{pid, {}};
+}
+constexpr std::optional<LockContent> (*kLockForms[])(const QByteArray&) = {textLock, binaryLock};
+
+// Lock files are small: anything larger names no process.
+constexpr qint64 kMaxLockBytes = 127;
+
+// The bytes of the lock file at `path`; nothing when there is none; a busy verdict when
+// something is there that is not a lock file. It is opened without following a link and
+// without blocking, and read only when it is a small regular file.
+std::variant<std::monostate, QByteArray, LinkResult> readLockFile(const QString& path) {
+    auto refuse = [&](Hold hold, const QString& what) {
+        LinkResult r = busy(hold);
+        r.lockFile = path;
+        r.error = what;
+        return r;
+    };
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR))
+        return std::monostate{};
+    if (fd < 0 && errno == ELOOP)
+        return refuse(Hold::NotALock, fileKind(S_IFLNK));
+    if (fd < 0) // one we may not read counts as garbled
+        return refuse(Hold::GarbledLock, systemError(errno));
+    struct stat info {};
+    char data[kMaxLockBytes + 1] = {};
+    ssize_t size = 0;
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (regular && info.st_size <= kMaxLockBytes)
+        size = std::max<ssize_t>(0, ::read(fd, data, kMaxLockBytes));
+    ::close(fd);
+    if (!regular)
+        return refuse(Hold::NotALock, fileKind(info.st_mode));
+    return QByteArray(data, size);
+}
+
+// Whether a lock file for the device at `canonical` (such as /dev/ttyS0) in `directories`
+// says that the port is busy, and why: a success when there is none or only a stale one. The
+// lock is named by the device's file name (ttyS0, the UUCP convention) or by its path below
+// /dev with '_' for '/' (pts_3, Qt's). One whose pid is dead is stale and does not count; one
+// that names no possible pid is garbled and counts as busy.
 LinkResult lockFileVerdict(const QString& canonical, const QStringList& directories) {
     QStringList names{QFileInfo(canonical).fileName()};
     if (canonical.startsWith(QLatin1String("/dev/")))
@@ -75,54 +134,27 @@ LinkResult lockFileVerdict(const QString& canonical, const QStringList& director
     for (const QString& name : names) {
         for (const QString& dir : directories) {
             const QString path = QStringLiteral("%1/LCK..%2").arg(dir, name);
-            auto refuse = [&](Hold hold, const QString& what = {}) {
-                LinkResult r = busy(hold);
-                r.lockFile = path;
-                r.error = what;
+            const auto read = readLockFile(path);
+            if (const auto* verdict = std::get_if<LinkResult>(&read))
+                return *verdict;
+            const auto* bytes = std::get_if<QByteArray>(&read);
+            if (!bytes)
+                continue; // no lock file here
+            std::optional<LockContent> lock;
+            for (const auto form : kLockForms)
+                if (!lock)
+                    lock = form(*bytes);
+            LinkResult r = busy(Hold::GarbledLock);
+            r.lockFile = path;
+            if (!lock || lock->pid < 1 || lock->pid > pidMax())
                 return r;
-            };
-            const int fd = ::open(QFile::encodeName(path).constData(),
-                                  O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-            if (fd < 0) {
-                if (errno == ENOENT || errno == ENOTDIR)
-                    continue;
-                if (errno == ELOOP)
-                    return refuse(Hold::NotALock, QStringLiteral("a symbolic link"));
-                return refuse(Hold::GarbledLock, systemError(errno));
-            }
-            struct stat info {};
-            char data[128] = {};
-            ssize_t size = -1;
-            if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                info.st_size < qint64(sizeof data))
-                size = ::read(fd, data, sizeof data - 1);
-            ::close(fd);
-            if (!S_ISREG(info.st_mode))
-                return refuse(Hold::NotALock, fileKind(info.st_mode));
-            const QByteArray bytes(data, size > 0 ? size : 0);
-            const QList<QByteArray> lines = bytes.split('\n');
-            const QByteArray first = lines.first().trimmed();
-            bool text = !first.isEmpty();
-            for (const char c : first)
-                text = text && c >= '0' && c <= '9';
-            qint64 pid = text && first.size() <= 10 ? first.toLongLong() : 0;
-            if (!text && bytes.size() == 4) {
-                qint32 binary = 0;
-                std::memcpy(&binary, bytes.constData(), sizeof binary);
-                pid = binary;
-            }
-            if (pid < 1 || pid > pidMax())
-                return refuse(Hold::GarbledLock);
-            if (!alive(pid))
+            if (!alive(lock->pid))
                 continue; // stale: taken over
-            LinkResult r = refuse(Hold::Lock);
-            r.error = systemError(EBUSY);
-            r.holder = processName(pid);
-            const QString named =
-                text && lines.size() > 1 ? QString::fromLocal8Bit(lines[1].trimmed()) : QString();
-            if (!named.isEmpty() &&
-                named.left(15).compare(commandOf(pid), Qt::CaseInsensitive) != 0)
-                r.lockNames = named;
+            r.hold = Hold::Lock;
+            r.holder = processName(lock->pid);
+            if (!lock->program.isEmpty() &&
+                lock->program.left(15).compare(commandOf(lock->pid), Qt::CaseInsensitive) != 0)
+                r.lockNames = lock->program;
             return r;
         }
     }
