@@ -240,6 +240,31 @@ Outcome failed(Outcome o, int status, const QString& line) {
     return o;
 }
 
+// The frame for the request's code digit (one of 0 to 6) and scroll data, or why the
+// scroll data cannot be sent.
+std::variant<QByteArray, LinkResult> frameFor(const Request& request) {
+    const frame::Built built = frame::build(frame::kAccessCode + request.code + request.text);
+    if (built)
+        return built.bytes;
+    LinkResult refused = LinkResult::failure(LinkResult::Cause::RefusedText);
+    refused.refusals = built.refusals;
+    return refused;
+}
+
+// Opens the target at `bps`, writes `bytes` and closes it again, releasing the line and its
+// lock before anything else is done.
+LinkResult send(const Target& target, int bps, const QByteArray& bytes) {
+    const QString path = target.path;
+    SerialPort serial([path](int) { return path; });
+    serial.setCommPort(target.number);
+    LinkResult step = serial.setSettings(lineSettingsFor(bps));
+    if (step)
+        step = serial.setPortOpen(true);
+    if (step)
+        step = serial.WriteBytes(bytes);
+    return step;
+}
+
 Outcome run(const Request& request) {
     Outcome o;
     o.port = request.port;
@@ -264,30 +289,27 @@ Outcome run(const Request& request) {
     o.port = target.number ? QStringLiteral("COM%1").arg(target.number) : QString();
     o.device = target.path;
 
-    const frame::Built built = frame::build(frame::kAccessCode + request.code + request.text);
-    if (!built) {
-        for (const frame::Refusal& r : built.refusals)
-            if (r.position == 0) // the code digit: the only header character that comes from us
-                return failed(o, EX_USAGE,
-                              QStringLiteral("--code must be one digit from %1, not \"%2\"")
-                                  .arg(frame::codeRange(), shown(request.code)));
-        LinkResult refused = LinkResult::failure(LinkResult::Cause::RefusedText);
-        refused.refusals = built.refusals;
-        return failed(o, cli::exitStatus(refused.cause), cli::describe(refused));
-    }
-    o.frame = built.bytes;
+    if (!frame::isCodeDigit(request.code.at(0).unicode()))
+        return failed(o, EX_USAGE,
+                      QStringLiteral("--code must be one digit from %1, not \"%2\"")
+                          .arg(frame::codeRange(), shown(request.code)));
+    const auto framed = frameFor(request);
+    if (const auto* refused = std::get_if<LinkResult>(&framed))
+        return failed(o, cli::exitStatus(refused->cause), cli::describe(*refused));
+    const QByteArray bytes = std::get<QByteArray>(framed);
+    o.frame = bytes;
 
     const WriteRecord record(request.state);
     const QString key = WriteRecord::keyFor(target.path);
     o.previous = record.find(key);
-    if (request.ifChanged && o.previous && o.previous->frame == built.bytes &&
+    if (request.ifChanged && o.previous && o.previous->frame == bytes &&
         o.previous->speed == request.bps) {
         o.message = QStringLiteral("%1: unchanged since %2").arg(nameOf(target), o.previous->time);
         return o;
     }
     o.changed = true;
     if (request.action == Request::Action::DryRun) {
-        o.message = toHex(built.bytes);
+        o.message = toHex(bytes);
         return o;
     }
 
@@ -297,25 +319,14 @@ Outcome run(const Request& request) {
                       QStringLiteral("ended by signal %1 before anything was sent")
                           .arg(SignalWatch::pending()));
     }
-    const QString settings = lineSettingsFor(request.bps);
-    {
-        const QString path = target.path;
-        SerialPort serial([path](int) { return path; });
-        serial.setCommPort(target.number);
-        LinkResult step = serial.setSettings(settings);
-        if (step)
-            step = serial.setPortOpen(true);
-        if (step)
-            step = serial.WriteBytes(built.bytes);
-        if (!step) {
-            o.changed = false;
-            return failed(o, cli::exitStatus(step.cause), cli::describe(step));
-        }
-    } // the port is closed and its lock released before the record is saved
+    if (const LinkResult sent = send(target, request.bps, bytes); !sent) {
+        o.changed = false;
+        return failed(o, cli::exitStatus(sent.cause), cli::describe(sent));
+    }
     const WrittenFrame written{request.bps,
                                request.code,
                                frame::composed(request.text),
-                               built.bytes,
+                               bytes,
                                QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
                                QStringLiteral("vorq-write")};
     if (const LinkResult saved = record.save(key, written); !saved)
@@ -323,8 +334,8 @@ Outcome run(const Request& request) {
                                     "not be saved: %2")
                          .arg(shown(saved.file), saved.error));
     o.message = QStringLiteral("Wrote %1 bytes to %2 at %3.")
-                    .arg(built.bytes.size())
-                    .arg(target.label(), settings);
+                    .arg(bytes.size())
+                    .arg(target.label(), lineSettingsFor(request.bps));
     return o;
 }
 
