@@ -1,11 +1,17 @@
 #include "window/layout.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSaveFile>
 #include <QStyle>
 
 #include <algorithm>
@@ -107,12 +113,90 @@ void orderTabs(const QList<QWidget*>& widgets) {
         QWidget::setTabOrder(focusable[i - 1].second, focusable[i].second);
 }
 
+void fitFontByMeasuring(QWidget* window, const QList<QWidget*>& widgets, QFont font, qreal start);
+
+// The fitted sizes of earlier starts, one line each: a key, a tab, the size in points. The
+// key covers everything the fit depends on: the font, the style, the screen's logical
+// resolution and every control's caption and size.
+QString fitCacheFile() {
+    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (!QDir::isAbsolutePath(cache))
+        cache = QDir::homePath() + QStringLiteral("/.cache");
+    return cache + QStringLiteral("/vorq/font-fit");
+}
+
+QString fitKey(const QWidget* window, const QList<QWidget*>& widgets) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(window->font().toString().toUtf8());
+    hash.addData(window->style()->name().toUtf8());
+    hash.addData(QByteArray(QByteArray::number(window->logicalDpiX()) + ',' +
+                            QByteArray::number(window->logicalDpiY())));
+    for (const QWidget* w : widgets) {
+        QString caption;
+        if (const auto* label = qobject_cast<const QLabel*>(w))
+            caption = label->text();
+        else if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+            caption = button->text();
+        else if (const auto* box = qobject_cast<const QGroupBox*>(w))
+            caption = box->title();
+        hash.addData(QByteArray(caption.toUtf8() + '\0' + QByteArray::number(w->width()) + ',' +
+                                QByteArray::number(w->height()) + '\0'));
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+// The cached lines, by key.
+QMap<QString, qreal> readFitCache() {
+    QMap<QString, qreal> sizes;
+    QFile file(fitCacheFile());
+    if (!file.open(QIODevice::ReadOnly) || file.size() > 4096)
+        return sizes;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> parts = line.split('\t');
+        bool ok = false;
+        const qreal size = parts.size() == 2 ? parts[1].toDouble(&ok) : 0;
+        if (ok && size > 0)
+            sizes.insert(QString::fromLatin1(parts[0]), size);
+    }
+    return sizes;
+}
+
+void writeFitCache(QMap<QString, qreal> sizes) {
+    while (sizes.size() > 16) // a few desktops and scalings; older ones go first by key
+        sizes.erase(sizes.begin());
+    QByteArray text;
+    for (auto i = sizes.cbegin(); i != sizes.cend(); ++i)
+        text += i.key().toLatin1() + '\t' + QByteArray::number(i.value()) + '\n';
+    QDir().mkpath(QFileInfo(fitCacheFile()).absolutePath());
+    QSaveFile file(fitCacheFile());
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size())
+        static_cast<void>(file.commit());
+}
+
 // Gives `window` the largest font, in half points and no larger than its own, at which every
 // caption fits. Text widths scale with the size, so one measurement at the default size
-// gives the first candidate.
+// gives the first candidate. Measuring loads every glyph of every caption, a sixth of the
+// start-up, so the size found is kept in the user's cache under a key of all it depends on.
 void fitFont(QWidget* window, const QList<QWidget*>& widgets) {
     QFont font = window->font();
     const qreal start = font.pointSizeF() > 0 ? font.pointSizeF() : 9.0;
+    const QString key = fitKey(window, widgets);
+    QMap<QString, qreal> cached = readFitCache();
+    if (const auto hit = cached.constFind(key); hit != cached.cend()) {
+        if (*hit != start) {
+            font.setPointSizeF(*hit);
+            window->setFont(font);
+        }
+        return;
+    }
+    fitFontByMeasuring(window, widgets, font, start);
+    const qreal fitted = window->font().pointSizeF() > 0 ? window->font().pointSizeF() : start;
+    cached.insert(key, fitted);
+    writeFitCache(cached);
+}
+
+// The measuring part of fitFont.
+void fitFontByMeasuring(QWidget* window, const QList<QWidget*>& widgets, QFont font, qreal start) {
     qreal worst = 1.0;
     for (const QWidget* w : widgets) {
         const QSize needs = captionNeeds(w, font);
