@@ -51,6 +51,14 @@ QStringList words(const char* s) {
     return QString::fromUtf8(s).split(QLatin1Char(' '));
 }
 
+// vorq-write --code 1 to `port`, run as the user nobody (through setpriv, as root).
+Run writeAsNobody(const QString& port) {
+    return run(QStringLiteral("setpriv"),
+               QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                           QStringLiteral("--clear-groups"), QStringLiteral(VORQ_WRITE)}
+                   << words("--code 1 --port") << port);
+}
+
 // vorq-display as a running program, listening on a pseudo-terminal of its own.
 class DisplayProcess {
 public:
@@ -391,10 +399,7 @@ void TestTools::permissionDenied() {
     if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
         QSKIP("needs root and setpriv to run as another user");
     Pty line; // owned by root, not open to others
-    const Run r = run(QStringLiteral("setpriv"),
-                      QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                  QStringLiteral("--clear-groups"), QStringLiteral(VORQ_WRITE)}
-                          << words("--code 1 --port") << line.slavePath());
+    const Run r = writeAsNobody(line.slavePath());
     if (r.status == 126 || r.status == 127)
         QSKIP("the build tree cannot be run by an unprivileged user here");
     QCOMPARE(r.status, EX_NOPERM);
@@ -431,10 +436,7 @@ void TestTools::heldFromAnotherUser() {
         held = ::open(qPrintable(line.slavePath()), O_RDWR | O_NOCTTY);
         QVERIFY(held >= 0 && ::ioctl(held, TIOCEXCL) == 0);
     }
-    const Run r = run(QStringLiteral("setpriv"),
-                      QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                  QStringLiteral("--clear-groups"), QStringLiteral(VORQ_WRITE)}
-                          << words("--code 1 --port") << line.slavePath());
+    const Run r = writeAsNobody(line.slavePath());
     QFile::remove(lock);
     if (held >= 0)
         ::close(held);

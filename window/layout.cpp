@@ -46,23 +46,33 @@ QWidget* create(const ControlSpec& row, QWidget* parent) {
     return nullptr;
 }
 
+// The caption of a label, a button (option or push) or a group box; empty for others.
+QString captionOf(const QWidget* w) {
+    if (const auto* label = qobject_cast<const QLabel*>(w))
+        return label->text();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+        return button->text();
+    if (const auto* box = qobject_cast<const QGroupBox*>(w))
+        return box->title();
+    return {};
+}
+
 // Width and height that `w` needs to show its caption whole at its current font.
 QSize captionNeeds(const QWidget* w, const QFont& font) {
     const QFontMetrics fm(font);
     const QStyle* style = w->style();
-    if (const auto* label = qobject_cast<const QLabel*>(w))
-        return {fm.horizontalAdvance(label->text()), fm.height()};
-    if (const auto* radio = qobject_cast<const QRadioButton*>(w))
+    const int text = fm.horizontalAdvance(captionOf(w));
+    if (qobject_cast<const QLabel*>(w))
+        return {text, fm.height()};
+    if (qobject_cast<const QRadioButton*>(w))
         return {style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, w) +
-                    style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, w) +
-                    fm.horizontalAdvance(radio->text()) + 2,
+                    style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, w) + text + 2,
                 fm.height()};
-    if (const auto* button = qobject_cast<const QPushButton*>(w))
-        return {fm.horizontalAdvance(button->text()) +
-                    2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w),
+    if (qobject_cast<const QPushButton*>(w))
+        return {text + 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w),
                 fm.height() + 4};
-    if (const auto* box = qobject_cast<const QGroupBox*>(w))
-        return {fm.horizontalAdvance(box->title()) + 16, fm.height()};
+    if (qobject_cast<const QGroupBox*>(w))
+        return {text + 16, fm.height()};
     return {0, 0};
 }
 
@@ -132,15 +142,8 @@ QString fitKey(const QWidget* window, const QList<QWidget*>& widgets) {
     hash.addData(QByteArray(QByteArray::number(window->logicalDpiX()) + ',' +
                             QByteArray::number(window->logicalDpiY())));
     for (const QWidget* w : widgets) {
-        QString caption;
-        if (const auto* label = qobject_cast<const QLabel*>(w))
-            caption = label->text();
-        else if (const auto* button = qobject_cast<const QAbstractButton*>(w))
-            caption = button->text();
-        else if (const auto* box = qobject_cast<const QGroupBox*>(w))
-            caption = box->title();
-        hash.addData(QByteArray(caption.toUtf8() + '\0' + QByteArray::number(w->width()) + ',' +
-                                QByteArray::number(w->height()) + '\0'));
+        hash.addData(QByteArray(captionOf(w).toUtf8() + '\0' + QByteArray::number(w->width()) +
+                                ',' + QByteArray::number(w->height()) + '\0'));
     }
     return QString::fromLatin1(hash.result().toHex());
 }
