@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/display/sets.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -43,13 +45,18 @@ QByteArray header(char digit);
 
 // The command sets that the display knows, by their code digit: the one table of them.
 struct CommandSet {
-    char digit;       // '0' to '6', sent as 0x30 to 0x36
-    const char* name; // as the display's documentation names it, such as "AEDEX_Command"
+    char digit;                     // '0' to '6', sent as 0x30 to 0x36
+    const char* name;               // as the display's documentation names it, "AEDEX_Command"
+    const display::SetRules* rules; // how a display in this set reads bytes (link/display/)
 };
 inline constexpr CommandSet kCommandSets[] = {
-    {'0', "General_Command"},      {'1', "AEDEX_Command"},         {'2', "UTC_standard_Command"},
-    {'3', "UTC_enhanced_Command"}, {'4', "ESC_Command for EPSON"}, {'5', "CD7220 Command"},
-    {'6', "PD3000 Command"},
+    {'0', "General_Command", &display::kGeneral},
+    {'1', "AEDEX_Command", &display::kAedex},
+    {'2', "UTC_standard_Command", &display::kUtcStandard},
+    {'3', "UTC_enhanced_Command", &display::kUtcEnhanced},
+    {'4', "ESC_Command for EPSON", &display::kEpson},
+    {'5', "CD7220 Command", &display::kCd7220},
+    {'6', "PD3000 Command", &display::kPd3000},
 };
 inline constexpr int kCommandSetCount = int(std::size(kCommandSets));
 

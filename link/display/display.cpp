@@ -1,0 +1,156 @@
+#include "link/display/display.h"
+
+#include "link/frame.h"
+
+#include <utility>
+
+namespace display {
+
+const SetRules& rulesFor(int code) {
+    return *frame::kCommandSets[qBound(0, code, frame::kCommandSetCount - 1)].rules;
+}
+
+QByteArray testPattern(int code) {
+    const SetRules& rules = rulesFor(code);
+    const QByteArray upper = QByteArray("TEST ") + char('0' + code) + ' ' + rules.patternName;
+    return rules.pattern(upper.leftJustified(kColumns, ' ', true),
+                         QByteArrayLiteral("0123456789ABCDEFGHIJ"));
+}
+
+// Hands a reader's dropped bytes to the event list.
+class Display::Collector : public Sink {
+public:
+    Collector(Display& display, QList<Event>* events) : m_display(display), m_events(events) {}
+    void ignored(QByteArrayView bytes) override {
+        m_display.m_ignoredBytes += bytes.size();
+        if (!m_events || bytes.isEmpty())
+            return;
+        if (m_display.m_lastIgnored && !m_events->isEmpty() &&
+            m_events->back().kind == Event::Kind::Ignored) {
+            m_events->back().bytes += bytes;
+        } else {
+            Event e;
+            e.kind = Event::Kind::Ignored;
+            e.bytes = bytes.toByteArray();
+            e.set = m_display.m_set;
+            m_events->append(e);
+        }
+        m_display.m_lastIgnored = true;
+    }
+
+private:
+    Display& m_display;
+    QList<Event>* m_events;
+};
+
+Display::Display(const Eeprom& eeprom, int set) : m_eeprom(eeprom) {
+    use(set >= 0 ? set : eeprom.code);
+    m_screen = m_reader->powerOnScreen();
+    m_screen.startMarquee(0, m_eeprom.scrollData, false, false);
+}
+
+Display::~Display() = default;
+
+void Display::use(int set) {
+    m_set = set;
+    m_reader = std::make_unique<Reader>(rulesFor(set));
+}
+
+void Display::toSet(char byte, QList<Event>* events) {
+    m_screen.stopMarquee();
+    Collector sink(*this, events);
+    const qint64 ignored = m_ignoredBytes;
+    m_reader->feed(byte, m_screen, sink);
+    if (m_ignoredBytes == ignored)
+        m_lastIgnored = false;
+    if (const int next = m_reader->takeSwitch(); next >= 0) {
+        m_set = next;
+        m_reader = std::make_unique<Reader>(rulesFor(next));
+    }
+}
+
+void Display::frameReports(const QList<FrameDecoder::Report>& reports, QList<Event>* events) {
+    for (const FrameDecoder::Report& r : reports) {
+        if (r.valid) {
+            m_eeprom.code = r.code;
+            m_eeprom.scrollData =
+                r.bytes.mid(frame::kScrollOffset, r.bytes.size() - frame::kScrollOffset - 1);
+            use(r.code);
+            m_screen.setMode(m_reader->rules().powerOnMode);
+        }
+        m_lastIgnored = false;
+        if (events) {
+            Event e;
+            e.kind = Event::Kind::Frame;
+            e.frame = r;
+            e.set = m_set;
+            events->append(e);
+        }
+    }
+}
+
+void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
+    static const QByteArray start = frame::kStart + frame::kAccessCode.toLatin1();
+    flush(nowMs, events);
+    for (const char b : bytes) {
+        if (m_inFrame) {
+            if (b != frame::kStart) {
+                const QList<FrameDecoder::Report> reports = m_frames.feed(QByteArray(1, b), nowMs);
+                if (!reports.isEmpty()) {
+                    m_inFrame = false;
+                    m_frames = FrameDecoder();
+                    frameReports(reports, events);
+                }
+                continue;
+            }
+            // Another ESC cuts the frame off and may begin the next.
+            frameReports(m_frames.feed(QByteArray(1, b), nowMs), events);
+            m_frames = FrameDecoder();
+            m_inFrame = false;
+        }
+        if (m_start.isEmpty() && b != frame::kStart) {
+            toSet(b, events);
+            continue;
+        }
+        m_start.append(b);
+        if (start.startsWith(m_start)) {
+            if (m_start.size() == start.size()) {
+                m_frames.feed(std::exchange(m_start, {}), nowMs);
+                m_inFrame = true;
+            }
+            continue;
+        }
+        // Not a frame after all: its bytes go to the set, and an ESC among them may begin one.
+        const QByteArray held = std::exchange(m_start, {});
+        const bool again = held.back() == frame::kStart;
+        for (const char h : QByteArrayView(held).chopped(again ? 1 : 0))
+            toSet(h, events);
+        if (again)
+            m_start.append(frame::kStart);
+    }
+}
+
+void Display::flush(qint64 nowMs, QList<Event>* events) {
+    if (!m_inFrame)
+        return;
+    const QList<FrameDecoder::Report> reports = m_frames.flush(nowMs);
+    if (reports.isEmpty())
+        return;
+    m_inFrame = false;
+    m_frames = FrameDecoder();
+    frameReports(reports, events);
+}
+
+void Display::end(QList<Event>* events) {
+    if (m_inFrame) {
+        m_inFrame = false;
+        frameReports(m_frames.hangUp(), events);
+        m_frames = FrameDecoder();
+    }
+    for (const char h : std::exchange(m_start, {}))
+        toSet(h, events);
+    Collector sink(*this, events);
+    m_reader->end(sink);
+}
+
+} // namespace display

@@ -1,0 +1,42 @@
+// Set 2, UTC standard: single control bytes; any other byte from 0x20 up is a character.
+// Control bytes that the set does not define are dropped. The power-on mode is not stated by
+// any description: overwrite is taken. The bytes that only some descriptions give (04, 18,
+// 19, 1C, 1D, 1E) are not read.
+#include "link/display/actions.h"
+#include "link/display/sets.h"
+
+#include <iterator>
+
+namespace display {
+namespace {
+
+using namespace actions;
+
+void clearAndMode(Context& c) {
+    c.screen.clear();
+    c.screen.setMode(c.reader.rules().powerOnMode);
+}
+
+void toEnhanced(Context& c) {
+    c.reader.switchTo(3);
+}
+
+constexpr Command kCommands[] = {
+    {"\x08", backErasing},    {"\x09", right},          {"\x0A", down},
+    {"\x0D", carriageReturn}, {"\x10", cell, 1},        {"\x11", overwrite},
+    {"\x12", verticalScroll}, {"\x13", cursorOn},       {"\x14", cursorOff},
+    {"\x1F", clearAndMode},   {"\x1B\x64", toEnhanced},
+};
+
+// Clear, overwrite mode, each row addressed and written whole: the 40th character takes
+// the cursor home and leaves both rows.
+QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
+    return QByteArray("\x1F\x11\x10\x00", 4) + upper + QByteArray("\x10\x14") + lower;
+}
+
+} // namespace
+
+const SetRules kUtcStandard{"UTC STD", Mode::Overwrite,           true,   true, {},
+                            kCommands, int(std::size(kCommands)), pattern};
+
+} // namespace display
