@@ -2,11 +2,13 @@
 // sent by one and decoded by the other. Every run that may open a port is given a
 // pseudo-terminal or a missing path; usage errors are checked with --dry-run, which opens
 // nothing whatever else is wrong.
+#include "link/frame.h"
 #include "link/writerecord.h"
 #include "support.h"
 #include "tools/cli.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -67,7 +69,10 @@ public:
         m_p.waitForStarted();
         while (!m_out.contains(QLatin1Char('\n')) && m_p.waitForReadyRead(5000))
             m_out += QString::fromLocal8Bit(m_p.readAllStandardOutput());
-        m_device = m_out.section(QLatin1Char('\n'), 0, 0).section(QLatin1Char(' '), 2, 2);
+        const QString first = m_out.section(QLatin1Char('\n'), 0, 0);
+        m_device = first.startsWith(QLatin1Char('{'))
+                       ? QJsonDocument::fromJson(first.toUtf8())[QLatin1String("device")].toString()
+                       : first.section(QLatin1Char(' '), 2, 2);
     }
     ~DisplayProcess() {
         m_p.kill();
@@ -75,6 +80,12 @@ public:
     }
     QString device() const { return m_device; }
     QProcess& process() { return m_p; }
+    // Waits, as long as output keeps coming, for a line that contains `text`.
+    bool waitFor(const QString& text) {
+        while (!m_out.contains(text) && m_p.waitForReadyRead(5000))
+            m_out += QString::fromLocal8Bit(m_p.readAllStandardOutput());
+        return m_out.contains(text);
+    }
     // Everything it printed, once it has ended by itself within `ms`; -1 if it did not.
     int finish(QString* out, int ms = 5000) {
         const bool ended = m_p.state() == QProcess::NotRunning || m_p.waitForFinished(ms);
@@ -116,6 +127,11 @@ private Q_SLOTS:
     void signalsCloseThePort_data();
     void signalsCloseThePort();
     void parallelWritersKeepEveryRecord();
+    void testPatternRoundTrips_data();
+    void testPatternRoundTrips();
+    void displayReplaysAndKeepsItsEeprom();
+    void eepromSurvivesSigkill();
+    void liveViewOnAPty();
 };
 
 void TestTools::initTestCase() {
@@ -499,7 +515,7 @@ void TestTools::displayReportsMalformedInput() {
     for (const auto& [bytes, says] :
          {std::pair{QByteArray(frame::header('0').chopped(1) + frame::kEnd),
                     "Malformed: no code digit, 9 bytes"},
-          std::pair{QByteArray("A"), "Malformed: 1 byte that does not start with ESC, 1 byte"},
+          std::pair{QByteArray("A"), "|A                   |"}, // set 0 draws it
           std::pair{frameOf("3A\x81"), "scroll data \"A\\x81\""}}) {
         DisplayProcess shown({QStringLiteral("--once")});
         Pty::write(shown.device(), bytes);
@@ -723,6 +739,114 @@ void TestTools::parallelWritersKeepEveryRecord() {
                      qPrintable(QStringLiteral("round %1, writer %2").arg(round).arg(w)));
         }
     }
+}
+
+void TestTools::testPatternRoundTrips_data() {
+    QTest::addColumn<QString>("code");
+    for (const frame::CommandSet& set : frame::kCommandSets)
+        QTest::newRow(set.name) << QString(QLatin1Char(set.digit));
+}
+
+// The pattern that vorq-write prints for set N, replayed by vorq-display in set N, ends on the
+// pattern's two lines.
+void TestTools::testPatternRoundTrips() {
+    QFETCH(QString, code);
+    const Run w = write({QStringLiteral("--test-pattern"), QStringLiteral("--code"), code,
+                         QStringLiteral("--dry-run"), QStringLiteral("--port=/dev/vorq-none")});
+    QVERIFY2(w.status == 0, qPrintable(w.err));
+    QTemporaryFile capture;
+    QVERIFY(capture.open());
+    capture.write(QByteArray::fromHex(w.out.toLatin1()));
+    capture.close();
+    const Run d = run(QStringLiteral(VORQ_DISPLAY),
+                      {QStringLiteral("--set"), code, QStringLiteral("--input"), capture.fileName(),
+                       QStringLiteral("--json"), QStringLiteral("--strict")});
+    QCOMPARE(d.status, 0);
+    const QJsonArray lines =
+        QJsonDocument::fromJson(
+            d.out.trimmed().section(QLatin1Char('\n'), -1).toUtf8())[QLatin1String("lines")]
+            .toArray();
+    QVERIFY2(lines.size() == 2 &&
+                 lines[0].toString().startsWith(QStringLiteral("TEST %1 ").arg(code)) &&
+                 lines[1].toString() == QLatin1String("0123456789ABCDEFGHIJ"),
+             qPrintable(d.out));
+}
+
+// A capture read in the set that its frame stores; the EEPROM file keeps that set and the
+// scroll data for the next start, which --set overrides; a garbled file is a fresh display.
+void TestTools::displayReplaysAndKeepsItsEeprom() {
+    QTemporaryDir dir;
+    const QString eeprom = dir.filePath(QStringLiteral("eeprom.conf")),
+                  capture = dir.filePath(QStringLiteral("capture"));
+    QFile f(capture);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(frameOf("4HELLO") + "\x1B\x7A\x1F\x24\x01\x02"
+                                "AB");
+    f.close();
+    auto display = [](const QStringList& args) { return run(QStringLiteral(VORQ_DISPLAY), args); };
+    Run r = display({QStringLiteral("--input"), capture, QStringLiteral("--eeprom"), eeprom,
+                     QStringLiteral("--strict")});
+    QCOMPARE(r.status, EX_DATAERR);
+    for (const char* says : {"Frame: command set 4 ", "Ignored by command set 4: 1B 7A, 2 bytes",
+                             "|                    |\n|AB                  |\n"})
+        QVERIFY2(r.out.contains(QLatin1String(says)), qPrintable(r.out));
+    for (const auto& [set, args] :
+         {std::pair{4, QStringList()}, std::pair{2, QStringList{QStringLiteral("--set=2")}}}) {
+        r = display(QStringList{QStringLiteral("--input=/dev/null"), QStringLiteral("--json"),
+                                QStringLiteral("--eeprom"), eeprom}
+                    << args);
+        QCOMPARE(r.status, 0);
+        const QJsonDocument screen = QJsonDocument::fromJson(r.out.toUtf8());
+        QCOMPARE(screen[QLatin1String("set")].toInt(), set);
+        QCOMPARE(screen[QLatin1String("lines")][0].toString(),
+                 QStringLiteral("HELLO").leftJustified(20));
+    }
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("[eeprom]\ncode=9\n");
+    f.close();
+    r = display({QStringLiteral("--input=/dev/null"), QStringLiteral("--eeprom"), capture});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.err.contains(QLatin1String("factory-fresh")), qPrintable(r.err));
+}
+
+// Killed at any moment while frames arrive, the display leaves an EEPROM file that the next
+// start reads without a warning, holding one of the frames.
+void TestTools::eepromSurvivesSigkill() {
+    QTemporaryDir dir;
+    const QString eeprom = dir.filePath(QStringLiteral("eeprom.conf"));
+    for (int round = 1; round <= 4; ++round) {
+        DisplayProcess live({QStringLiteral("--eeprom"), eeprom});
+        QByteArray frames;
+        for (int i = 0; i < round * 8; ++i)
+            frames += frameOf(QByteArray::number(1 + i % 2) + "DATA " + QByteArray::number(i));
+        Pty::write(live.device(), frames);
+        QVERIFY(live.waitFor(QStringLiteral("DATA %1\"").arg(round * 4)));
+        ::kill(pid_t(live.process().processId()), SIGKILL);
+        QVERIFY(live.process().waitForFinished());
+        const Run r = run(QStringLiteral(VORQ_DISPLAY),
+                          {QStringLiteral("--input=/dev/null"), QStringLiteral("--json"),
+                           QStringLiteral("--eeprom"), eeprom});
+        QCOMPARE(r.err, QString());
+        const int set = QJsonDocument::fromJson(r.out.toUtf8())[QLatin1String("set")].toInt();
+        QVERIFY2(set == 1 || set == 2, qPrintable(r.out));
+    }
+}
+
+// The live JSON view on a pty shows the pattern that vorq-write sends there; the write record
+// is left as it was.
+void TestTools::liveViewOnAPty() {
+    DisplayProcess live({QStringLiteral("--json"), QStringLiteral("--set=5")});
+    QVERIFY(live.waitFor(QStringLiteral("\"set\":5")));
+    const QString record = m_config.filePath(QStringLiteral("state/vorq/written.conf"));
+    QFile before(record);
+    const QByteArray kept = before.open(QIODevice::ReadOnly) ? before.readAll() : QByteArray();
+    const Run w = write({QStringLiteral("--test-pattern"), QStringLiteral("--code=5"),
+                         QStringLiteral("--port"), live.device()});
+    QCOMPARE(w.status, 0);
+    QVERIFY(w.out.startsWith(QLatin1String("Sent the test pattern of command set 5 ")));
+    QVERIFY(live.waitFor(QStringLiteral("\"0123456789ABCDEFGHIJ\"]")));
+    QFile after(record);
+    QCOMPARE(after.open(QIODevice::ReadOnly) ? after.readAll() : QByteArray(), kept);
 }
 
 QTEST_GUILESS_MAIN(TestTools)

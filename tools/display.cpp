@@ -1,13 +1,16 @@
 // vorq-display: a customer display in software. It listens on a pseudo-terminal of its own
-// (or on a real serial device) and prints each configuration frame it receives, decoded as
-// the display would decode it, and what the display now stores.
+// (or on a real serial device, or reads a capture) and shows its 2x20 screen as the command
+// set in force draws it, each configuration frame it receives, decoded as the display would
+// decode it, what the display then stores, and the bytes that the set does not understand.
 //
 // Exit statuses: 128 + the signal's number when ended by SIGINT, SIGTERM, SIGHUP, or SIGPIPE
 // (the reader of its output has gone), after closing the port and removing the link; 0 for
-// --once with a valid frame; 1 --once with a malformed one;
-// 64 usage; 73 the link cannot be made; 69, 74, 77 when the device cannot be opened (as
-// vorq-write); 74 also when the device hangs up.
-#include "link/decoder.h"
+// --once with a valid frame, and at the end of --input; 1 --once with a malformed one; 65 at
+// the end of --input --strict when some bytes were not understood; 66 the input cannot be
+// read; 64 usage; 73 the link cannot be made; 69, 74, 77 when the device cannot be opened
+// (as vorq-write); 74 also when the device hangs up.
+#include "link/display/display.h"
+#include "link/conffile.h"
 #include "link/frame.h"
 #include "link/serialport.h"
 #include "link/signalwatch.h"
@@ -19,6 +22,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
@@ -154,16 +159,31 @@ QString quoted(const QString& s) {
 struct Request {
     QString link;   // a symbolic link to make to the pseudo-terminal, or empty
     QString device; // a serial device to listen on instead of a pseudo-terminal, or empty
+    QString input;  // a capture to read instead, "-" for stdin, or empty
+    QString eeprom; // the file that keeps the EEPROM, or empty
+    int set = -1;   // the set at power-on; -1: the stored one
     int bps = 9600;
     bool hex = false;
     bool once = false;
+    bool json = false;
+    bool strict = false;
 };
 
 // The request that `argv` makes, or the exit status when it makes none that can be run.
 std::variant<Request, int> parse(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("A pole display in software: prints each configuration frame it receives."));
+        QStringLiteral(
+            "A pole display in software. It shows its 2x20 screen as the command set in force "
+            "draws it, each configuration frame it receives and what it then stores, and the bytes "
+            "that the set does not understand. On a terminal the screen is redrawn in place; "
+            "otherwise each change is printed as two lines between bars.\n\nCommand sets: %1.")
+            .arg([] {
+                QStringList sets;
+                for (const frame::CommandSet& set : frame::kCommandSets)
+                    sets << QLatin1Char(set.digit) + QLatin1Char(' ') + QLatin1String(set.name);
+                return sets.join(QStringLiteral(", "));
+            }()));
     const QCommandLineOption link(
         QStringLiteral("link"),
         QStringLiteral("Also make a symbolic link at PATH to the pseudo-terminal."),
@@ -172,17 +192,40 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
         QStringLiteral("device"),
         QStringLiteral("Listen on this serial device instead of a pseudo-terminal."),
         QStringLiteral("PATH"));
+    const QCommandLineOption input(
+        QStringLiteral("input"),
+        QStringLiteral("Read a capture of bytes from FILE (- for stdin) instead of a port, print "
+                       "what the display does, and exit at its end."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption set(
+        QStringLiteral("set"),
+        QStringLiteral("The command set at power-on, %1. Default: the one in --eeprom, else 0.")
+            .arg(frame::codeRange()),
+        QStringLiteral("digit"));
+    const QCommandLineOption eeprom(
+        QStringLiteral("eeprom"),
+        QStringLiteral("Keep the command set and scroll data in FILE across restarts, as the "
+                       "display's EEPROM does. A missing file is a factory-fresh display."),
+        QStringLiteral("FILE"));
     const QCommandLineOption speed(
         QStringLiteral("speed"),
         QStringLiteral("The device's speed, 9600 or 19200 (8N1). Default: 9600."),
         QStringLiteral("bps"), QStringLiteral("9600"));
     const QCommandLineOption hex(QStringLiteral("hex"),
-                                 QStringLiteral("Also print the raw bytes."));
+                                 QStringLiteral("Also print the raw bytes of each frame."));
     const QCommandLineOption once(
         QStringLiteral("once"),
         QStringLiteral("Exit after the first frame: 0 when it was valid, 1 when not."));
-    if (const auto stop = cli::parse(parser, {link, device, speed, hex, once},
-                                     cli::arguments(argc, argv, nullptr)))
+    const QCommandLineOption json(
+        QStringLiteral("json"),
+        QStringLiteral("Print one JSON object per line for each event: the screen at power-on "
+                       "and after each change, each frame, each run of ignored bytes."));
+    const QCommandLineOption strict(
+        QStringLiteral("strict"),
+        QStringLiteral("With --input: exit with 65 when some bytes were not understood."));
+    if (const auto stop =
+            cli::parse(parser, {link, device, input, set, eeprom, speed, hex, once, json, strict},
+                       cli::arguments(argc, argv, nullptr)))
         return *stop;
     const QString bps = parser.value(speed);
     if (const auto stop = cli::refuseSpeed(bps))
@@ -190,56 +233,364 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
     if (parser.isSet(device) && parser.isSet(link))
         return cli::fail(EX_USAGE,
                          QStringLiteral("--link applies to the pseudo-terminal, not to --device"));
-    return Request{parser.value(link), parser.value(device), bps.toInt(), parser.isSet(hex),
-                   parser.isSet(once)};
+    if (parser.isSet(input) && (parser.isSet(device) || parser.isSet(link)))
+        return cli::fail(EX_USAGE, QStringLiteral("--input reads a capture; it takes no --%1")
+                                       .arg(parser.isSet(device) ? QStringLiteral("device")
+                                                                 : QStringLiteral("link")));
+    if (parser.isSet(strict) && !parser.isSet(input))
+        return cli::fail(EX_USAGE, QStringLiteral("--strict applies to --input"));
+    Request request{parser.value(link),
+                    parser.value(device),
+                    parser.value(input),
+                    parser.value(eeprom),
+                    -1,
+                    bps.toInt(),
+                    parser.isSet(hex),
+                    parser.isSet(once),
+                    parser.isSet(json),
+                    parser.isSet(strict)};
+    if (parser.isSet(set)) {
+        const QString digit = parser.value(set);
+        if (digit.size() != 1 || !frame::isCodeDigit(digit.at(0).unicode()))
+            return cli::fail(EX_USAGE, QStringLiteral("--set must be one digit from %1, not \"%2\"")
+                                           .arg(frame::codeRange(), shown(digit)));
+        request.set = digit.at(0).unicode() - u'0';
+    }
+    if (parser.isSet(eeprom) && request.eeprom.isEmpty())
+        return cli::fail(EX_USAGE, QStringLiteral("--eeprom needs a file"));
+    return request;
 }
 
-// Prints what the decoder reports, and with --once ends the program after the first report.
+// The EEPROM file: "[eeprom]", "code=<digit>" and "scroll=" the scroll data (UTF-8, in
+// double quotes when it has outer spaces). Missing: a factory-fresh display. Anything else that
+// cannot be used is a warning and a fresh display.
+display::Eeprom loadEeprom(const QString& path) {
+    const ConfFile file = ConfFile::read(path);
+    if (file.state() == ConfFile::State::Missing)
+        return {};
+    auto fresh = [&path](const QString& why) {
+        cli::fail(0, QStringLiteral("warning: the EEPROM file %1 %2; starting as a "
+                                    "factory-fresh display")
+                         .arg(shown(path), why));
+        return display::Eeprom{};
+    };
+    if (file.state() == ConfFile::State::Unreadable)
+        return fresh(QStringLiteral("cannot be read (%1)").arg(file.why()));
+    std::optional<QString> code, scroll;
+    for (const ConfFile::Entry& e : file.entries()) {
+        if (e.section != QLatin1String("eeprom"))
+            continue;
+        if (e.key.compare(QLatin1String("code"), Qt::CaseInsensitive) == 0)
+            code = e.value;
+        else if (e.key.compare(QLatin1String("scroll"), Qt::CaseInsensitive) == 0)
+            scroll = e.value;
+    }
+    if (!code || code->size() != 1 || !frame::isCodeDigit(code->at(0).unicode()))
+        return fresh(
+            QStringLiteral("has no command set from %1 in [eeprom] code=").arg(frame::codeRange()));
+    const frame::Built built =
+        frame::build(frame::kAccessCode + *code + scroll.value_or(QString()));
+    if (!built)
+        return fresh(QStringLiteral("holds scroll data that the display cannot store"));
+    return {code->at(0).unicode() - u'0',
+            built->mid(frame::kScrollOffset, built->size() - frame::kScrollOffset - 1)};
+}
+
+// Saves what the EEPROM holds, changing only its two lines of the file, atomically.
+void saveEeprom(const QString& path, const display::Eeprom& eeprom) {
+    ConfFile file = ConfFile::read(path);
+    file.set(QStringLiteral("eeprom"), QStringLiteral("code"), QString::number(eeprom.code));
+    file.set(QStringLiteral("eeprom"), QStringLiteral("scroll"),
+             frame::fromWindows1252(eeprom.scrollData));
+    if (const ConfFile::SaveError error = file.save(); !error.ok())
+        cli::fail(0, QStringLiteral("warning: the EEPROM file %1 could not be saved: %2")
+                         .arg(shown(error.path), error.error));
+}
+
+// A row as the views show it: the bytes through Windows-1252, and a byte that is no
+// printable character there as U+FFFD.
+QString shownRow(const display::Screen& screen, int row) {
+    QString text = frame::fromWindows1252(QByteArray(screen.row(row).data(), display::kColumns));
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
+            c = QChar(0xFFFD);
+    return text;
+}
+
+QString modeName(display::Mode mode) {
+    switch (mode) {
+    case display::Mode::Overwrite:
+        return QStringLiteral("overwrite");
+    case display::Mode::VerticalScroll:
+        return QStringLiteral("vertical scroll");
+    case display::Mode::HorizontalScroll:
+        return QStringLiteral("horizontal scroll");
+    }
+    return {};
+}
+
+// Shows what the display does, in one of three views, and with --once ends the program
+// after the first frame.
 class Printer {
 public:
-    explicit Printer(const Request& request) : m_request(request) { m_clock.start(); }
+    enum class View { Plain, Json, Terminal };
 
-    void arrived(const QByteArray& bytes) { print(m_decoder.feed(bytes, m_clock.elapsed())); }
+    Printer(const Request& request, const display::Eeprom& eeprom)
+        : m_request(request), m_display(eeprom, request.set) {
+        m_clock.start();
+        const QByteArray term = qgetenv("TERM");
+        if (request.json)
+            m_view = View::Json;
+        else if (::isatty(STDOUT_FILENO) && !term.isEmpty() && term != "dumb")
+            m_view = View::Terminal;
+        m_colour = m_view == View::Terminal && qEnvironmentVariableIsEmpty("NO_COLOR");
+    }
+
+    View view() const { return m_view; }
+    const display::Display& display() const { return m_display; }
+    bool understoodAll() const { return m_understoodAll; }
+
+    // The line that a listening display starts with.
+    void listening(const QString& where) {
+        if (m_view == View::Json) {
+            json({{"event", QStringLiteral("listening")}, {"device", where}});
+        } else if (m_view == View::Terminal) {
+            m_status = QStringLiteral("Listening on ") + escaped(where);
+            out << m_status << Qt::endl; // the first line, for whoever reads the device name
+        } else {
+            out << "Listening on " << escaped(where) << Qt::endl;
+        }
+    }
+    void powerOn() {
+        m_shown = m_display.screen();
+        m_shownSet = m_display.set();
+        printScreen();
+    }
+    // One batch of bytes: what one read returned.
+    void arrived(QByteArrayView bytes) {
+        QList<display::Display::Event> events;
+        m_display.feed(bytes, m_clock.elapsed(), &events);
+        print(events);
+    }
     // Reports a frame whose end marker is overdue.
-    void tick() { print(m_decoder.flush(m_clock.elapsed())); }
+    void tick() {
+        QList<display::Display::Event> events;
+        m_display.flush(m_clock.elapsed(), &events);
+        print(events);
+    }
+    // The power-on marquee and scrolling messages move in the terminal view.
+    void marquee() {
+        if (m_view == View::Terminal && m_display.tick())
+            print({});
+    }
+    void ended() {
+        QList<display::Display::Event> events;
+        m_display.end(&events);
+        print(events);
+    }
     // The line hung up: reports what was left of a frame, says why and ends, releasing the
     // port and its lock.
     void hungUp(const QString& why) {
-        print(m_decoder.hangUp());
+        ended();
         removeOwnLink();
         QCoreApplication::exit(cli::fail(EX_IOERR, why));
     }
 
 private:
-    void print(const QList<FrameDecoder::Report>& reports) {
-        for (const FrameDecoder::Report& r : reports) {
-            if (m_onceStatus)
-                return;
-            if (r.valid) {
-                out << "Frame: command set " << r.code << ' ' << frame::commandSetName(r.code)
-                    << ", scroll data " << quoted(r.scrollData) << ", " << byteCount(r.bytes)
-                    << Qt::endl;
-                out << "Stores: command set " << r.code << ", scroll data " << quoted(r.scrollData)
-                    << Qt::endl;
-            } else {
-                out << "Malformed: " << r.problem << ", " << byteCount(r.bytes) << Qt::endl;
-            }
-            if (m_request.hex)
-                out << "  " << toHex(r.bytes) << Qt::endl;
-            if (m_request.once) {
-                // The line stays open a moment longer, as a display's would: a sender still
-                // draining its port must not see it hang up.
-                m_onceStatus = r.valid ? 0 : 1;
-                QTimer::singleShot(250, qApp, [this] { QCoreApplication::exit(*m_onceStatus); });
-            }
+    // One object on one line, its members in the order given.
+    void json(std::initializer_list<std::pair<const char*, QJsonValue>> members) {
+        QByteArray line = "{";
+        for (const auto& [key, value] : members) {
+            const QByteArray v = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+            line +=
+                (line.size() > 1 ? ",\"" : "\"") + QByteArray(key) + "\":" + v.mid(1, v.size() - 2);
+        }
+        out << line << '}' << Qt::endl;
+    }
+
+    void printScreen() {
+        const display::Screen& s = m_display.screen();
+        if (m_view == View::Json) {
+            auto text = [&s](int r) {
+                return frame::fromWindows1252(QByteArray(s.row(r).data(), display::kColumns));
+            };
+            json({{"event", QStringLiteral("screen")},
+                  {"set", m_display.set()},
+                  {"lines", QJsonArray{text(0), text(1)}},
+                  {"cursor", QJsonArray{s.cursorRow(), s.cursorColumn()}},
+                  {"cursorShown", s.cursorShown()}});
+        } else if (m_view == View::Plain) {
+            out << '|' << shownRow(s, 0) << "|\n|" << shownRow(s, 1) << "|\n" << Qt::endl;
+        } else {
+            redraw();
         }
     }
 
+    void print(const QList<display::Display::Event>& events) {
+        for (const display::Display::Event& e : events) {
+            if (m_onceStatus)
+                return;
+            if (e.kind == display::Display::Event::Kind::Ignored)
+                ignored(e);
+            else
+                frameSeen(e);
+        }
+        const display::Screen& s = m_display.screen();
+        if (s != m_shown || m_display.set() != m_shownSet) {
+            m_shown = s;
+            m_shownSet = m_display.set();
+            printScreen();
+        } else if (m_view == View::Terminal && !events.isEmpty()) {
+            redraw();
+        }
+    }
+
+    void ignored(const display::Display::Event& e) {
+        m_understoodAll = false;
+        if (m_view == View::Json) {
+            json({{"event", QStringLiteral("ignored")}, {"set", e.set}, {"bytes", toHex(e.bytes)}});
+            return;
+        }
+        line(QStringLiteral("Ignored by command set %1: %2, %3")
+                 .arg(e.set)
+                 .arg(toHex(e.bytes.left(64)) +
+                          (e.bytes.size() > 64 ? QStringLiteral(" …") : QString()),
+                      byteCount(e.bytes)));
+    }
+
+    void frameSeen(const display::Display::Event& e) {
+        const FrameDecoder::Report& r = e.frame;
+        if (!r.valid)
+            m_understoodAll = false;
+        if (m_view == View::Json) {
+            if (r.valid)
+                json({{"event", QStringLiteral("frame")},
+                      {"valid", true},
+                      {"code", r.code},
+                      {"name", frame::commandSetName(r.code)},
+                      {"scrollData", r.scrollData},
+                      {"length", int(r.bytes.size())},
+                      {"bytes", toHex(r.bytes)}});
+            else
+                json({{"event", QStringLiteral("frame")},
+                      {"valid", false},
+                      {"problem", r.problem},
+                      {"length", int(r.bytes.size())},
+                      {"bytes", toHex(r.bytes)}});
+        } else if (r.valid) {
+            line(QStringLiteral("Frame: command set %1 %2, scroll data %3, %4")
+                     .arg(r.code)
+                     .arg(frame::commandSetName(r.code), quoted(r.scrollData), byteCount(r.bytes)));
+            line(QStringLiteral("Stores: command set %1, scroll data %2")
+                     .arg(r.code)
+                     .arg(quoted(r.scrollData)));
+        } else {
+            line(QStringLiteral("Malformed: %1, %2").arg(r.problem, byteCount(r.bytes)));
+        }
+        if (m_request.hex && m_view != View::Json)
+            line(QStringLiteral("  ") + toHex(r.bytes));
+        if (r.valid && !m_request.eeprom.isEmpty())
+            saveEeprom(m_request.eeprom, m_display.eeprom());
+        if (m_request.once) {
+            m_onceStatus = r.valid ? 0 : 1;
+            if (!m_request.input.isEmpty())
+                return;
+            // The line stays open a moment longer, as a display's would: a sender still
+            // draining its port must not see it hang up.
+            QTimer::singleShot(250, qApp, [this] { QCoreApplication::exit(*m_onceStatus); });
+        }
+    }
+
+    // A line of the log: printed as it is, or in the terminal view kept among the last few
+    // under the panel.
+    void line(const QString& text) {
+        if (m_view == View::Plain) {
+            out << text << Qt::endl;
+            return;
+        }
+        m_log << escaped(text);
+        while (m_log.size() > kLogLines)
+            m_log.removeFirst();
+    }
+
+    // The panel, its caption and the log, drawn over what was drawn before.
+    void redraw() {
+        const display::Screen& s = m_display.screen();
+        QStringList lines;
+        const QString bar = QString(display::kColumns, QChar(0x2500));
+        lines << QChar(0x250C) + bar + QChar(0x2510);
+        for (int r = 0; r < display::kRows; ++r) {
+            QString row = shownRow(s, r);
+            if (m_colour && s.cursorShown() && s.cursorRow() == r)
+                row = row.left(s.cursorColumn()) + QStringLiteral("\x1B[7m") +
+                      row.at(s.cursorColumn()) + QStringLiteral("\x1B[27m") +
+                      row.mid(s.cursorColumn() + 1);
+            lines << QChar(0x2502) + row + QChar(0x2502);
+        }
+        lines << QChar(0x2514) + bar + QChar(0x2518);
+        QString caption =
+            QStringLiteral("set %1 %2, %3, cursor %4,%5 %6")
+                .arg(m_display.set())
+                .arg(frame::commandSetName(m_display.set()), modeName(s.mode()))
+                .arg(s.cursorRow() + 1)
+                .arg(s.cursorColumn() + 1)
+                .arg(s.cursorShown() ? QStringLiteral("shown") : QStringLiteral("hidden"));
+        if (m_colour)
+            caption = QStringLiteral("\x1B[1m") + caption + QStringLiteral("\x1B[22m");
+        lines << caption << m_log;
+        if (m_drawn > 0)
+            out << "\x1B[" << m_drawn << 'F';
+        for (const QString& l : lines)
+            out << "\x1B[2K" << l << '\n';
+        out.flush();
+        m_drawn = int(lines.size());
+    }
+
+    static constexpr int kLogLines = 8;
     const Request m_request;
-    FrameDecoder m_decoder;
+    display::Display m_display;
+    View m_view = View::Plain;
+    bool m_colour = false;
+    display::Screen m_shown;
+    int m_shownSet = 0;
     QElapsedTimer m_clock;
+    QString m_status;
+    QStringList m_log;
+    int m_drawn = 0; // lines of the last redraw, to go back over
+    bool m_understoodAll = true;
     std::optional<int> m_onceStatus;
+
+public:
+    std::optional<int> onceStatus() const { return m_onceStatus; }
 };
+
+// Reads the capture in batches of at most 4 KiB; at its end, what a hang-up would report.
+int readInput(const Request& request, Printer& printer) {
+    QFile file;
+    const bool stdinput = request.input == QLatin1String("-");
+    if (!(stdinput ? file.open(stdin, QIODevice::ReadOnly)
+                   : (file.setFileName(request.input), file.open(QIODevice::ReadOnly))))
+        return cli::fail(
+            EX_NOINPUT,
+            QStringLiteral("cannot read %1: %2").arg(shown(request.input), file.errorString()));
+    printer.powerOn();
+    char buffer[4096];
+    qint64 n = 0;
+    while (!printer.onceStatus() && !SignalWatch::pending() &&
+           (n = file.read(buffer, sizeof buffer)) > 0)
+        printer.arrived(QByteArrayView(buffer, n));
+    if (n < 0)
+        return cli::fail(
+            EX_IOERR,
+            QStringLiteral("cannot read %1: %2").arg(shown(request.input), file.errorString()));
+    if (SignalWatch::pending())
+        return SignalWatch::exitStatus();
+    if (!printer.onceStatus())
+        printer.ended();
+    if (printer.onceStatus())
+        return *printer.onceStatus();
+    return request.strict && !printer.understoodAll() ? EX_DATAERR : EX_OK;
+}
 
 // Listens on the serial device that the request names.
 int listenOnDevice(const Request& request, Printer& printer) {
@@ -257,7 +608,8 @@ int listenOnDevice(const Request& request, Printer& printer) {
                      [&](const QByteArray& bytes) { printer.arrived(bytes); });
     QObject::connect(&serial, &SerialPort::closedByError, &serial,
                      [&](const LinkResult& why) { printer.hungUp(cli::describe(why)); });
-    out << "Listening on " << shown(path) << " at " << settings << Qt::endl;
+    printer.listening(path + QStringLiteral(" at ") + settings);
+    printer.powerOn();
     return QCoreApplication::exec();
 }
 
@@ -284,16 +636,16 @@ int listenOnPty(const Request& request, Printer& printer) {
         char buffer[512];
         const ssize_t n = ::read(master, buffer, sizeof buffer);
         if (n > 0) {
-            printer.arrived(QByteArray(buffer, n));
+            printer.arrived(QByteArrayView(buffer, n));
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
             readable.setEnabled(false);
             printer.hungUp(QStringLiteral("%1 hung up").arg(slave));
         }
     });
-    out << "Listening on " << slave;
-    if (!request.link.isEmpty())
-        out << " (linked from " << shown(request.link) << ')';
-    out << Qt::endl;
+    printer.listening(request.link.isEmpty() ? slave
+                                             : slave + QStringLiteral(" (linked from ") +
+                                                   request.link + QLatin1Char(')'));
+    printer.powerOn();
     const int status = QCoreApplication::exec();
     removeOwnLink();
     return status;
@@ -310,11 +662,19 @@ int main(int argc, char* argv[]) {
         return *status;
     const Request request = std::get<Request>(parsed);
 
-    Printer printer(request);
+    SignalWatch signals({SIGINT, SIGTERM, SIGHUP, SIGPIPE});
+    Printer printer(request,
+                    request.eeprom.isEmpty() ? display::Eeprom{} : loadEeprom(request.eeprom));
+    if (!request.input.isEmpty())
+        return readInput(request, printer);
     QTimer expiry;
     QObject::connect(&expiry, &QTimer::timeout, &expiry, [&] { printer.tick(); });
     expiry.start(100);
-    SignalWatch signals({SIGINT, SIGTERM, SIGHUP, SIGPIPE});
+    QTimer marquee;
+    if (printer.view() == Printer::View::Terminal) {
+        QObject::connect(&marquee, &QTimer::timeout, &marquee, [&] { printer.marquee(); });
+        marquee.start(300);
+    }
     signals.endEventLoopOnSignal();
     return request.device.isEmpty() ? listenOnPty(request, printer)
                                     : listenOnDevice(request, printer);

@@ -1,9 +1,11 @@
-// vorq-write: sends one configuration frame from the command line, for scripted set-up.
+// vorq-write: sends one configuration frame from the command line, for scripted set-up, or
+// a command set's test pattern.
 //
 // Exit statuses (sysexits): 0 sent; 64 usage; 65 refused text; 69 port missing or busy;
 // 74 input/output failure (the port failed while opening or writing); 77 permission denied;
 // 78 the settings file refuses the COM number (or cannot be read). With --json, stdout holds
 // one JSON object for every outcome instead of the line of a successful run.
+#include "link/display/display.h"
 #include "link/frame.h"
 #include "link/portmap.h"
 #include "link/serialport.h"
@@ -37,6 +39,7 @@ struct Request {
     QString text;  // the scroll data as given
     QString state; // the write record's file
     bool ifChanged = false;
+    bool testPattern = false; // the code's test pattern instead of a frame
 };
 
 // How a run ended, for the one line of a person and the one JSON object of a program.
@@ -185,10 +188,17 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
     const QCommandLineOption json(
         QStringLiteral("json"),
         QStringLiteral("Print one JSON object on stdout for every outcome."));
+    const QCommandLineOption testPattern(
+        QStringLiteral("test-pattern"),
+        QStringLiteral("Send, in the command set --code, bytes that clear the display and show "
+                       "\"TEST <digit> <NAME>\" and \"0123456789ABCDEFGHIJ\", instead of a "
+                       "frame: after a write and a power cycle, two clean lines mean that the "
+                       "set took effect. Not recorded, as the EEPROM is unchanged."));
     QList<int> invalid; // arguments that are not valid UTF-8
     const QStringList arguments = cli::arguments(argc, argv, &invalid);
     if (const auto stop = cli::parse(
-            parser, {port, speed, code, text, dryRun, list, state, ifChanged, json}, arguments))
+            parser, {port, speed, code, text, dryRun, list, state, ifChanged, json, testPattern},
+            arguments))
         return *stop;
 
     Request request;
@@ -196,7 +206,7 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
     request.ifChanged = parser.isSet(ifChanged);
     if (parser.isSet(list)) {
         for (const QCommandLineOption* o :
-             {&port, &speed, &code, &text, &dryRun, &state, &ifChanged, &json})
+             {&port, &speed, &code, &text, &dryRun, &state, &ifChanged, &json, &testPattern})
             if (parser.isSet(*o))
                 return cli::fail(EX_USAGE, QStringLiteral("--list sends nothing; it takes no --%1")
                                                .arg(o->names().first()));
@@ -211,6 +221,12 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
                 return cli::fail(
                     qstrcmp(option, "--text") == 0 ? EX_DATAERR : EX_USAGE,
                     QStringLiteral("%1 is not valid UTF-8").arg(QLatin1String(option)));
+    request.testPattern = parser.isSet(testPattern);
+    for (const QCommandLineOption* o : {&text, &ifChanged, &state})
+        if (request.testPattern && parser.isSet(*o))
+            return cli::fail(EX_USAGE, QStringLiteral("--test-pattern stores nothing; it takes "
+                                                      "no --%1")
+                                           .arg(o->names().first()));
     if (!parser.isSet(code))
         return cli::fail(EX_USAGE,
                          QStringLiteral("--code is required (%1)").arg(frame::codeRange()));
@@ -265,6 +281,35 @@ LinkResult send(const Target& target, int bps, const QByteArray& bytes) {
     return step;
 }
 
+// Sends the test pattern of the request's command set; nothing is recorded.
+Outcome sendPattern(const Request& request, const Target& target, Outcome o) {
+    const int code = request.code.at(0).unicode() - u'0';
+    const QByteArray bytes = display::testPattern(code);
+    o.frame = bytes;
+    o.text.reset();
+    o.changed = true;
+    if (request.action == Request::Action::DryRun) {
+        o.message = toHex(bytes);
+        return o;
+    }
+    if (SignalWatch::pending()) {
+        o.changed = false;
+        return failed(o, SignalWatch::exitStatus(),
+                      QStringLiteral("ended by signal %1 before anything was sent")
+                          .arg(SignalWatch::pending()));
+    }
+    if (const LinkResult sent = send(target, request.bps, bytes); !sent) {
+        o.changed = false;
+        return failed(o, cli::exitStatus(sent.cause), cli::describe(sent));
+    }
+    o.message = QStringLiteral("Sent the test pattern of command set %1 %2 (%3 bytes) to %4 at %5.")
+                    .arg(code)
+                    .arg(frame::commandSetName(code))
+                    .arg(bytes.size())
+                    .arg(target.label(), lineSettingsFor(request.bps));
+    return o;
+}
+
 Outcome run(const Request& request) {
     Outcome o;
     o.port = request.port;
@@ -293,6 +338,8 @@ Outcome run(const Request& request) {
         return failed(o, EX_USAGE,
                       QStringLiteral("--code must be one digit from %1, not \"%2\"")
                           .arg(frame::codeRange(), shown(request.code)));
+    if (request.testPattern)
+        return sendPattern(request, target, o);
     const auto framed = frameFor(request);
     if (const auto* refused = std::get_if<LinkResult>(&framed))
         return failed(o, cli::exitStatus(refused->cause), cli::describe(*refused));

@@ -147,8 +147,11 @@ void Display::end(QList<Event>* events) {
         frameReports(m_frames.hangUp(), events);
         m_frames = FrameDecoder();
     }
-    for (const char h : std::exchange(m_start, {}))
-        toSet(h, events);
+    if (!m_start.isEmpty()) { // a frame start cut off: the recogniser's to report
+        FrameDecoder cut;
+        cut.feed(std::exchange(m_start, {}), 0);
+        frameReports(cut.hangUp(), events);
+    }
     Collector sink(*this, events);
     m_reader->end(sink);
 }

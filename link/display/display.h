@@ -53,8 +53,8 @@ public:
     void feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events = nullptr);
     // Reports a frame whose end marker has not come within a second of its ESC.
     void flush(qint64 nowMs, QList<Event>* events);
-    // The input ended or the line hung up: a frame under way is cut off, and the rest of a
-    // command under way is ignored.
+    // The input ended or the line hung up: a frame under way, or the start of one, is cut
+    // off, and the rest of a command under way is ignored.
     void end(QList<Event>* events);
     // The marquee moves one cell; false when nothing moved.
     bool tick() { return m_screen.tick(); }
