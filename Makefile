@@ -5,6 +5,8 @@
 # make bench  builds in Release and prints the benchmark table: each row against its floor,
 #             failing when a goal is missed (needs root); make bench-smoke runs it once
 #             (part of make test)
+# make fuzz   builds the display model's libFuzzer target with clang and fuzzes it for
+#             FUZZ_SECONDS (default 300), from a seed corpus of every command of every set
 # make deb    builds the Debian package
 
 BUILD ?= build
@@ -18,7 +20,7 @@ DEPS_STAMP := $(BUILD)/.deps-installed
 
 .PHONY: all deps build run test test-plain test-sanitize test-installed format-check lint-ansible \
         deb-reproducible \
-        bench bench-smoke deb clean
+        bench bench-smoke fuzz deb clean
 
 all: build
 
@@ -111,5 +113,17 @@ bench-smoke: $(DEPS_STAMP)
 	cmake --build $(BUILD) -j $(JOBS)
 	VORQ_BENCH_RUNS=1 $(BUILD)/tests/isolate $(BUILD)/bench/vorq_bench
 
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 300
+fuzz: $(DEPS_STAMP)
+	command -v clang++ > /dev/null || $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+	  -DVORQ_SANITIZE=ON -DVORQ_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_display fuzz_display_run isolate
+	rm -rf $(FUZZ_BUILD)/corpus
+	$(FUZZ_BUILD)/tests/fuzz_display_run --write-corpus $(FUZZ_BUILD)/corpus
+	$(FUZZ_BUILD)/tests/isolate $(FUZZ_BUILD)/tests/fuzz_display -max_total_time=$(FUZZ_SECONDS) \
+	  -max_len=4096 -print_final_stats=1 $(FUZZ_BUILD)/corpus
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(RELEASE_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(RELEASE_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -2,6 +2,7 @@
 #include "link/frame.h"
 #include "support.h"
 
+#include <QFile>
 #include <QTest>
 
 using display::Display;
@@ -30,6 +31,7 @@ private Q_SLOTS:
     void testPattern();
     void marquee();
     void ignoredBytes();
+    void everyListAgrees();
 };
 
 // Each row: a set, the bytes it receives after power-on, and the screen they leave. The rows
@@ -353,6 +355,20 @@ void TestDisplay::ignoredBytes() {
     QCOMPARE(events[2].kind, Display::Event::Kind::Frame);
     QCOMPARE(events[3].bytes, QByteArray("hi"));
     QCOMPARE(events[3].set, 1);
+}
+
+// The role's argument spec offers exactly the codes of the table of command sets, and each
+// set has rules of its own.
+void TestDisplay::everyListAgrees() {
+    QFile spec(QStringLiteral(VORQ_ARGUMENT_SPECS));
+    QVERIFY(spec.open(QIODevice::ReadOnly));
+    QStringList codes;
+    for (const frame::CommandSet& set : frame::kCommandSets) {
+        codes << QString(QLatin1Char(set.digit));
+        QVERIFY(set.rules && set.rules->commandCount > 0 && set.rules->pattern);
+    }
+    const QByteArray choices = "choices: [" + codes.join(QStringLiteral(", ")).toLatin1() + ']';
+    QVERIFY2(spec.readAll().contains(choices), choices.constData());
 }
 
 QTEST_GUILESS_MAIN(TestDisplay)

@@ -3,6 +3,7 @@
 // program `till`), so that it has its own /dev/ttyS0 to /dev/ttyS4 (pseudo-terminals that
 // this test reads), its own /etc/xdg/vorq and its own write record, and the role runs as on
 // a real till. The scenarios run in order, as a chain's rollouts would.
+#include "link/display/display.h"
 #include "support.h"
 
 #include <QDir>
@@ -263,28 +264,33 @@ void TestFleet::rollout_data() {
     QTest::addColumn<int>("held");
     QTest::addColumn<bool>("mapped");
     QTest::addColumn<QList<int>>("written");
+    QTest::addColumn<bool>("pattern"); // vorq_test_pattern: true
     QList<int> all;
     for (int i = 0; i < kTills; ++i)
         all << i;
-    QTest::newRow("first run: every till") << QStringList() << QStringList() << -1 << false << all;
-    QTest::newRow("second run: nothing")
-        << QStringList() << QStringList() << -1 << false << QList<int>{};
-    QTest::newRow("one till's text changed") << QStringList{{}, QStringLiteral("NEW TEXT")}
-                                             << QStringList() << -1 << false << QList<int>{1};
+    QTest::newRow("first run: every till")
+        << QStringList() << QStringList() << -1 << false << all << false;
+    QTest::newRow("second run: nothing, and no pattern")
+        << QStringList() << QStringList() << -1 << false << QList<int>{} << true;
+    QTest::newRow("one till's text changed, with its test pattern")
+        << QStringList{{}, QStringLiteral("NEW TEXT")} << QStringList() << -1 << false
+        << QList<int>{1} << true;
     QTest::newRow("check and diff mode: nothing is sent")
         << QStringList(kTills, QStringLiteral("CHECKED"))
         << QStringList{QStringLiteral("--check"), QStringLiteral("--diff")} << -1 << false
-        << QList<int>{};
+        << QList<int>{} << true;
     QTest::newRow("one till's port held by another program")
-        << QStringList(kTills, QStringLiteral("HELD")) << QStringList() << 2 << false << [&] {
-               QList<int> others = all;
-               others.removeOne(2);
-               return others;
-           }();
+        << QStringList(kTills, QStringLiteral("HELD")) << QStringList() << 2 << false <<
+        [&] {
+            QList<int> others = all;
+            others.removeOne(2);
+            return others;
+        }()
+        << false;
     QStringList mapped(kTills, QStringLiteral("HELD"));
     mapped.last() = QStringLiteral("MAPPED");
     QTest::newRow("a COM name mapped through vorq_ports, and the held till again")
-        << mapped << QStringList() << -1 << true << QList<int>{2, kTills - 1};
+        << mapped << QStringList() << -1 << true << QList<int>{2, kTills - 1} << false;
 }
 
 void TestFleet::rollout() {
@@ -293,6 +299,7 @@ void TestFleet::rollout() {
     QFETCH(int, held);
     QFETCH(bool, mapped);
     QFETCH(QList<int>, written);
+    QFETCH(bool, pattern);
     int holder = -1;
     if (held >= 0) { // as a POS program would: flock on the line
         holder = ::open(qPrintable(m_tills[size_t(held)]->lines.pty[0]->slavePath()),
@@ -301,7 +308,13 @@ void TestFleet::rollout() {
     }
     QFile modules(m_dir.filePath(QStringLiteral("till0/home/modules-run.log")));
     modules.remove();
-    const QJsonObject hosts = inventory(texts, mapped);
+    QJsonObject hosts = inventory(texts, mapped);
+    if (pattern)
+        for (const QString& host : hosts.keys()) {
+            QJsonObject vars = hosts.value(host).toObject();
+            vars.insert(QStringLiteral("vorq_test_pattern"), true);
+            hosts.insert(host, vars);
+        }
     const Recap recap = play(hosts, options);
     if (holder >= 0)
         ::close(holder);
@@ -323,9 +336,12 @@ void TestFleet::rollout() {
                                         .toArray()
                                         .first()
                                         .toObject();
+        const int code = display.value(QStringLiteral("code")).toInt();
+        // The frame, and with vorq_test_pattern the set's pattern after it.
         const QByteArray frame =
-            frameOf(QByteArray::number(display.value(QStringLiteral("code")).toInt()) +
-                    display.value(QStringLiteral("text")).toString().toLatin1());
+            frameOf(QByteArray::number(code) +
+                    display.value(QStringLiteral("text")).toString().toLatin1()) +
+            (pattern && !check ? display::testPattern(code) : QByteArray());
         // Exactly its own frame on its /dev/ttyS0, and not one byte anywhere else.
         Ports& lines = m_tills[size_t(i)]->lines;
         QCOMPARE(lines.pty[0]->read(wanted ? 5000 : 1, wanted ? int(frame.size()) : -1),

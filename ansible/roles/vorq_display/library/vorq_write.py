@@ -37,6 +37,15 @@ options:
     description: Write even when the record says that the display holds the frame.
     type: bool
     default: false
+  test_pattern:
+    description:
+      - After a write that changed the display, also send the command set's test pattern
+        (C(vorq-write --test-pattern)), which clears the display and shows C(TEST <code> <NAME>)
+        and C(0123456789ABCDEFGHIJ). It is not recorded, as the EEPROM is unchanged.
+      - Most displays take a new command set only after a power cycle; send the pattern again
+        after one to see that the set took effect.
+    type: bool
+    default: false
   state_file:
     description: The write record's file; empty uses vorq-write's own.
     type: str
@@ -61,6 +70,12 @@ EXAMPLES = r"""
     code: 4
     text: "  OPEN 7-22  "
     force: true
+
+- name: Store the EPSON command set and show its test pattern when it was written
+  vorq_write:
+    port: COM1
+    code: 4
+    test_pattern: true
 """
 
 RETURN = r"""
@@ -84,6 +99,15 @@ vorq:
     text: WELCOME
     frame: 1B 6B 71 35 31 37 32 40 31 57 45 4C 43 4F 4D 45 FF
     previous: null
+test_pattern:
+  description: The report of C(vorq-write --test-pattern), when the pattern was sent.
+  type: dict
+  returned: when test_pattern is true and the write changed the display
+  sample:
+    changed: true
+    status: 0
+    message: Sent the test pattern of command set 4 ESC_Command for EPSON (52 bytes) to
+      /dev/ttyS0 (COM1) at 9600,n,8,1.
 """
 
 
@@ -101,6 +125,7 @@ def main():
             "text": {"type": "str", "default": ""},
             "force": {"type": "bool", "default": False},
             "state_file": {"type": "str", "default": ""},
+            "test_pattern": {"type": "bool", "default": False},
             "executable": {"type": "str", "default": "vorq-write"},
         },
         supports_check_mode=True,
@@ -136,7 +161,25 @@ def main():
     }
     if status != 0:
         module.fail_json(msg=report["message"], rc=status, vorq=report)
-    module.exit_json(changed=report["changed"], msg=report["message"], vorq=report, diff=diff)
+    result = {"changed": report["changed"], "msg": report["message"], "vorq": report, "diff": diff}
+    if p["test_pattern"] and report["changed"] and not module.check_mode:
+        status, out, err = module.run_command(command[:3] + [
+            "--speed=" + str(p["speed"]),
+            "--code=" + str(p["code"]),
+            "--test-pattern",
+        ])
+        try:
+            result["test_pattern"] = json.loads(out)
+        except ValueError:
+            module.fail_json(msg=err.strip() or "vorq-write gave no report", rc=status, **result)
+        if status != 0:
+            module.fail_json(
+                msg="the frame was written, but the test pattern was not: "
+                + result["test_pattern"]["message"],
+                rc=status,
+                **result,
+            )
+    module.exit_json(**result)
 
 
 if __name__ == "__main__":

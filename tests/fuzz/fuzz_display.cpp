@@ -1,0 +1,115 @@
+// Fuzzes the display model. The first byte picks the command set (modulo 7) and the second
+// the size of the reads (1 to 256); the rest is the byte stream. The same stream fed whole
+// and in those reads must leave the same screen, the same set and EEPROM, and the same count
+// of ignored bytes, and the cursor stays on the grid.
+//
+// Built with -fsanitize=fuzzer it is a libFuzzer target (make fuzz). Without, it is a program
+// that feeds the seeds (every command of every set, with parameters) and then `n` random
+// streams, and with --write-corpus DIR writes the seeds there instead.
+#include "link/display/display.h"
+#include "link/frame.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+void check(bool ok, const char* what) {
+    if (!ok) {
+        std::fprintf(stderr, "fuzz_display: %s\n", what);
+        std::abort();
+    }
+}
+
+void run(const uint8_t* data, size_t size) {
+    if (size < 2)
+        return;
+    const int set = data[0] % frame::kCommandSetCount;
+    const size_t chunk = size_t(data[1]) + 1;
+    const QByteArrayView bytes(reinterpret_cast<const char*>(data) + 2, qsizetype(size - 2));
+    display::Display whole(display::Eeprom{set, {}});
+    display::Display split(display::Eeprom{set, {}});
+    QList<display::Display::Event> events;
+    whole.feed(bytes, 0, &events);
+    whole.end(&events);
+    for (qsizetype at = 0; at < bytes.size(); at += qsizetype(chunk))
+        split.feed(bytes.sliced(at, qMin(qsizetype(chunk), bytes.size() - at)), 0);
+    split.end(nullptr);
+    for (const display::Display* d : {&whole, &split}) {
+        const display::Screen& s = d->screen();
+        check(s.cursorRow() >= 0 && s.cursorRow() < display::kRows && s.cursorColumn() >= 0 &&
+                  s.cursorColumn() < display::kColumns,
+              "the cursor left the grid");
+    }
+    check(whole.screen() == split.screen(), "split reads gave another screen");
+    check(whole.set() == split.set() && whole.eeprom() == split.eeprom(),
+          "split reads gave another set or EEPROM");
+    check(whole.ignoredBytes() == split.ignoredBytes(), "split reads ignored other bytes");
+}
+
+// For each set, each command of its table with three parameter bytes and a data run ended
+// by 0x0D after it, and the set's test pattern; each seed is prefixed with the set and a
+// read size.
+QList<QByteArray> seeds() {
+    QList<QByteArray> all;
+    for (int set = 0; set < frame::kCommandSetCount; ++set) {
+        const display::SetRules& rules = display::rulesFor(set);
+        const QByteArray head = QByteArray(1, char(set)) + char(set * 7 % 5);
+        all << head + display::testPattern(set);
+        for (int i = 0; i < rules.commandCount; ++i) {
+            const display::Command& c = rules.commands[i];
+            QByteArray seed = head;
+            if (c.afterAttention)
+                seed += QByteArray(rules.attention.data(), qsizetype(rules.attention.size()));
+            seed += QByteArray(c.bytes.data(), qsizetype(c.bytes.size()));
+            seed += QByteArray("\x01\x02\x21"
+                               "DATA\x0D"
+                               "AB",
+                               10);
+            all << seed;
+        }
+    }
+    return all;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    run(data, size);
+    return 0;
+}
+
+#ifndef VORQ_LIBFUZZER
+int main(int argc, char* argv[]) {
+    if (argc == 3 && qstrcmp(argv[1], "--write-corpus") == 0) {
+        QDir().mkpath(QString::fromLocal8Bit(argv[2]));
+        int n = 0;
+        for (const QByteArray& seed : seeds()) {
+            QFile f(QString::fromLocal8Bit(argv[2]) + QStringLiteral("/seed-%1").arg(n++));
+            if (!f.open(QIODevice::WriteOnly) || f.write(seed) != seed.size())
+                return 1;
+        }
+        return 0;
+    }
+    for (const QByteArray& seed : seeds())
+        run(reinterpret_cast<const uint8_t*>(seed.constData()), size_t(seed.size()));
+    const int streams = argc > 1 ? std::atoi(argv[1]) : 2000;
+    std::mt19937 random(12345);
+    for (int i = 0; i < streams; ++i) {
+        // Mostly control bytes and prefixes, where the state machines are.
+        QByteArray stream(int(random() % 600) + 2, '\0');
+        for (char& b : stream)
+            b = char(random() % 3 == 0 ? random() % 256 : random() % 0x30);
+        run(reinterpret_cast<const uint8_t*>(stream.constData()), size_t(stream.size()));
+    }
+    std::printf("fuzz_display: %d seeds and %d random streams, no fault\n", int(seeds().size()),
+                streams);
+    return 0;
+}
+#endif
