@@ -345,7 +345,7 @@ int main(int argc, char* argv[]) {
     };
     std::printf("%d runs of each, alternated%s\n", runs,
                 smoke ? " (smoke: goals not checked)" : "");
-    std::printf("%-38s %12s %12s %7s %6s  %s\n", "measure", "vorq", "floor", "ratio", "goal",
+    std::printf("%-38s %13s %12s %6s %6s  %s\n", "measure", "vorq", "floor", "ratio", "goal",
                 "floor");
     bool met = true;
     for (const Row& r : rows) {
