@@ -7,11 +7,10 @@
 #             (part of make test)
 # make fuzz   builds the display model's libFuzzer target with clang and fuzzes it for
 #             FUZZ_SECONDS (default 300), from a seed corpus of every command of every set
-# make deb    builds the Debian package
+# make deb    builds the Debian packages (vorq and vorq-dbgsym) with dpkg-buildpackage
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
-RELEASE_BUILD ?= build-release
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
@@ -65,38 +64,41 @@ test-sanitize: $(DEPS_STAMP)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j 2 -LE fleet
 
-# Built afresh with Debian's hardening flags (fortify, stack protector, relro, bind-now, PIE),
-# as dpkg-buildflags gives them; cpack strips the binaries.
-# Reproducible: file times are clamped to the date of the latest changelog entry.
-deb: export SOURCE_DATE_EPOCH = $(shell dpkg-parsechangelog -l packaging/changelog -STimestamp)
+# The Debian packages, vorq and vorq-dbgsym, built by dpkg-buildpackage from debian/ on a
+# clean copy of the sources that git tracks, in $(DEB_BUILD)/vorq; the .debs, the .buildinfo
+# and the .changes land in $(DEB_BUILD). The build runs the tests that need no X server and
+# no ssh, unless DEB_BUILD_OPTIONS has nocheck. The copy is always at the same path, so two
+# builds of the same sources give the same bytes.
+DEB_BUILD ?= build-deb
 deb: $(DEPS_STAMP)
-	rm -rf $(RELEASE_BUILD)
-	export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
-	cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
-	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
-	cmake --build $(RELEASE_BUILD) -j $(JOBS)
-	cd $(RELEASE_BUILD) && cpack -G DEB
+	rm -rf $(DEB_BUILD)
+	mkdir -p $(DEB_BUILD)/vorq
+	git ls-files -z | tar --null -T - --ignore-failed-read -cf - | tar -xf - -C $(DEB_BUILD)/vorq
+	cd $(DEB_BUILD)/vorq && dpkg-buildpackage -us -uc -b -j$(JOBS)
+	@ls $(DEB_BUILD)/*.deb
 
-# Builds the package twice, afresh each time, and fails unless both are the same bytes.
+# Builds the packages twice, afresh each time (without the tests, which make test has run),
+# and fails unless both builds are the same bytes.
 deb-reproducible:
-	$(MAKE) deb
-	sha256sum $(RELEASE_BUILD)/vorq_*.deb | sed 's|$(RELEASE_BUILD)/||' > reproducible.sha256
-	$(MAKE) deb
-	cd $(RELEASE_BUILD) && sha256sum -c ../reproducible.sha256
+	DEB_BUILD_OPTIONS=nocheck $(MAKE) deb
+	cd $(DEB_BUILD) && sha256sum *.deb > ../reproducible.sha256
+	DEB_BUILD_OPTIONS=nocheck $(MAKE) deb
+	cd $(DEB_BUILD) && sha256sum -c ../reproducible.sha256
 	rm reproducible.sha256
 
-# Checks the package built by `make deb` with Debian's own tools (lintian fails on any error
-# or warning; the info tags it may still show are explained in packaging/lintian-info.txt),
-# validates the desktop entry and the metainfo, installs the package and runs the
-# end-to-end tests on /usr/bin/vorq.
+# Checks the packages with Debian's own tools: lintian --pedantic on the .changes fails on any
+# error or warning; the desktop entry and the metainfo are validated. The role then installs
+# the package on a till of the fleet test (on this machine), and autopkgtest runs
+# debian/tests on the installed packages with its null runner, the debug symbols included.
 test-installed: deb-reproducible build
-	lintian --pedantic --fail-on error,warning $(RELEASE_BUILD)/vorq_*.deb
+	lintian --pedantic --fail-on error,warning $(DEB_BUILD)/vorq_*.changes
 	desktop-file-validate packaging/org.vorq.VORQ.desktop
 	appstreamcli validate --no-net packaging/org.vorq.VORQ.metainfo.xml
-	$(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --reinstall ./$(RELEASE_BUILD)/vorq_*.deb
+	$(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q vorq vorq-dbgsym || true
+	cd $(BUILD) && VORQ_FLEET_DEB=$(CURDIR)/$$(ls $(DEB_BUILD)/vorq_*.deb) ctest --output-on-failure -R test_fleet
+	$(SUDO) autopkgtest --env=VORQ_TEST_BUILD=$(CURDIR)/$(BUILD) \
+	  $(DEB_BUILD)/vorq_*.deb $(DEB_BUILD)/vorq-dbgsym_*.deb $(DEB_BUILD)/vorq -- null
 	man -l /usr/share/man/man1/vorq-write.1.gz > /dev/null
-	cd $(BUILD) && VORQ_BINARY=/usr/bin/vorq VORQ_WRITE=/usr/bin/vorq-write ctest --output-on-failure -L e2e
 
 # The benchmark's table, every row against its floor (bench/vorq_bench.cpp); it fails when a
 # goal is missed. VORQ_BENCH_RUNS sets the runs of each row (default 11).
@@ -126,4 +128,4 @@ fuzz: $(DEPS_STAMP)
 	  -max_len=4096 -print_final_stats=1 $(FUZZ_BUILD)/corpus
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(RELEASE_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(DEB_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -11,6 +11,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -61,6 +63,7 @@ private Q_SLOTS:
     void chooseDeviceAtStartup();
     void rightClickMapsCom3();
     void scrollPromptIsWhole();
+    void backtraceIsReadable();
 
 private:
     bool startVorq(QProcess& p, const QProcessEnvironment& env);
@@ -538,6 +541,27 @@ void TestEndToEnd::rightClickMapsCom3() {
     closeBox(waitForBox());
     QVERIFY2(savedMapping().contains(QLatin1String("COM3=") + adapter.slavePath()),
              qPrintable(savedMapping()));
+}
+
+// A crash report from a till can be read: vorq under gdb, stopped in the window's start-up,
+// gives a backtrace with VORQ's functions and their source lines (for the installed program,
+// from its debug-symbols package).
+void TestEndToEnd::backtraceIsReadable() {
+    const QString gdb = QStandardPaths::findExecutable(QStringLiteral("gdb"));
+    if (gdb.isEmpty())
+        QSKIP("gdb is not installed");
+    QProcess p;
+    p.setProcessEnvironment(m_desktop.environment());
+    p.start(gdb, {QStringLiteral("-nx"), QStringLiteral("-batch"), QStringLiteral("-ex"),
+                  QStringLiteral("break VORQ::Form_Load"), QStringLiteral("-ex"),
+                  QStringLiteral("run"), QStringLiteral("-ex"), QStringLiteral("bt"),
+                  QStringLiteral("-ex"), QStringLiteral("kill"), vorqBinary()});
+    QVERIFY(p.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    static const QRegularExpression frame(
+        QStringLiteral("#\\d+ .* VORQ::\\S+.* at \\S*window/vorq\\.cpp:\\d+"));
+    static const QRegularExpression caller(QStringLiteral("#\\d+ .* in main \\("));
+    QVERIFY2(frame.match(out).hasMatch() && caller.match(out).hasMatch(), qPrintable(out));
 }
 
 int main(int argc, char* argv[]) {

@@ -79,6 +79,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void rollout_data();
     void rollout();
+    void installsThePackage();
     void benchmark();
 
 private:
@@ -357,6 +358,33 @@ void TestFleet::rollout() {
             QVERIFY2(recap.failed.value(host).contains(QLatin1String("held by process")),
                      qPrintable(recap.failed.value(host)));
     }
+}
+
+// With VORQ_FLEET_DEB naming a .deb (make test-installed, after removing the package): the
+// role installs it on till 0 from the controller, and that is its only change.
+void TestFleet::installsThePackage() {
+    const QString deb = qEnvironmentVariable("VORQ_FLEET_DEB");
+    if (deb.isEmpty())
+        QSKIP("set VORQ_FLEET_DEB to a package file to install");
+    QJsonObject hosts;
+    for (int i = 0; i < kTills; ++i) {
+        QJsonObject host{{QStringLiteral("ansible_port"), m_tills[size_t(i)]->port}};
+        if (i == 0)
+            host.insert(QStringLiteral("vorq_package"), deb);
+        hosts.insert(QStringLiteral("till%1").arg(i), host);
+    }
+    const Recap recap = play(hosts, {});
+    QVERIFY2(recap.failed.isEmpty(), qPrintable(recap.output));
+    QCOMPARE(recap.stats.value(QStringLiteral("till0"))[QLatin1String("changed")].toInt(), 1);
+    QCOMPARE(recap.stats.value(QStringLiteral("till1"))[QLatin1String("changed")].toInt(), 0);
+    QProcess query;
+    query.start(QStringLiteral("dpkg-query"),
+                {QStringLiteral("-W"), QStringLiteral("-f"), QStringLiteral("${Version}"),
+                 QStringLiteral("vorq")});
+    QVERIFY(query.waitForFinished());
+    QVERIFY2(deb.contains(QLatin1String("vorq_") +
+                          QString::fromUtf8(query.readAllStandardOutput()) + QLatin1Char('_')),
+             qPrintable(deb));
 }
 
 // With VORQ_FLEET_BENCH set (make bench): a first rollout, then, VORQ_BENCH_RUNS times each
