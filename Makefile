@@ -95,7 +95,8 @@ test-installed: deb-reproducible build
 	desktop-file-validate packaging/org.vorq.VORQ.desktop
 	appstreamcli validate --no-net packaging/org.vorq.VORQ.metainfo.xml
 	$(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q vorq vorq-dbgsym || true
-	cd $(BUILD) && VORQ_FLEET_DEB=$(CURDIR)/$$(ls $(DEB_BUILD)/vorq_*.deb) ctest --output-on-failure -R test_fleet
+	deb=$$(realpath $(DEB_BUILD)/vorq_*.deb) && cd $(BUILD) && \
+	  VORQ_FLEET_DEB=$$deb ctest --output-on-failure -R test_fleet
 	$(SUDO) autopkgtest --env=VORQ_TEST_BUILD=$(CURDIR)/$(BUILD) \
 	  $(DEB_BUILD)/vorq_*.deb $(DEB_BUILD)/vorq-dbgsym_*.deb $(DEB_BUILD)/vorq -- null
 	man -l /usr/share/man/man1/vorq-write.1.gz > /dev/null
