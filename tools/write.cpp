@@ -281,13 +281,10 @@ LinkResult send(const Target& target, int bps, const QByteArray& bytes) {
     return step;
 }
 
-// Sends the test pattern of the request's command set; nothing is recorded.
-Outcome sendPattern(const Request& request, const Target& target, Outcome o) {
-    const int code = request.code.at(0).unicode() - u'0';
-    const QByteArray bytes = display::testPattern(code);
-    o.frame = bytes;
-    o.text.reset();
-    o.changed = true;
+// Prints `bytes` as hex for a dry run, or sends them: the outcome when that ends the run (a
+// dry run, a signal before the port was opened, a failure), nothing once they were sent.
+std::optional<Outcome> deliver(const Request& request, const Target& target,
+                               const QByteArray& bytes, Outcome o) {
     if (request.action == Request::Action::DryRun) {
         o.message = toHex(bytes);
         return o;
@@ -302,6 +299,18 @@ Outcome sendPattern(const Request& request, const Target& target, Outcome o) {
         o.changed = false;
         return failed(o, cli::exitStatus(sent.cause), cli::describe(sent));
     }
+    return std::nullopt;
+}
+
+// Sends the test pattern of the request's command set; nothing is recorded.
+Outcome sendPattern(const Request& request, const Target& target, Outcome o) {
+    const int code = request.code.at(0).unicode() - u'0';
+    const QByteArray bytes = display::testPattern(code);
+    o.frame = bytes;
+    o.text.reset();
+    o.changed = true;
+    if (std::optional<Outcome> ended = deliver(request, target, bytes, o))
+        return *ended;
     o.message = QStringLiteral("Sent the test pattern of command set %1 %2 (%3 bytes) to %4 at %5.")
                     .arg(code)
                     .arg(frame::commandSetName(code))
@@ -355,21 +364,8 @@ Outcome run(const Request& request) {
         return o;
     }
     o.changed = true;
-    if (request.action == Request::Action::DryRun) {
-        o.message = toHex(bytes);
-        return o;
-    }
-
-    if (SignalWatch::pending()) {
-        o.changed = false;
-        return failed(o, SignalWatch::exitStatus(),
-                      QStringLiteral("ended by signal %1 before anything was sent")
-                          .arg(SignalWatch::pending()));
-    }
-    if (const LinkResult sent = send(target, request.bps, bytes); !sent) {
-        o.changed = false;
-        return failed(o, cli::exitStatus(sent.cause), cli::describe(sent));
-    }
+    if (std::optional<Outcome> ended = deliver(request, target, bytes, o))
+        return *ended;
     const WrittenFrame written{request.bps,
                                request.code,
                                frame::composed(request.text),
