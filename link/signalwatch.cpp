@@ -26,15 +26,6 @@ SignalWatch::SignalWatch(const QList<int>& signals, QObject* parent)
     : QObject(parent), m_signals(signals) {
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         g_pipe[0] = g_pipe[1] = -1;
-    if (g_pipe[0] >= 0) {
-        m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-        connect(m_notifier, &QSocketNotifier::activated, this, [this] {
-            unsigned char bytes[16];
-            while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
-            }
-            Q_EMIT caught(pending());
-        });
-    }
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -53,5 +44,16 @@ int SignalWatch::pending() {
 }
 
 void SignalWatch::endEventLoopOnSignal() {
+    // The notifier, and with it the event dispatcher, only for a program with an event loop;
+    // a signal that came before is still in the pipe.
+    if (!m_notifier && g_pipe[0] >= 0) {
+        m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+            unsigned char bytes[16];
+            while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
+            }
+            Q_EMIT caught(pending());
+        });
+    }
     connect(this, &SignalWatch::caught, this, [] { QCoreApplication::exit(exitStatus()); });
 }

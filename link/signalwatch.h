@@ -10,8 +10,9 @@ class QSocketNotifier;
 // Turns SIGTERM, SIGINT and SIGHUP (and any others given) into an ordinary event, so that a
 // program ends as on a normal exit: its port closed (exclusive mode cleared, the old line
 // settings restored, the lock file removed) and its links removed. The handler only records
-// the signal and writes its number to a pipe; a QSocketNotifier on the pipe emits caught()
-// from the event loop. A program without an event loop asks pending() at its safe points.
+// the signal and writes its number to a pipe; once endEventLoopOnSignal() is called, a
+// QSocketNotifier on the pipe emits caught() from the event loop. A program without an event
+// loop asks pending() at its safe points.
 //
 // One watch at a time per process. A program ended this way exits with 128 + the signal's
 // number.

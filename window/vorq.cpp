@@ -203,9 +203,16 @@ void VORQ::showEvent(QShowEvent* event) {
     m_activated = true;
     m_startupTrace << QStringLiteral("show");
     QMetaObject::invokeMethod(this, &VORQ::Form_Activate, Qt::QueuedConnection);
+}
+
+void VORQ::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (m_iconSet)
+        return;
+    m_iconSet = true;
     // The icon theme's "vorq", when installed, with the built-in one as the fallback. Set
-    // once the window is up: the theme lookup, the SVG icon engine and the image plugins
-    // that reading the built-in PNG loads cost a sixth of the start-up.
+    // once the window has been mapped and drawn: the theme lookup, the SVG icon engine and
+    // the image plugins that reading the built-in PNG loads cost a sixth of the start-up.
     QMetaObject::invokeMethod(
         this,
         [this] {

@@ -65,6 +65,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     friend struct VORQTestAccess; // the start-up trace, for tests
@@ -111,4 +112,5 @@ private:
     QStringList m_startupTrace; // the start-up handlers and the show, in the order they ran
     LinkResult m_startupFailure;
     bool m_activated = false;
+    bool m_iconSet = false;
 };
