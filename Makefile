@@ -6,7 +6,7 @@
 #             failing when a goal is missed (needs root); make bench-smoke runs it once
 #             (part of make test)
 # make fuzz   builds the display model's libFuzzer target with clang and fuzzes it for
-#             FUZZ_SECONDS (default 300), from a seed corpus of every command of every set
+#             FUZZ_SECONDS (default 300), from a starting corpus of every command of every set
 # make deb    builds the Debian packages (vorq and vorq-dbgsym) with dpkg-buildpackage
 
 BUILD ?= build

@@ -4,8 +4,8 @@
 // of ignored bytes, and the cursor stays on the grid.
 //
 // Built with -fsanitize=fuzzer it is a libFuzzer target (make fuzz). Without, it is a program
-// that feeds the seeds (every command of every set, with parameters) and then `n` random
-// streams, and with --write-corpus DIR writes the seeds there instead.
+// that feeds samples (every command of every set, with parameters) and then `n` random
+// streams, and with --write-corpus DIR writes the samples there instead.
 #include "link/display/display.h"
 #include "link/frame.h"
 
@@ -54,9 +54,9 @@ void run(const uint8_t* data, size_t size) {
 }
 
 // For each set, each command of its table with three parameter bytes and a data run ended
-// by 0x0D after it, and the set's test pattern; each seed is prefixed with the set and a
+// by 0x0D after it, and the set's test pattern; each sample is prefixed with the set and a
 // read size.
-QList<QByteArray> seeds() {
+QList<QByteArray> samples() {
     QList<QByteArray> all;
     for (int set = 0; set < frame::kCommandSetCount; ++set) {
         const display::SetRules& rules = display::rulesFor(set);
@@ -64,15 +64,15 @@ QList<QByteArray> seeds() {
         all << head + display::testPattern(set);
         for (int i = 0; i < rules.commandCount; ++i) {
             const display::Command& c = rules.commands[i];
-            QByteArray seed = head;
+            QByteArray sample = head;
             if (c.afterAttention)
-                seed += QByteArray(rules.attention.data(), qsizetype(rules.attention.size()));
-            seed += QByteArray(c.bytes.data(), qsizetype(c.bytes.size()));
-            seed += QByteArray("\x01\x02\x21"
-                               "DATA\x0D"
-                               "AB",
-                               10);
-            all << seed;
+                sample += QByteArray(rules.attention.data(), qsizetype(rules.attention.size()));
+            sample += QByteArray(c.bytes.data(), qsizetype(c.bytes.size()));
+            sample += QByteArray("\x01\x02\x21"
+                                 "DATA\x0D"
+                                 "AB",
+                                 10);
+            all << sample;
         }
     }
     return all;
@@ -90,15 +90,15 @@ int main(int argc, char* argv[]) {
     if (argc == 3 && qstrcmp(argv[1], "--write-corpus") == 0) {
         QDir().mkpath(QString::fromLocal8Bit(argv[2]));
         int n = 0;
-        for (const QByteArray& seed : seeds()) {
-            QFile f(QString::fromLocal8Bit(argv[2]) + QStringLiteral("/seed-%1").arg(n++));
-            if (!f.open(QIODevice::WriteOnly) || f.write(seed) != seed.size())
+        for (const QByteArray& sample : samples()) {
+            QFile f(QString::fromLocal8Bit(argv[2]) + QStringLiteral("/sample-%1").arg(n++));
+            if (!f.open(QIODevice::WriteOnly) || f.write(sample) != sample.size())
                 return 1;
         }
         return 0;
     }
-    for (const QByteArray& seed : seeds())
-        run(reinterpret_cast<const uint8_t*>(seed.constData()), size_t(seed.size()));
+    for (const QByteArray& sample : samples())
+        run(reinterpret_cast<const uint8_t*>(sample.constData()), size_t(sample.size()));
     const int streams = argc > 1 ? std::atoi(argv[1]) : 2000;
     std::mt19937 random(12345);
     for (int i = 0; i < streams; ++i) {
@@ -108,7 +108,7 @@ int main(int argc, char* argv[]) {
             b = char(random() % 3 == 0 ? random() % 256 : random() % 0x30);
         run(reinterpret_cast<const uint8_t*>(stream.constData()), size_t(stream.size()));
     }
-    std::printf("fuzz_display: %d seeds and %d random streams, no fault\n", int(seeds().size()),
+    std::printf("fuzz_display: %d samples and %d random streams, no fault\n", int(samples().size()),
                 streams);
     return 0;
 }
