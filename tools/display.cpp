@@ -349,6 +349,8 @@ public:
     View view() const { return m_view; }
     const display::Display& display() const { return m_display; }
     bool understoodAll() const { return m_understoodAll; }
+    // With --once, the exit status once the first frame has come.
+    std::optional<int> onceStatus() const { return m_onceStatus; }
 
     // The line that a listening display starts with.
     void listening(const QString& where) {
@@ -559,9 +561,6 @@ private:
     int m_drawn = 0; // lines of the last redraw, to go back over
     bool m_understoodAll = true;
     std::optional<int> m_onceStatus;
-
-public:
-    std::optional<int> onceStatus() const { return m_onceStatus; }
 };
 
 // Reads the capture in batches of at most 4 KiB; at its end, what a hang-up would report.
