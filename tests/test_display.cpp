@@ -357,18 +357,18 @@ void TestDisplay::ignoredBytes() {
     QCOMPARE(events[3].set, 1);
 }
 
-// The role's argument spec offers exactly the codes of the table of command sets, and each
-// set has rules of its own.
+// The role's list of arguments (meta/argument_specs.yml) offers exactly the codes of the table of
+// command sets, and each set has rules of its own.
 void TestDisplay::everyListAgrees() {
-    QFile spec(QStringLiteral(VORQ_ARGUMENT_SPECS));
-    QVERIFY(spec.open(QIODevice::ReadOnly));
+    QFile arguments(QStringLiteral(VORQ_ROLE_ARGUMENTS));
+    QVERIFY(arguments.open(QIODevice::ReadOnly));
     QStringList codes;
     for (const frame::CommandSet& set : frame::kCommandSets) {
         codes << QString(QLatin1Char(set.digit));
         QVERIFY(set.rules && set.rules->commandCount > 0 && set.rules->pattern);
     }
     const QByteArray choices = "choices: [" + codes.join(QStringLiteral(", ")).toLatin1() + ']';
-    QVERIFY2(spec.readAll().contains(choices), choices.constData());
+    QVERIFY2(arguments.readAll().contains(choices), choices.constData());
 }
 
 QTEST_GUILESS_MAIN(TestDisplay)
