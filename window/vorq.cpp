@@ -210,16 +210,12 @@ void VORQ::paintEvent(QPaintEvent* event) {
     if (m_iconSet)
         return;
     m_iconSet = true;
-    // The icon theme's "vorq", when installed, with the built-in one as the fallback. Set
-    // once the window has been mapped and drawn: the theme lookup, the SVG icon engine and
-    // the image plugins that reading the built-in PNG loads cost a sixth of the start-up.
+    // The built-in icon, set once the window has been mapped and drawn: reading the PNG loads
+    // the image plugins. Not the icon theme's: its lookup reads every installed theme's
+    // folders, and costs as much as the whole start-up where many themes are installed; the
+    // desktop entry gives the launchers the theme's icon.
     QMetaObject::invokeMethod(
-        this,
-        [this] {
-            setWindowIcon(
-                QIcon::fromTheme(QStringLiteral("vorq"), QIcon(QStringLiteral(":/vorq.png"))));
-        },
-        Qt::QueuedConnection);
+        this, [this] { setWindowIcon(QIcon(QStringLiteral(":/vorq.png"))); }, Qt::QueuedConnection);
 }
 
 void VORQ::Form_Activate() {
