@@ -190,6 +190,10 @@ void TestDisplay::commands_data() {
         "\x1B\x13\x1B\x57\x01\x01\x05\x01"
         "ABCDEFG",
         "CDEFG", "", 0, 4);
+    add("5 horizontal, the cursor right of the window", 5,
+        "\x1B\x13\x1B\x57\x01\x01\x05\x01\x1B\x6C\x0A\x01"
+        "ABCDEFGHIJKL",
+        "        ABCDEFGHIJKL", "", 0, 19);
     add("5 vertical", 5, "\x1B\x12" + a20 + b20 + "X", b20, "X", 1, 1);
     add("5 scroll message", 5, "\x1B\x51\x44SALE TODAY\r", "SALE TODAY", "", 0, 0);
     add("5 cursor hidden", 5, QByteArray::fromHex("1b5f00"), "", "", 0, 0, 0);

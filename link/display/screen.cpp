@@ -35,12 +35,17 @@ void Screen::setScrollWindow(int row, int first, int last) {
     m_atEnd = false;
 }
 
+// The window holds only a cursor inside it; elsewhere the whole row scrolls.
+bool Screen::inWindow() const {
+    return m_row == m_windowRow && m_column >= m_windowFirst && m_column <= m_windowLast;
+}
+
 int Screen::firstColumn() const {
-    return m_row == m_windowRow ? m_windowFirst : 0;
+    return inWindow() ? m_windowFirst : 0;
 }
 
 int Screen::lastColumn() const {
-    return m_row == m_windowRow ? m_windowLast : kColumns - 1;
+    return inWindow() ? m_windowLast : kColumns - 1;
 }
 
 void Screen::shiftLeft() {

@@ -62,8 +62,8 @@ public:
     void setBrightness(int percent) { m_brightness = percent; }
     void setBlink(int units) { m_blink = units; }
     void setReversed(bool reversed) { m_reversed = reversed; }
-    // The window that horizontal scrolling keeps to on `row`: columns `first` to `last`.
-    // A row < 0 makes every row scroll whole.
+    // The window that horizontal scrolling keeps to on `row`: columns `first` to `last`,
+    // while the cursor is among them. A row < 0 makes every row scroll whole.
     void setScrollWindow(int row, int first, int last);
 
     // Draws `c` (0x20 to 0xFF) at the cursor and advances it as the mode says.
@@ -107,6 +107,7 @@ public:
 private:
     void scrollUp();   // row 1 onto row 0, row 1 blank
     void scrollDown(); // row 0 onto row 1, row 0 blank
+    bool inWindow() const;
     int firstColumn() const;
     int lastColumn() const;
     void shiftLeft(); // the cursor's row, within the scroll window
