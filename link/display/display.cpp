@@ -63,10 +63,8 @@ void Display::toSet(char byte, QList<Event>* events) {
     m_reader->feed(byte, m_screen, sink);
     if (m_ignoredBytes == ignored)
         m_lastIgnored = false;
-    if (const int next = m_reader->takeSwitch(); next >= 0) {
-        m_set = next;
-        m_reader = std::make_unique<Reader>(rulesFor(next));
-    }
+    if (const int next = m_reader->takeSwitch(); next >= 0)
+        use(next);
 }
 
 void Display::frameReports(const QList<FrameDecoder::Report>& reports, QList<Event>* events) {
