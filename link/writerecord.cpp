@@ -7,13 +7,13 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QHash>
 #include <QThread>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -70,10 +70,18 @@ private:
 
 // The section of `key` in `file`, when it is complete and sound.
 std::optional<WrittenFrame> sectionOf(const ConfFile& file, const QString& key) {
-    QHash<QString, QString> values;
+    // The last line that sets a key counts.
+    enum { Speed, Code, Text, Frame, Time, Program, Keys };
+    static const QLatin1String names[Keys] = {QLatin1String("speed"), QLatin1String("code"),
+                                              QLatin1String("text"),  QLatin1String("frame"),
+                                              QLatin1String("time"),  QLatin1String("program")};
+    std::optional<QString> values[Keys];
+    const QString section = key.toLower();
     for (const ConfFile::Entry& e : file.entries())
-        if (e.section == key.toLower())
-            values.insert(e.key.toLower(), e.value);
+        if (e.section == section)
+            for (int k = 0; k < Keys; ++k)
+                if (e.key.compare(names[k], Qt::CaseInsensitive) == 0)
+                    values[k] = e.value;
     // "1B 6B FF": pairs of upper-case hex digits, one space between pairs.
     auto isHexBytes = [](const QString& s) {
         auto hexDigit = [](QChar c) {
@@ -88,15 +96,15 @@ std::optional<WrittenFrame> sectionOf(const ConfFile& file, const QString& key) 
     };
     WrittenFrame w;
     bool ok = false;
-    w.speed = values.value(QStringLiteral("speed")).toInt(&ok);
-    w.code = values.value(QStringLiteral("code"));
-    w.text = values.value(QStringLiteral("text"));
-    const QString frame = values.value(QStringLiteral("frame"));
+    w.speed = values[Speed].value_or(QString()).toInt(&ok);
+    w.code = values[Code].value_or(QString());
+    w.text = values[Text].value_or(QString());
+    const QString frame = values[Frame].value_or(QString());
     w.frame = QByteArray::fromHex(frame.toLatin1());
-    w.time = values.value(QStringLiteral("time"));
-    w.program = values.value(QStringLiteral("program"));
-    if (!ok || w.speed <= 0 || w.code.size() != 1 || !isHexBytes(frame) ||
-        !values.contains(QStringLiteral("text")) || w.time.isEmpty())
+    w.time = values[Time].value_or(QString());
+    w.program = values[Program].value_or(QString());
+    if (!ok || w.speed <= 0 || w.code.size() != 1 || !isHexBytes(frame) || !values[Text] ||
+        w.time.isEmpty())
         return std::nullopt;
     return w;
 }
@@ -119,6 +127,16 @@ QString WriteRecord::keyFor(const QString& device, const QByteArray& byId) {
     return losslessText(serialByIdLinks(byId).value(resolved, resolved));
 }
 
+QString WriteRecord::timeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    char text[32];
+    if (!::gmtime_r(&now, &utc) ||
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
+        return QString();
+    return QString::fromLatin1(text);
+}
+
 std::optional<WrittenFrame> WriteRecord::find(const QString& key) const {
     const ConfFile file = ConfFile::read(m_file);
     if (file.state() != ConfFile::State::Read)
@@ -139,6 +157,8 @@ LinkResult WriteRecord::save(const QString& key, const WrittenFrame& written) co
         r.file = m_file;
         return r;
     }
+    // Read again under the lock, whatever find() read: another program may have saved since,
+    // or edited the file in place within one tick of the file clock, with no trace in its times.
     ConfFile file = ConfFile::read(m_file);
     // The display holds what the record says already: the record stays as it is, and its
     // time is when the display got that frame.

@@ -34,6 +34,9 @@ public:
     // $XDG_STATE_HOME/vorq/written.conf, by default ~/.local/state/vorq/written.conf.
     static QString standardFile();
 
+    // The present time as a record's `time`: UTC to the second, "2026-12-07T15:04:05Z".
+    static QString timeNow();
+
     // The name under which `device` is recorded: its /dev/serial/by-id link where it has one
     // (it survives plugging the adapter into another socket), else its canonical path, else
     // the path as given; all without losing a byte (see losslessText). `byId` is the folder of

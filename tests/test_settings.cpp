@@ -53,6 +53,8 @@ private Q_SLOTS:
     void save();
     void record_data();
     void record();
+    void recordChangedAfterFind_data();
+    void recordChangedAfterFind();
     void recordKeys();
 };
 
@@ -275,6 +277,40 @@ void TestSettings::record() {
     const auto again = record.find(key);
     QVERIFY(again && again->speed == speed && again->text == found->text &&
             again->frame == found->frame && again->code == found->code);
+}
+
+// A save after a find keeps what changed in the file in between, however it changed.
+void TestSettings::recordChangedAfterFind_data() {
+    QTest::addColumn<bool>("inPlace"); // else another writer's save, which renames a new file
+    QTest::newRow("another writer's save") << false;
+    QTest::newRow("an edit in place, same size") << true;
+}
+
+void TestSettings::recordChangedAfterFind() {
+    QFETCH(bool, inPlace);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("written.conf"));
+    const WrittenFrame hi{9600,
+                          QStringLiteral("3"),
+                          QStringLiteral("HI"),
+                          QByteArray::fromHex("1B6BFF"),
+                          QStringLiteral("2026-12-08T10:00:00Z"),
+                          QStringLiteral("vorq")};
+    QVERIFY(WriteRecord(file).save(QStringLiteral("/dev/ttyS0"), hi).ok());
+    const WriteRecord record(file);
+    QVERIFY(record.find(QStringLiteral("/dev/ttyS1")) == std::nullopt);
+    if (inPlace) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        bytes.replace("[/dev/ttyS0]", "[/dev/ttyS9]");
+        QVERIFY(f.seek(0) && f.write(bytes) == bytes.size());
+    } else {
+        QVERIFY(WriteRecord(file).save(QStringLiteral("/dev/ttyS9"), hi).ok());
+    }
+    QVERIFY(record.save(QStringLiteral("/dev/ttyS1"), hi).ok());
+    const WriteRecord after(file);
+    QVERIFY(after.find(QStringLiteral("/dev/ttyS9")) && after.find(QStringLiteral("/dev/ttyS1")));
 }
 
 // A device is recorded under its by-id link, else its canonical path, whatever path named it;

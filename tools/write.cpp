@@ -16,7 +16,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -366,12 +365,8 @@ Outcome run(const Request& request) {
     o.changed = true;
     if (std::optional<Outcome> ended = deliver(request, target, bytes, o))
         return *ended;
-    const WrittenFrame written{request.bps,
-                               request.code,
-                               frame::composed(request.text),
-                               bytes,
-                               QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
-                               QStringLiteral("vorq-write")};
+    const WrittenFrame written{request.bps, request.code,           frame::composed(request.text),
+                               bytes,       WriteRecord::timeNow(), QStringLiteral("vorq-write")};
     if (const LinkResult saved = record.save(key, written); !saved)
         cli::fail(0, QStringLiteral("warning: the frame was written, but the record %1 could "
                                     "not be saved: %2")

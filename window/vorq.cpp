@@ -12,7 +12,6 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDateTime>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -325,8 +324,7 @@ void VORQ::record() {
     const LinkResult saved = written.save(WriteRecord::keyFor(m_serial->devicePath()),
                                           {lineSettingsSpeed(m_serial->Settings()), CommandCode,
                                            frame::composed(ScrollData), *frame::build(CommandText),
-                                           QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
-                                           QStringLiteral("vorq")});
+                                           WriteRecord::timeNow(), QStringLiteral("vorq")});
     if (!saved)
         m_notifier.warn(this, QStringLiteral("The frame was written, but the record %1 could not "
                                              "be saved (%2).")
