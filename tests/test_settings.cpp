@@ -296,21 +296,22 @@ void TestSettings::recordChangedAfterFind() {
                           QByteArray::fromHex("1B6BFF"),
                           QStringLiteral("2026-12-08T10:00:00Z"),
                           QStringLiteral("vorq")};
-    QVERIFY(WriteRecord(file).save(QStringLiteral("/dev/ttyS0"), hi).ok());
+    QVERIFY(WriteRecord(file).save(QStringLiteral("/dev/ttyUSB0"), hi).ok());
     const WriteRecord record(file);
-    QVERIFY(record.find(QStringLiteral("/dev/ttyS1")) == std::nullopt);
+    QVERIFY(record.find(QStringLiteral("/dev/ttyUSB1")) == std::nullopt);
     if (inPlace) {
         QFile f(file);
         QVERIFY(f.open(QIODevice::ReadWrite));
         QByteArray bytes = f.readAll();
-        bytes.replace("[/dev/ttyS0]", "[/dev/ttyS9]");
+        bytes.replace("[/dev/ttyUSB0]", "[/dev/ttyUSB9]");
         QVERIFY(f.seek(0) && f.write(bytes) == bytes.size());
     } else {
-        QVERIFY(WriteRecord(file).save(QStringLiteral("/dev/ttyS9"), hi).ok());
+        QVERIFY(WriteRecord(file).save(QStringLiteral("/dev/ttyUSB9"), hi).ok());
     }
-    QVERIFY(record.save(QStringLiteral("/dev/ttyS1"), hi).ok());
+    QVERIFY(record.save(QStringLiteral("/dev/ttyUSB1"), hi).ok());
     const WriteRecord after(file);
-    QVERIFY(after.find(QStringLiteral("/dev/ttyS9")) && after.find(QStringLiteral("/dev/ttyS1")));
+    QVERIFY(after.find(QStringLiteral("/dev/ttyUSB9")) &&
+            after.find(QStringLiteral("/dev/ttyUSB1")));
 }
 
 // A device is recorded under its by-id link, else its canonical path, whatever path named it;
