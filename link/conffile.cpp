@@ -22,7 +22,6 @@ QString systemError(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// What kind of file `mode` describes, for a refusal: "a FIFO", "a directory".
 // A line without its line ending.
 QByteArray body(QByteArray line) {
     if (line.endsWith('\n'))
@@ -106,18 +105,25 @@ void ConfFile::parse() {
     m_entries.clear();
     m_bad.clear();
     QString section;
-    const QList<QByteArray> all = lines();
-    for (qsizetype i = 0; i < all.size(); ++i) {
-        const int number = int(i) + 1;
-        QByteArray raw = body(all[i]);
-        if (i == 0 && raw.startsWith(kBom))
-            raw.remove(0, kBom.size());
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                      QStringDecoder::Flag::ConvertInitialBom);
-        const QString decoded = utf8.decode(raw);
-        const QString line = decoded.trimmed();
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    const QByteArrayView all(m_bytes);
+    int number = 0;
+    for (qsizetype start = 0; start < all.size(); ++number) {
+        qsizetype end = all.indexOf('\n', start);
+        end = end < 0 ? all.size() : end + 1;
+        QByteArrayView raw = all.sliced(start, end - start);
+        start = end;
+        if (raw.endsWith('\n'))
+            raw.chop(1);
+        if (raw.endsWith('\r'))
+            raw.chop(1);
+        if (number == 0 && raw.startsWith(kBom))
+            raw = raw.sliced(kBom.size());
+        utf8.resetState();
+        const QString line = QString(utf8.decode(raw)).trimmed();
         auto bad = [&](const char* why) {
-            m_bad.append({section, line, number, QString::fromLatin1(why)});
+            m_bad.append({section, line, number + 1, QString::fromLatin1(why)});
         };
         if (utf8.hasError()) {
             bad("not valid UTF-8");
@@ -126,19 +132,19 @@ void ConfFile::parse() {
             continue;
         } else if (line.startsWith(QLatin1Char('['))) {
             if (line.endsWith(QLatin1Char(']')))
-                section = line.mid(1, line.size() - 2).trimmed().toLower();
+                section =
+                    QStringView(line).sliced(1, line.size() - 2).trimmed().toString().toLower();
             else
                 bad("a section name without its closing ']'");
         } else if (const qsizetype eq = line.indexOf(QLatin1Char('=')); eq < 0) {
             bad("not a setting (name=value), a [section] or a comment");
-        } else if (const QString key = line.left(eq).trimmed(); key.isEmpty()) {
+        } else if (const QStringView key = QStringView(line).first(eq).trimmed(); key.isEmpty()) {
             bad("nothing before '='");
         } else {
-            QString value = line.mid(eq + 1).trimmed();
-            if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
-                value.endsWith(QLatin1Char('"')))
-                value = value.mid(1, value.size() - 2);
-            m_entries.append({section, key, value, number});
+            QStringView value = QStringView(line).sliced(eq + 1).trimmed();
+            if (value.size() >= 2 && value.startsWith(u'"') && value.endsWith(u'"'))
+                value = value.sliced(1, value.size() - 2);
+            m_entries.append({section, key.toString(), value.toString(), number + 1});
         }
     }
 }

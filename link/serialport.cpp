@@ -269,19 +269,21 @@ void SerialPort::closeIfGone(QSerialPort::SerialPortError error, const QString& 
 }
 
 LinkResult SerialPort::setSettings(const QString& settings) {
-    if (!parseSettings(settings)) {
+    const std::optional<LineSettings> line = parseSettings(settings);
+    if (!line) {
         LinkResult r = failure(Cause::LineSettings);
         r.entry = settings;
         return r;
     }
     m_settings = settings;
+    m_line = line;
     if (!m_port.isOpen())
         return LinkResult::success();
     return applySettings();
 }
 
 LinkResult SerialPort::applySettings() {
-    const auto line = parseSettings(m_settings);
+    const std::optional<LineSettings>& line = m_line;
     if (!line) {
         LinkResult r = failure(Cause::LineSettings);
         r.stage = LinkResult::Stage::Configure;
@@ -389,8 +391,7 @@ LinkResult SerialPort::Output(const QByteArray& bytes) {
         r.stage = Stage::Closed;
         return r;
     }
-    const auto line = parseSettings(m_settings);
-    const qint64 baud = line ? line->baud : 9600;
+    const qint64 baud = m_line ? m_line->baud : 9600;
     // Ten bit times a byte (8N1), twice over, plus a second for the driver.
     const qint64 boundMs = 1000 + bytes.size() * 10 * 1000 * 2 / baud;
     const QDeadlineTimer deadline(boundMs);

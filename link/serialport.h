@@ -23,6 +23,14 @@ struct PortDevice {
     }
 };
 
+// The parts of a line settings string.
+struct LineSettings {
+    qint32 baud = 9600;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+
 // The one serial port through which VORQ talks to the display. VORQ and vorq-write only
 // transmit; vorq-display opens it for receiving instead (setReceiving).
 //
@@ -118,19 +126,14 @@ private:
     Resolver m_resolver;
     int m_commPort = 0;
     QString m_settings;
-    LinkResult m_openFailure; // why the last open failed; success after a successful one
+    std::optional<LineSettings> m_line; // m_settings, parsed; nothing before the first
+    LinkResult m_openFailure;           // why the last open failed; success after a successful one
     bool m_receiving = false;
     QStringList m_lockDirectories{QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
     QSerialPort m_port;
 };
 
-// The parts of a line settings string; nothing when it is not one.
-struct LineSettings {
-    qint32 baud = 9600;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    QSerialPort::DataBits dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
-};
+// The parts of `settings`; nothing when it is not a line settings string.
 std::optional<LineSettings> parseSettings(const QString& settings);
 // The baud rate of a line settings string; 0 when it is not one.
 inline int lineSettingsSpeed(const QString& settings) {

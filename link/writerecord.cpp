@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -128,12 +129,28 @@ QString WriteRecord::keyFor(const QString& device, const QByteArray& byId) {
 }
 
 QString WriteRecord::timeNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    char text[32];
-    if (!::gmtime_r(&now, &utc) ||
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
-        return QString();
+    return timeText(std::time(nullptr));
+}
+
+QString WriteRecord::timeText(long long seconds) {
+    // The civil date of a day count, by arithmetic alone: gmtime and strftime would load the
+    // local time zone's file first, which a time in UTC does not need.
+    const long long days = seconds / 86400 - (seconds % 86400 < 0);
+    const long long secondOfDay = seconds - days * 86400;
+    const long long z = days + 719468; // days since 0000-03-01
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long dayOfEra = z - era * 146097;
+    const long long yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const long long mp = (5 * dayOfYear + 2) / 153; // March is 0
+    const long long month = mp < 10 ? mp + 3 : mp - 9;
+    const long long year = yearOfEra + era * 400 + (month <= 2);
+    const long long day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", int(year), int(month),
+                  int(day), int(secondOfDay / 3600), int(secondOfDay / 60 % 60),
+                  int(secondOfDay % 60));
     return QString::fromLatin1(text);
 }
 

@@ -36,6 +36,8 @@ public:
 
     // The present time as a record's `time`: UTC to the second, "2026-12-07T15:04:05Z".
     static QString timeNow();
+    // `seconds` since 1970-01-01T00:00:00Z in the same form, for the years 1000 to 9999.
+    static QString timeText(long long seconds);
 
     // The name under which `device` is recorded: its /dev/serial/by-id link where it has one
     // (it survives plugging the adapter into another socket), else its canonical path, else

@@ -1,3 +1,4 @@
+#include "link/escape.h"
 #include "link/frame.h"
 
 #include <QStringDecoder>
@@ -13,6 +14,8 @@ private Q_SLOTS:
     void everyCodeUnit();
     void windows1252AgreesWithQt();
     void refusalsNamePositions_data();
+    void echoedText_data();
+    void echoedText();
     void refusalsNamePositions();
 };
 
@@ -170,6 +173,28 @@ void TestFrame::refusalsNamePositions() {
     const auto built = frame::build(frame::kAccessCode + QLatin1Char('1') + text);
     QCOMPARE(built.refusals.size(), positions.size());
     QCOMPARE(frame::describe(built.refusals), described);
+}
+
+// What a message echoes of a value from outside: one line that drives no terminal.
+void TestFrame::echoedText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("printable, accents and emoji kept")
+        << QStringLiteral("COM1 é \U0001F600") << QStringLiteral("COM1 é \U0001F600");
+    QTest::newRow("C0 and C1 controls")
+        << QStringLiteral("a\x1B[2J\nb\u0085") << QStringLiteral("a\\x1B[2J\\x0Ab\\x85");
+    QTest::newRow("format characters")
+        << QStringLiteral("x\u00AD\u200By\U000E0001") << QStringLiteral("x\\xAD\\u200By\\uE0001");
+    const QString emoji = QStringLiteral("\U0001F600");
+    QTest::newRow("200 code points whole") << emoji.repeated(200) << emoji.repeated(200);
+    QTest::newRow("201 cut after 200")
+        << emoji.repeated(200) + QLatin1Char('b') << emoji.repeated(200) + QStringLiteral("\u2026");
+}
+
+void TestFrame::echoedText() {
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(::shown(text), shown);
 }
 
 QTEST_APPLESS_MAIN(TestFrame)

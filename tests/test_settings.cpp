@@ -12,9 +12,11 @@
 #include <QTemporaryDir>
 
 #include <climits>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -56,6 +58,7 @@ private Q_SLOTS:
     void recordChangedAfterFind_data();
     void recordChangedAfterFind();
     void recordKeys();
+    void recordTime();
 };
 
 // What each COM number opens: its device, or "refused <text>" where the refusal must contain
@@ -345,6 +348,22 @@ void TestSettings::recordKeys() {
     QCOMPARE(keys.first(), QFile::decodeName(base) + QStringLiteral("tty\\xFF"));
     keys.removeDuplicates();
     QCOMPARE(keys.size(), 4);
+}
+
+// The record's time agrees with the C library's UTC calendar: across leap days, century
+// years and the ends of months, and on both sides of 1970.
+void TestSettings::recordTime() {
+    std::vector<long long> times{-1, 0, 951782400, 951868800, 4107542400LL, 253402300799LL};
+    for (long long t = -4102444800LL; t < 4133980800LL; t += 86400 * 13 + 3607)
+        times.push_back(t);
+    for (const long long t : times) {
+        const std::time_t at = t;
+        std::tm utc{};
+        char expected[48];
+        QVERIFY(::gmtime_r(&at, &utc));
+        std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%SZ", &utc);
+        QCOMPARE(WriteRecord::timeText(t), QString::fromLatin1(expected));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

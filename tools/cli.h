@@ -61,7 +61,8 @@ inline std::optional<int> parse(QCommandLineParser& parser,
         if (arg == QLatin1String("--"))
             break;
         for (const QCommandLineOption& o : options) {
-            if (o.valueName().isEmpty() || arg != QLatin1String("--") + o.names().first())
+            if (o.valueName().isEmpty() || !arg.startsWith(QLatin1String("--")) ||
+                QStringView(arg).mid(2) != o.names().constFirst())
                 continue;
             if (arguments[i + 1].startsWith(QLatin1String("--")))
                 return fail(EX_USAGE, QStringLiteral("%1 needs a value, but \"%2\" follows it "
