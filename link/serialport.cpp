@@ -240,11 +240,13 @@ QString SerialPort::systemDevice(int portNumber) {
 
 SerialPort::SerialPort(Resolver resolver, QObject* parent)
     : QObject(parent), m_resolver(std::move(resolver)) {
-    // A vanished device keeps raising ResourceError until the port is closed.
-    connect(
-        &m_port, &QSerialPort::errorOccurred, this,
-        [this](QSerialPort::SerialPortError error) { closeIfGone(error, m_port.errorString()); },
-        Qt::QueuedConnection);
+    // A vanished device keeps raising ResourceError until the port is closed. The port is
+    // closed from the event loop, not from within QSerialPort's own call.
+    connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        QMetaObject::invokeMethod(
+            this, [this, error] { closeIfGone(error, m_port.errorString()); },
+            Qt::QueuedConnection);
+    });
     connect(&m_port, &QSerialPort::readyRead, this, [this] { Q_EMIT received(m_port.readAll()); });
 }
 

@@ -35,6 +35,7 @@ public:
             ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
         struct stat info {};
         if (m_fd < 0) {
+            m_folderMissing = errno == ENOENT || errno == ENOTDIR;
             error = QString::fromLocal8Bit(std::strerror(errno));
             return;
         }
@@ -62,11 +63,13 @@ public:
             ::close(m_fd); // also releases the lock
     }
     bool locked() const { return m_locked; }
+    bool folderMissing() const { return m_folderMissing; } // the record's folder is not there
     QString error;
 
 private:
     int m_fd = -1;
     bool m_locked = false;
+    bool m_folderMissing = false;
 };
 
 // The section of `key` in `file`, when it is complete and sound.
@@ -162,15 +165,18 @@ std::optional<WrittenFrame> WriteRecord::find(const QString& key) const {
 }
 
 LinkResult WriteRecord::save(const QString& key, const WrittenFrame& written) const {
-    if (!QDir().mkpath(QFileInfo(m_file).absolutePath())) {
-        LinkResult r = LinkResult::failure(LinkResult::Cause::Io, {},
-                                           QStringLiteral("the folder cannot be made"));
-        r.file = m_file;
-        return r;
+    std::optional<RecordLock> lock(std::in_place, m_file);
+    if (lock->folderMissing()) {
+        if (!QDir().mkpath(QFileInfo(m_file).absolutePath())) {
+            LinkResult r = LinkResult::failure(LinkResult::Cause::Io, {},
+                                               QStringLiteral("the folder cannot be made"));
+            r.file = m_file;
+            return r;
+        }
+        lock.emplace(m_file);
     }
-    const RecordLock lock(m_file);
-    if (!lock.locked()) {
-        LinkResult r = LinkResult::failure(LinkResult::Cause::Io, {}, lock.error);
+    if (!lock->locked()) {
+        LinkResult r = LinkResult::failure(LinkResult::Cause::Io, {}, lock->error);
         r.file = m_file;
         return r;
     }

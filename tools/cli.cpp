@@ -1,5 +1,7 @@
 #include "tools/cli.h"
 
+#include <QCommandLineParser>
+
 namespace cli {
 
 namespace {
@@ -129,6 +131,105 @@ QString describe(const LinkResult& r) {
     if (r.closedByFailure)
         line += QStringLiteral("; %1 was closed: the device failed or went away").arg(where(r));
     return line + QLatin1Char('.');
+}
+
+std::optional<int> Parser::parse(const QList<QCommandLineOption>& options,
+                                 const QStringList& arguments) {
+    auto find = [&](QStringView name) -> const QCommandLineOption* {
+        for (const QCommandLineOption& o : options)
+            if (o.names().contains(name))
+                return &o;
+        return nullptr;
+    };
+    bool help = false;
+    bool version = false;
+    QStringList positional;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg == QLatin1String("--")) {
+            positional += arguments.mid(i + 1);
+            break;
+        }
+        if (!arg.startsWith(u'-') || arg.size() == 1) {
+            positional << arg;
+            continue;
+        }
+        if (!arg.startsWith(QLatin1String("--"))) { // short options, as in "-h" or "-hv"
+            for (const QChar c : QStringView(arg).sliced(1)) {
+                if (c == u'h' || c == u'?')
+                    help = true;
+                else if (c == u'v')
+                    version = true;
+                else
+                    return fail(EX_USAGE, QStringLiteral("Unknown option '%1'.").arg(c));
+            }
+            continue;
+        }
+        const qsizetype eq = arg.indexOf(u'=');
+        const QString name = arg.mid(2, eq < 0 ? -1 : eq - 2);
+        const QCommandLineOption* option = find(name);
+        const bool ours = name == QLatin1String("help") || name == QLatin1String("help-all") ||
+                          name == QLatin1String("version");
+        if (!option && !ours)
+            return fail(EX_USAGE, QStringLiteral("Unknown option '%1'.").arg(name));
+        if (!option || option->valueName().isEmpty()) {
+            if (eq >= 0)
+                return fail(EX_USAGE, QStringLiteral("Unexpected value after '--%1'.").arg(name));
+            help = help || (ours && name != QLatin1String("version"));
+            version = version || name == QLatin1String("version");
+            if (option)
+                m_given.append({name, QString()});
+            continue;
+        }
+        if (eq >= 0) {
+            m_given.append({name, arg.mid(eq + 1)});
+            continue;
+        }
+        if (i + 1 == arguments.size())
+            return fail(EX_USAGE, QStringLiteral("Missing value after '--%1'.").arg(name));
+        const QString& next = arguments[++i];
+        if (next.startsWith(QLatin1String("--")))
+            return fail(EX_USAGE, QStringLiteral("--%1 needs a value, but \"%2\" follows it "
+                                                 "(write --%1=%2 if that is the value)")
+                                      .arg(name, shown(next)));
+        m_given.append({name, next});
+    }
+    if (help || version)
+        answer(options, help);
+    for (qsizetype i = 0; i < m_given.size(); ++i)
+        for (qsizetype j = 0; j < i; ++j)
+            if (find(m_given[i].first) == find(m_given[j].first))
+                return fail(EX_USAGE,
+                            QStringLiteral("--%1 is given more than once").arg(m_given[i].first));
+    if (!positional.isEmpty())
+        return fail(EX_USAGE,
+                    QStringLiteral("unexpected argument \"%1\"").arg(shown(positional.first())));
+    return std::nullopt;
+}
+
+bool Parser::isSet(const QCommandLineOption& option) const {
+    for (const auto& [name, value] : m_given)
+        if (option.names().contains(name))
+            return true;
+    return false;
+}
+
+QString Parser::value(const QCommandLineOption& option) const {
+    for (auto given = m_given.crbegin(); given != m_given.crend(); ++given)
+        if (option.names().contains(given->first))
+            return given->second;
+    return option.defaultValues().value(0);
+}
+
+void Parser::answer(const QList<QCommandLineOption>& options, bool help) const {
+    QCommandLineParser qt;
+    qt.setApplicationDescription(m_description);
+    qt.addOptions(options);
+    qt.addHelpOption();
+    qt.addVersionOption();
+    if (help)
+        qt.showHelp(EX_OK);
+    qt.showVersion();
 }
 
 } // namespace cli

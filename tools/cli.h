@@ -6,7 +6,7 @@
 #include "link/linkresult.h"
 #include "link/portmap.h"
 
-#include <QCommandLineParser>
+#include <QCommandLineOption>
 #include <QCoreApplication>
 #include <QStringDecoder>
 #include <QTextStream>
@@ -48,48 +48,33 @@ inline QStringList arguments(int argc, char* argv[], QList<int>* invalid) {
     return decoded;
 }
 
-// Adds `options`, --help and --version to `parser` and parses `arguments`. Answers --help
-// and --version itself (they exit). Returns the exit status when the program must stop:
-// EX_USAGE for an unknown option, a missing value, an option given twice, a stray argument,
-// and a separate value that starts with "--" (as in "--text --dry-run", where an empty
-// variable left the value out): such a value must be given as "--text=--dry-run".
-inline std::optional<int> parse(QCommandLineParser& parser,
-                                const QList<QCommandLineOption>& options,
-                                const QStringList& arguments) {
-    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        if (arg == QLatin1String("--"))
-            break;
-        for (const QCommandLineOption& o : options) {
-            if (o.valueName().isEmpty() || !arg.startsWith(QLatin1String("--")) ||
-                QStringView(arg).mid(2) != o.names().constFirst())
-                continue;
-            if (arguments[i + 1].startsWith(QLatin1String("--")))
-                return fail(EX_USAGE, QStringLiteral("%1 needs a value, but \"%2\" follows it "
-                                                     "(write %1=%2 if that is the value)")
-                                          .arg(arg, shown(arguments[i + 1])));
-            ++i;
-            break;
-        }
-    }
-    parser.addOptions(options);
-    parser.addHelpOption();
-    parser.addVersionOption();
-    if (!parser.parse(arguments))
-        return fail(EX_USAGE, parser.errorText());
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
-        parser.showHelp(EX_OK);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
-    const QStringList given = parser.optionNames();
-    for (const QString& name : given)
-        if (given.count(name) > 1)
-            return fail(EX_USAGE, QStringLiteral("--%1 is given more than once").arg(name));
-    if (!parser.positionalArguments().isEmpty())
-        return fail(EX_USAGE, QStringLiteral("unexpected argument \"%1\"")
-                                  .arg(shown(parser.positionalArguments().first())));
-    return std::nullopt;
-}
+// A tool's command line, read against its options: "--name" for a switch, "--name VALUE" or
+// "--name=VALUE" for an option with a value name; "--" ends the options. --help (also -h and
+// --help-all) and --version (-v) are answered by Qt's own parser, built only then, so
+// that they read as Qt words them.
+class Parser {
+public:
+    explicit Parser(QString description) : m_description(std::move(description)) {}
+
+    // Reads `arguments` (the program's name first). Answers --help and --version itself
+    // (they exit). Returns the exit status when the program must stop: EX_USAGE for an
+    // unknown option, a missing value, a value given to a switch, an option given twice, a
+    // stray argument, and a separate value that starts with "--" (as in "--text --dry-run",
+    // where an empty variable left the value out): such a value must be given as
+    // "--text=--dry-run".
+    std::optional<int> parse(const QList<QCommandLineOption>& options,
+                             const QStringList& arguments);
+
+    bool isSet(const QCommandLineOption& option) const;
+    // The value given to `option`, else its default (empty when it has none).
+    QString value(const QCommandLineOption& option) const;
+
+private:
+    [[noreturn]] void answer(const QList<QCommandLineOption>& options, bool help) const;
+
+    QString m_description;
+    QList<std::pair<QString, QString>> m_given; // option names as given, with their values
+};
 
 // EX_USAGE, after saying so, when `bps` (the value of --speed) is not one of the display's
 // speeds; nothing when it is.

@@ -17,7 +17,6 @@
 #include "tools/cli.h"
 #include "version.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -171,8 +170,7 @@ struct Request {
 
 // The request that `argv` makes, or the exit status when it makes none that can be run.
 std::variant<Request, int> parse(int argc, char* argv[]) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
+    cli::Parser parser(
         QStringLiteral(
             "A pole display in software. It shows its 2x20 screen as the command set in force "
             "draws it, each configuration frame it receives and what it then stores, and the bytes "
@@ -224,8 +222,8 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
         QStringLiteral("strict"),
         QStringLiteral("With --input: exit with 65 when some bytes were not understood."));
     if (const auto stop =
-            cli::parse(parser, {link, device, input, set, eeprom, speed, hex, once, json, strict},
-                       cli::arguments(argc, argv, nullptr)))
+            parser.parse({link, device, input, set, eeprom, speed, hex, once, json, strict},
+                         cli::arguments(argc, argv, nullptr)))
         return *stop;
     const QString bps = parser.value(speed);
     if (const auto stop = cli::refuseSpeed(bps))

@@ -14,7 +14,6 @@
 #include "tools/cli.h"
 #include "version.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -149,8 +148,7 @@ int listPorts(const PortMap& map) {
 
 // The request that `argv` makes, or the exit status when it makes none that can be run.
 std::variant<Request, int> parse(int argc, char* argv[]) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    cli::Parser parser(QStringLiteral(
         "Stores a command set and scroll data in a pole display's EEPROM by sending one "
         "configuration frame."));
     const QCommandLineOption port(
@@ -195,8 +193,8 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
                        "set took effect. Not recorded, as the EEPROM is unchanged."));
     QList<int> invalid; // arguments that are not valid UTF-8
     const QStringList arguments = cli::arguments(argc, argv, &invalid);
-    if (const auto stop = cli::parse(
-            parser, {port, speed, code, text, dryRun, list, state, ifChanged, json, testPattern},
+    if (const auto stop = parser.parse(
+            {port, speed, code, text, dryRun, list, state, ifChanged, json, testPattern},
             arguments))
         return *stop;
 
