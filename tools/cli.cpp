@@ -156,7 +156,7 @@ std::optional<int> Parser::parse(const QList<QCommandLineOption>& options,
         }
         if (!arg.startsWith(QLatin1String("--"))) { // short options, as in "-h" or "-hv"
             for (const QChar c : QStringView(arg).sliced(1)) {
-                if (c == u'h' || c == u'?')
+                if (c == u'h')
                     help = true;
                 else if (c == u'v')
                     version = true;
