@@ -1,7 +1,8 @@
 # make run    installs what is missing, builds and starts vorq
 # make test   installs what is missing, checks the formatting, builds, and runs every test,
 #             also under ASan and UBSan
-# make deps   installs what is missing, now (the others do it once, then keep a stamp)
+# make deps   installs what is missing, now, the packaging tools too (the others install what
+#             they need once, then keep a stamp)
 # make bench  builds in Release and prints the benchmark table: each row against its floor,
 #             failing when a goal is missed (needs root); make bench-smoke runs it once
 #             (part of make test)
@@ -14,8 +15,10 @@ SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-# The set-up runs once per build folder, and again when the list of packages changes.
+# The set-up runs once per build folder, and again when the list of packages changes; the
+# Debian package's tools are installed only for the targets that build or check it.
 DEPS_STAMP := $(BUILD)/.deps-installed
+PACKAGING_STAMP := $(BUILD)/.packaging-deps-installed
 
 .PHONY: all deps build run test test-plain test-sanitize test-installed format-check lint-ansible \
         deb-reproducible \
@@ -24,10 +27,14 @@ DEPS_STAMP := $(BUILD)/.deps-installed
 all: build
 
 deps:
-	@./scripts/install-deps
+	@./scripts/install-deps packaging
 
 $(DEPS_STAMP): scripts/install-deps
 	@./scripts/install-deps
+	@mkdir -p $(BUILD) && touch $@
+
+$(PACKAGING_STAMP): scripts/install-deps
+	@./scripts/install-deps packaging
 	@mkdir -p $(BUILD) && touch $@
 
 build: $(DEPS_STAMP)
@@ -70,7 +77,7 @@ test-sanitize: $(DEPS_STAMP)
 # no ssh, unless DEB_BUILD_OPTIONS has nocheck. The copy is always at the same path, so two
 # builds of the same sources give the same bytes.
 DEB_BUILD ?= build-deb
-deb: $(DEPS_STAMP)
+deb: $(DEPS_STAMP) $(PACKAGING_STAMP)
 	rm -rf $(DEB_BUILD)
 	mkdir -p $(DEB_BUILD)/vorq
 	git ls-files -z | tar --null -T - --ignore-failed-read -cf - | tar -xf - -C $(DEB_BUILD)/vorq
@@ -90,7 +97,7 @@ deb-reproducible:
 # error or warning; the desktop entry and the metainfo are validated. The role then installs
 # the package on a till of the fleet test (on this machine), and autopkgtest runs
 # debian/tests on the installed packages with its null runner, the debug symbols included.
-test-installed: deb-reproducible build
+test-installed: $(PACKAGING_STAMP) deb-reproducible build
 	lintian --pedantic --fail-on error,warning $(DEB_BUILD)/vorq_*.changes
 	desktop-file-validate packaging/org.vorq.VORQ.desktop
 	appstreamcli validate --no-net packaging/org.vorq.VORQ.metainfo.xml
