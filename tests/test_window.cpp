@@ -4,6 +4,8 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QApplication>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +26,7 @@ private Q_SLOTS:
     void maximumLengths_data();
     void maximumLengths();
     void captionsFitAtDefaultFont();
+    void keptFontSize();
     void twips_data();
     void twips();
     void accessibleNames_data();
@@ -253,6 +256,27 @@ void TestWindow::captionsFitAtDefaultFont() {
         all << w.control(QString::fromLatin1(row.name), row.index);
     QVERIFY(captionsFit(all));
     QVERIFY(w.font().pointSizeF() >= 6.0);
+}
+
+// A start that finds its font size kept from an earlier one gives every control the size
+// that measuring gave, here where the captions do not fit at the application's font.
+void TestWindow::keptFontSize() {
+    const QFont before = QApplication::font();
+    QFont large = before;
+    large.setPointSizeF(16);
+    QApplication::setFont(large);
+    QFile::remove(qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/vorq/font-fit"));
+    VORQUnderTest measured(m_ports.resolver());
+    VORQUnderTest kept(m_ports.resolver());
+    QApplication::setFont(before);
+    QVERIFY(measured.font().pointSizeF() < 16);
+    QList<QWidget*> all;
+    for (const ControlSpec& row : kControls) {
+        const QString name = QString::fromLatin1(row.name);
+        QCOMPARE(kept.control(name, row.index)->font(), measured.control(name, row.index)->font());
+        all << kept.control(name, row.index);
+    }
+    QVERIFY(captionsFit(all));
 }
 
 void TestWindow::twips_data() {

@@ -20,8 +20,13 @@
 
 namespace {
 
+// The caption that `row`'s control shows: empty for a text box, which shows what is typed.
+QString captionOf(const ControlSpec& row) {
+    return row.kind == ControlKind::TextBox ? QString() : QString::fromUtf8(row.caption);
+}
+
 QWidget* create(const ControlSpec& row, QWidget* parent) {
-    const QString caption = QString::fromUtf8(row.caption);
+    const QString caption = captionOf(row);
     switch (row.kind) {
     case ControlKind::GroupBox:
         return new QGroupBox(caption, parent);
@@ -123,11 +128,9 @@ void orderTabs(const QList<QWidget*>& widgets) {
         QWidget::setTabOrder(focusable[i - 1].second, focusable[i].second);
 }
 
-void fitFontByMeasuring(QWidget* window, const QList<QWidget*>& widgets, QFont font, qreal start);
-
 // The fitted sizes of earlier starts, one line each: a key, a tab, the size in points. The
 // key covers everything the fit depends on: the font, the style, the screen's logical
-// resolution and every control's caption and size.
+// resolution and every control's caption and size, as the table gives them.
 QString fitCacheFile() {
     QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
     if (!QDir::isAbsolutePath(cache))
@@ -135,15 +138,16 @@ QString fitCacheFile() {
     return cache + QStringLiteral("/vorq/font-fit");
 }
 
-QString fitKey(const QWidget* window, const QList<QWidget*>& widgets) {
+QString fitKey(const QWidget* window) {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(window->font().toString().toUtf8());
     hash.addData(window->style()->name().toUtf8());
     hash.addData(QByteArray(QByteArray::number(window->logicalDpiX()) + ',' +
                             QByteArray::number(window->logicalDpiY())));
-    for (const QWidget* w : widgets) {
-        hash.addData(QByteArray(captionOf(w).toUtf8() + '\0' + QByteArray::number(w->width()) +
-                                ',' + QByteArray::number(w->height()) + '\0'));
+    for (const ControlSpec& row : kControls) {
+        hash.addData(QByteArray(captionOf(row).toUtf8() + '\0' +
+                                QByteArray::number(twipsToPixels(row.width)) + ',' +
+                                QByteArray::number(twipsToPixels(row.height)) + '\0'));
     }
     return QString::fromLatin1(hash.result().toHex());
 }
@@ -177,28 +181,8 @@ void writeFitCache(QMap<QString, qreal> sizes) {
 }
 
 // Gives `window` the largest font, in half points and no larger than its own, at which every
-// caption fits. Text widths scale with the size, so one measurement at the default size
-// gives the first candidate. Measuring loads every glyph of every caption, a sixth of the
-// start-up, so the size found is kept in the user's cache under a key of all it depends on.
-void fitFont(QWidget* window, const QList<QWidget*>& widgets) {
-    QFont font = window->font();
-    const qreal start = font.pointSizeF() > 0 ? font.pointSizeF() : 9.0;
-    const QString key = fitKey(window, widgets);
-    QMap<QString, qreal> cached = readFitCache();
-    if (const auto hit = cached.constFind(key); hit != cached.cend()) {
-        if (*hit != start) {
-            font.setPointSizeF(*hit);
-            window->setFont(font);
-        }
-        return;
-    }
-    fitFontByMeasuring(window, widgets, font, start);
-    const qreal fitted = window->font().pointSizeF() > 0 ? window->font().pointSizeF() : start;
-    cached.insert(key, fitted);
-    writeFitCache(cached);
-}
-
-// The measuring part of fitFont.
+// caption of `widgets` fits. Text widths scale with the size, so one measurement at the
+// default size gives the first candidate.
 void fitFontByMeasuring(QWidget* window, const QList<QWidget*>& widgets, QFont font, qreal start) {
     qreal worst = 1.0;
     for (const QWidget* w : widgets) {
@@ -216,9 +200,25 @@ void fitFontByMeasuring(QWidget* window, const QList<QWidget*>& widgets, QFont f
 
 } // namespace
 
+// Measuring loads every glyph of every caption, a sixth of the start-up, so the size found is
+// kept in the user's cache under a key of all it depends on. A kept size is set before the
+// controls are made: they are made in it, and the window's own size is never loaded.
 QList<QWidget*> buildControls(QWidget* window) {
+    QFont font = window->font();
+    const qreal start = font.pointSizeF() > 0 ? font.pointSizeF() : 9.0;
+    const QString key = fitKey(window);
+    QMap<QString, qreal> cached = readFitCache();
+    const auto hit = cached.constFind(key);
+    if (hit != cached.cend() && *hit != start) {
+        font.setPointSizeF(*hit);
+        window->setFont(font);
+    }
     const QList<QWidget*> widgets = createControls(window);
     orderTabs(widgets);
-    fitFont(window, widgets);
+    if (hit == cached.cend()) {
+        fitFontByMeasuring(window, widgets, font, start);
+        cached.insert(key, window->font().pointSizeF() > 0 ? window->font().pointSizeF() : start);
+        writeFitCache(cached);
+    }
     return widgets;
 }
