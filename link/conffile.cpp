@@ -8,7 +8,6 @@
 #include <QStringDecoder>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,10 +16,6 @@ namespace {
 
 constexpr qint64 kMaxBytes = 1 << 20;
 const QByteArray kBom("\xEF\xBB\xBF");
-
-QString systemError(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
 
 // A line without its line ending.
 QByteArray body(QByteArray line) {

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -74,4 +75,8 @@ QString commandOf(qint64 pid) {
     QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
     return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.read(64).trimmed())
                                           : QString();
+}
+
+QString systemError(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
 }

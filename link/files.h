@@ -24,5 +24,8 @@ serialByIdLinks(const QByteArray& folder = QByteArrayLiteral("/dev/serial/by-id"
 // text.
 QString losslessText(const QByteArray& native);
 
+// The system's words for errno value `err` ("No such file or directory").
+QString systemError(int err);
+
 // The name that /proc/<pid>/comm gives `pid` now, or empty.
 QString commandOf(qint64 pid);

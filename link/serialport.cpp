@@ -26,10 +26,6 @@
 
 namespace {
 
-QString systemError(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
 using Cause = LinkResult::Cause;
 using Hold = LinkResult::Hold;
 

@@ -13,7 +13,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -36,7 +35,7 @@ public:
         struct stat info {};
         if (m_fd < 0) {
             m_folderMissing = errno == ENOENT || errno == ENOTDIR;
-            error = QString::fromLocal8Bit(std::strerror(errno));
+            error = systemError(errno);
             return;
         }
         if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -46,7 +45,7 @@ public:
         QDeadlineTimer deadline(kWaitMs);
         while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR) {
-                error = QString::fromLocal8Bit(std::strerror(errno));
+                error = systemError(errno);
                 return;
             }
             if (deadline.hasExpired()) {
