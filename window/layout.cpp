@@ -202,7 +202,7 @@ void fitFontByMeasuring(QWidget* window, const QList<QWidget*>& widgets, QFont f
 
 // Measuring loads every glyph of every caption, a sixth of the start-up, so the size found is
 // kept in the user's cache under a key of all it depends on. A kept size is set before the
-// controls are made: they are made in it, and the window's own size is never loaded.
+// controls are made, so that they are made in it instead of each being told of it afterwards.
 QList<QWidget*> buildControls(QWidget* window) {
     QFont font = window->font();
     const qreal start = font.pointSizeF() > 0 ? font.pointSizeF() : 9.0;
