@@ -12,7 +12,7 @@
 #include <iterator>
 
 namespace display {
-namespace {
+namespace aedex {
 
 using namespace actions;
 
@@ -42,9 +42,15 @@ QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
     return QByteArray("!#1") + upper + QByteArray("\x0D!#2") + lower + QByteArray("\x0D");
 }
 
-} // namespace
+} // namespace aedex
 
-const SetRules kAedex{"AEDEX",   Mode::Overwrite,           false,  false, "!#",
-                      kCommands, int(std::size(kCommands)), pattern};
+const SetRules kAedex{"AEDEX",
+                      Mode::Overwrite,
+                      false,
+                      false,
+                      "!#",
+                      aedex::kCommands,
+                      int(std::size(aedex::kCommands)),
+                      aedex::pattern};
 
 } // namespace display

@@ -11,7 +11,7 @@
 #include <iterator>
 
 namespace display {
-namespace {
+namespace cd7220 {
 
 using namespace actions;
 
@@ -67,9 +67,15 @@ QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
            lower;
 }
 
-} // namespace
+} // namespace cd7220
 
-const SetRules kCd7220{"CD7220",  Mode::Overwrite,           true,   true, {},
-                       kCommands, int(std::size(kCommands)), pattern};
+const SetRules kCd7220{"CD7220",
+                       Mode::Overwrite,
+                       true,
+                       true,
+                       {},
+                       cd7220::kCommands,
+                       int(std::size(cd7220::kCommands)),
+                       cd7220::pattern};
 
 } // namespace display

@@ -12,7 +12,7 @@
 #include <iterator>
 
 namespace display {
-namespace {
+namespace epson {
 
 using namespace actions;
 
@@ -98,9 +98,15 @@ QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
            lower;
 }
 
-} // namespace
+} // namespace epson
 
-const SetRules kEpson{"EPSON",   Mode::Overwrite,           false,  true, {},
-                      kCommands, int(std::size(kCommands)), pattern};
+const SetRules kEpson{"EPSON",
+                      Mode::Overwrite,
+                      false,
+                      true,
+                      {},
+                      epson::kCommands,
+                      int(std::size(epson::kCommands)),
+                      epson::pattern};
 
 } // namespace display

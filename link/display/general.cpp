@@ -7,7 +7,7 @@
 #include <iterator>
 
 namespace display {
-namespace {
+namespace general {
 
 using namespace actions;
 
@@ -21,9 +21,15 @@ QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
     return QByteArray("\x0C") + upper.trimmed() + QByteArray("\x0D\x0A") + lower;
 }
 
-} // namespace
+} // namespace general
 
-const SetRules kGeneral{"GENERAL", Mode::Overwrite,           true,   true, {},
-                        kCommands, int(std::size(kCommands)), pattern};
+const SetRules kGeneral{"GENERAL",
+                        Mode::Overwrite,
+                        true,
+                        true,
+                        {},
+                        general::kCommands,
+                        int(std::size(general::kCommands)),
+                        general::pattern};
 
 } // namespace display

@@ -9,7 +9,7 @@
 #include <iterator>
 
 namespace display {
-namespace {
+namespace pd3000 {
 
 using namespace actions;
 
@@ -55,9 +55,15 @@ QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
     return QByteArray("\x1F\x11\x10\x00", 4) + upper + QByteArray("\x10\x14") + lower;
 }
 
-} // namespace
+} // namespace pd3000
 
-const SetRules kPd3000{"PD3000",  Mode::VerticalScroll,      true,   true, {},
-                       kCommands, int(std::size(kCommands)), pattern};
+const SetRules kPd3000{"PD3000",
+                       Mode::VerticalScroll,
+                       true,
+                       true,
+                       {},
+                       pd3000::kCommands,
+                       int(std::size(pd3000::kCommands)),
+                       pd3000::pattern};
 
 } // namespace display

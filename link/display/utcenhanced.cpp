@@ -10,7 +10,7 @@
 #include <iterator>
 
 namespace display {
-namespace {
+namespace utcenhanced {
 
 using namespace actions;
 
@@ -30,9 +30,15 @@ QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
     return QByteArray("\x1BuA") + upper + QByteArray("\x0D\x1BuB") + lower + QByteArray("\x0D");
 }
 
-} // namespace
+} // namespace utcenhanced
 
-const SetRules kUtcEnhanced{"UTC ENH", Mode::Overwrite,           false,  false, "\x1Bu",
-                            kCommands, int(std::size(kCommands)), pattern};
+const SetRules kUtcEnhanced{"UTC ENH",
+                            Mode::Overwrite,
+                            false,
+                            false,
+                            "\x1Bu",
+                            utcenhanced::kCommands,
+                            int(std::size(utcenhanced::kCommands)),
+                            utcenhanced::pattern};
 
 } // namespace display

@@ -8,7 +8,7 @@
 #include <iterator>
 
 namespace display {
-namespace {
+namespace utcstandard {
 
 using namespace actions;
 
@@ -34,9 +34,15 @@ QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
     return QByteArray("\x1F\x11\x10\x00", 4) + upper + QByteArray("\x10\x14") + lower;
 }
 
-} // namespace
+} // namespace utcstandard
 
-const SetRules kUtcStandard{"UTC STD", Mode::Overwrite,           true,   true, {},
-                            kCommands, int(std::size(kCommands)), pattern};
+const SetRules kUtcStandard{"UTC STD",
+                            Mode::Overwrite,
+                            true,
+                            true,
+                            {},
+                            utcstandard::kCommands,
+                            int(std::size(utcstandard::kCommands)),
+                            utcstandard::pattern};
 
 } // namespace display
