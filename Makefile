@@ -15,13 +15,22 @@ SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-# The set-up runs once per build folder, and again when the list of packages changes; the
-# Debian package's tools are installed only for the targets that build or check it.
+# The set-up runs once per build folder, and again when the list of packages changes: first
+# what building needs, then what testing needs (make test installs the latter while the code
+# compiles); the Debian package's tools are installed only for the targets that build or check
+# it.
+BUILD_DEPS_STAMP := $(BUILD)/.build-deps-installed
 DEPS_STAMP := $(BUILD)/.deps-installed
 PACKAGING_STAMP := $(BUILD)/.packaging-deps-installed
 
-.PHONY: all deps build run test test-plain test-sanitize test-installed format-check lint-ansible \
-        deb-reproducible \
+# The trees that make test builds: the plain one (with the benchmark, for its smoke run) and the
+# sanitizers' one; each compiles its libraries as a few large files (the Debian package's build
+# compiles every file on its own).
+PLAIN_CONFIG := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORQ_WERROR=ON -DVORQ_BENCH=ON -DVORQ_UNITY=ON
+SANITIZE_CONFIG := -DCMAKE_BUILD_TYPE=Debug -DVORQ_SANITIZE=ON -DVORQ_WERROR=ON -DVORQ_UNITY=ON
+
+.PHONY: all deps build run test test-plain test-sanitize build-plain build-sanitize \
+        test-fleet         test-installed format-check lint-ansible deb-reproducible \
         bench bench-smoke fuzz deb clean
 
 all: build
@@ -29,15 +38,19 @@ all: build
 deps:
 	@./scripts/install-deps packaging
 
-$(DEPS_STAMP): scripts/install-deps
+$(BUILD_DEPS_STAMP): scripts/install-deps
+	@./scripts/install-deps build
+	@mkdir -p $(BUILD) && touch $@
+
+$(DEPS_STAMP): $(BUILD_DEPS_STAMP)
 	@./scripts/install-deps
 	@mkdir -p $(BUILD) && touch $@
 
-$(PACKAGING_STAMP): scripts/install-deps
+$(PACKAGING_STAMP): $(DEPS_STAMP)
 	@./scripts/install-deps packaging
 	@mkdir -p $(BUILD) && touch $@
 
-build: $(DEPS_STAMP)
+build: $(BUILD_DEPS_STAMP)
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
@@ -45,11 +58,16 @@ run: build
 	$(BUILD)/app/vorq
 
 # Every test runs isolated (tests/isolate.cpp); scripts/untouched then checks that the
-# machine's own settings, write records and lock folder are as they were before.
-test: $(DEPS_STAMP)
-	@mkdir -p $(BUILD)
+# machine's own settings, write records and lock folder are as they were before. Two steps
+# share the machine: the tests' packages install while the plain tree compiles; the fleet
+# rollout and the benchmark's smoke run (neither of which times anything) run while the
+# sanitizers' tree compiles. The end-to-end tests run on a machine doing nothing else.
+test: $(BUILD_DEPS_STAMP)
 	./scripts/untouched save $(BUILD)/untouched.before
-	$(MAKE) format-check lint-ansible test-plain test-sanitize bench-smoke
+	$(MAKE) -j2 -Otarget $(DEPS_STAMP) build-plain
+	$(MAKE) format-check lint-ansible test-plain PLAIN_TESTS="-LE fleet"
+	$(MAKE) -j3 -Otarget build-sanitize bench-smoke test-fleet
+	$(MAKE) test-sanitize
 	./scripts/untouched check $(BUILD)/untouched.before
 
 # The sources as clang-format would write them (.clang-format holds the style).
@@ -61,15 +79,24 @@ format-check: $(DEPS_STAMP)
 lint-ansible: $(DEPS_STAMP)
 	cd ansible && yamllint --strict . ../tests/fleet/true-play.yml && ansible-lint
 
-test-plain: $(DEPS_STAMP)
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORQ_WERROR=ON -DVORQ_BENCH=ON
+build-plain: $(BUILD_DEPS_STAMP)
+	cmake -S . -B $(BUILD) -G Ninja $(PLAIN_CONFIG)
 	cmake --build $(BUILD) -j $(JOBS)
-	cd $(BUILD) && ctest --output-on-failure -j 2
 
-test-sanitize: $(DEPS_STAMP)
-	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORQ_SANITIZE=ON -DVORQ_WERROR=ON
+# PLAIN_TESTS: ctest's selection of the plain tree's tests (all of them by default).
+PLAIN_TESTS ?=
+test-plain: $(DEPS_STAMP) build-plain
+	cd $(BUILD) && ctest --output-on-failure -j 2 $(PLAIN_TESTS)
+
+test-fleet: $(DEPS_STAMP) build-plain
+	cd $(BUILD) && ctest --output-on-failure -L fleet
+
+build-sanitize: $(BUILD_DEPS_STAMP)
+	cmake -S . -B $(SANITIZE_BUILD) -G Ninja $(SANITIZE_CONFIG)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
-	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j 2 -LE fleet
+
+test-sanitize: $(DEPS_STAMP) build-sanitize
+	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j 2
 
 # The Debian packages, vorq and vorq-dbgsym, built by dpkg-buildpackage from debian/ on a
 # clean copy of the sources that git tracks, in $(DEB_BUILD)/vorq; the .debs, the .buildinfo
@@ -77,7 +104,7 @@ test-sanitize: $(DEPS_STAMP)
 # no ssh, unless DEB_BUILD_OPTIONS has nocheck. The copy is always at the same path, so two
 # builds of the same sources give the same bytes.
 DEB_BUILD ?= build-deb
-deb: $(DEPS_STAMP) $(PACKAGING_STAMP)
+deb: $(PACKAGING_STAMP)
 	rm -rf $(DEB_BUILD)
 	mkdir -p $(DEB_BUILD)/vorq
 	git ls-files -z | tar --null -T - --ignore-failed-read -cf - | tar -xf - -C $(DEB_BUILD)/vorq
@@ -118,9 +145,7 @@ bench: $(DEPS_STAMP)
 
 # The same table with one run of each row, on the test build: it fails only when a row cannot
 # be measured.
-bench-smoke: $(DEPS_STAMP)
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORQ_WERROR=ON -DVORQ_BENCH=ON
-	cmake --build $(BUILD) -j $(JOBS)
+bench-smoke: $(DEPS_STAMP) build-plain
 	VORQ_BENCH_RUNS=1 $(BUILD)/tests/isolate $(BUILD)/bench/vorq_bench
 
 FUZZ_BUILD ?= build-fuzz
