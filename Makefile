@@ -30,7 +30,7 @@ PLAIN_CONFIG := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORQ_WERROR=ON -DVORQ_BENCH=
 SANITIZE_CONFIG := -DCMAKE_BUILD_TYPE=Debug -DVORQ_SANITIZE=ON -DVORQ_WERROR=ON -DVORQ_UNITY=ON
 
 .PHONY: all deps build run test test-plain test-sanitize build-plain build-sanitize \
-        test-fleet         test-installed format-check lint-ansible deb-reproducible \
+        test-fleet test-installed format-check lint-ansible deb-reproducible \
         bench bench-smoke fuzz deb clean
 
 all: build
