@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/frame.h"
+#include "link/ports.h"
 
 #include <QList>
 #include <QString>
@@ -51,6 +52,8 @@ struct [[nodiscard]] LinkResult {
 
     bool ok() const { return cause == Cause::None; }
     explicit operator bool() const { return ok(); }
+    // The port concerned, as every message names a port (portLabel).
+    QString where() const { return portLabel(port, device); }
 
     static LinkResult success() { return {}; }
     static LinkResult failure(Cause cause, const QString& device = {}, const QString& error = {}) {

@@ -10,10 +10,6 @@ using Cause = LinkResult::Cause;
 using Hold = LinkResult::Hold;
 using Stage = LinkResult::Stage;
 
-QString where(const LinkResult& r) {
-    return portLabel(r.port, r.device);
-}
-
 QString busy(const LinkResult& r) {
     const QString lock = shown(r.lockFile);
     switch (r.hold) {
@@ -89,23 +85,23 @@ QString describe(const LinkResult& r) {
         return {};
     case Cause::Missing:
         line = QStringLiteral("%1 cannot be opened%2. There is no such port on this machine")
-                   .arg(where(r), error);
+                   .arg(r.where(), error);
         break;
     case Cause::Permission:
         line = QStringLiteral("%1 cannot be opened%2. Add your user to the dialout group (sudo "
                               "usermod -aG dialout $USER), then log out and in again")
-                   .arg(where(r), error);
+                   .arg(r.where(), error);
         break;
     case Cause::Busy:
-        line = QStringLiteral("%1 cannot be opened: %2").arg(where(r), busy(r));
+        line = QStringLiteral("%1 cannot be opened: %2").arg(r.where(), busy(r));
         break;
     case Cause::NotSerial:
-        line = QStringLiteral("%1 is not a serial line; nothing was sent").arg(where(r));
+        line = QStringLiteral("%1 is not a serial line; nothing was sent").arg(r.where());
         break;
     case Cause::Timeout:
         line = QStringLiteral("%1: %2 bytes had not left the port after %3 ms; they were "
                               "discarded")
-                   .arg(where(r))
+                   .arg(r.where())
                    .arg(r.bytes)
                    .arg(r.boundMs);
         break;
@@ -122,14 +118,14 @@ QString describe(const LinkResult& r) {
         break;
     case Cause::Io:
         line = r.stage == Stage::Configure
-                   ? QStringLiteral("cannot set %1 on %2%3").arg(r.entry, where(r), error)
+                   ? QStringLiteral("cannot set %1 on %2%3").arg(r.entry, r.where(), error)
                : r.stage == Stage::Open
-                   ? QStringLiteral("%1 cannot be opened%2").arg(where(r), error)
-                   : QStringLiteral("%1: the write failed%2").arg(where(r), error);
+                   ? QStringLiteral("%1 cannot be opened%2").arg(r.where(), error)
+                   : QStringLiteral("%1: the write failed%2").arg(r.where(), error);
         break;
     }
     if (r.closedByFailure)
-        line += QStringLiteral("; %1 was closed: the device failed or went away").arg(where(r));
+        line += QStringLiteral("; %1 was closed: the device failed or went away").arg(r.where());
     return line + QLatin1Char('.');
 }
 

@@ -8,10 +8,6 @@ using Cause = LinkResult::Cause;
 using Hold = LinkResult::Hold;
 using Stage = LinkResult::Stage;
 
-QString where(const LinkResult& r) {
-    return portLabel(r.port, r.device);
-}
-
 // What happened, and what to do about it.
 struct Words {
     QString what;
@@ -35,7 +31,7 @@ Words busy(const LinkResult& r) {
         by += QStringLiteral(", lock ") + shown(r.lockFile);
     if (!r.lockNames.isEmpty())
         by += QStringLiteral(", although the lock names ") + shown(r.lockNames);
-    return {QStringLiteral("%1 is busy: held by %2.").arg(where(r), by),
+    return {QStringLiteral("%1 is busy: held by %2.").arg(r.where(), by),
             QStringLiteral("Another program holds the port; close that program and try again.")};
 }
 
@@ -64,21 +60,21 @@ Words words(const LinkResult& r) {
     case Cause::None:
         break;
     case Cause::Missing:
-        return {QStringLiteral("%1 cannot be opened%2.").arg(where(r), error),
+        return {QStringLiteral("%1 cannot be opened%2.").arg(r.where(), error),
                 QStringLiteral("There is no such port on this machine now; right-click the port "
                                "to choose another device.")};
     case Cause::Permission:
-        return {QStringLiteral("%1 cannot be opened%2.").arg(where(r), error),
+        return {QStringLiteral("%1 cannot be opened%2.").arg(r.where(), error),
                 QStringLiteral("Add your user to the dialout group (sudo usermod -aG dialout "
                                "$USER), then log out and in again.")};
     case Cause::Busy:
         return busy(r);
     case Cause::NotSerial:
-        return {QStringLiteral("%1 is not a serial line.").arg(where(r)), {}};
+        return {QStringLiteral("%1 is not a serial line.").arg(r.where()), {}};
     case Cause::Timeout:
         return {QStringLiteral("%1: %2 bytes had not left the port after %3 ms; they were "
                                "discarded.")
-                    .arg(where(r))
+                    .arg(r.where())
                     .arg(r.bytes)
                     .arg(r.boundMs),
                 {}};
@@ -94,13 +90,13 @@ Words words(const LinkResult& r) {
             {}};
     case Cause::Io:
         if (r.stage == Stage::Configure)
-            return {QStringLiteral("%1 cannot be set on %2%3.").arg(r.entry, where(r), error), {}};
+            return {QStringLiteral("%1 cannot be set on %2%3.").arg(r.entry, r.where(), error), {}};
         if (r.stage == Stage::Open)
-            return {QStringLiteral("%1 cannot be opened%2.").arg(where(r), error),
+            return {QStringLiteral("%1 cannot be opened%2.").arg(r.where(), error),
                     r.closedByFailure ? QStringLiteral("The adapter may have been unplugged; plug "
                                                        "it in and write again.")
                                       : QString()};
-        return {QStringLiteral("%1: the write failed%2.").arg(where(r), error),
+        return {QStringLiteral("%1: the write failed%2.").arg(r.where(), error),
                 QStringLiteral("The adapter may have been unplugged; plug it in and write "
                                "again.")};
     }
@@ -119,6 +115,6 @@ QString describe(const LinkResult& r) {
                       ? QString()
                       : QStringLiteral("\n") + w.what);
     if (r.closedByFailure)
-        w.what += QStringLiteral("\n%1 was closed: the device failed or went away.").arg(where(r));
+        w.what += QStringLiteral("\n%1 was closed: the device failed or went away.").arg(r.where());
     return w.hint.isEmpty() ? w.what : w.what + QLatin1Char('\n') + w.hint;
 }
