@@ -131,9 +131,11 @@ bool Desktop::waitGone(const QString& id, int ms) {
     return false;
 }
 
+// xdotool waits its repeat delay (100 ms by default) after every click, even a single one.
 void Desktop::click(QPoint p, int button) {
     xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(p.x()),
-             QString::number(p.y()), QStringLiteral("click"), QString::number(button)});
+             QString::number(p.y()), QStringLiteral("click"), QStringLiteral("--delay"),
+             QStringLiteral("0"), QString::number(button)});
 }
 
 void Desktop::key(const QString& keysym) {
