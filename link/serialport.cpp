@@ -493,3 +493,6 @@ LinkResult SerialPort::SetSpeed(int index) {
 LinkResult SerialPort::WriteBytes(const QByteArray& bytes) {
     return Output(bytes);
 }
+
+// The meta-object code, compiled with this file instead of on its own.
+#include "moc_serialport.cpp"

@@ -57,3 +57,6 @@ void SignalWatch::endEventLoopOnSignal() {
     }
     connect(this, &SignalWatch::caught, this, [] { QCoreApplication::exit(exitStatus()); });
 }
+
+// The meta-object code, compiled with this file instead of on its own.
+#include "moc_signalwatch.cpp"

@@ -402,3 +402,6 @@ void VORQ::Opt_speed_Click(int index) {
                                   QStringLiteral("\nThe new setting is kept and applies when "
                                                  "the port is next opened."));
 }
+
+// The meta-object code, compiled with this file instead of on its own.
+#include "moc_vorq.cpp"
