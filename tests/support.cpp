@@ -41,7 +41,7 @@ QByteArray Pty::read(int waitMs, int expected) {
     timer.start();
     while (m_master >= 0 && (expected < 0 || got.size() < expected)) {
         const qint64 left = waitMs - timer.elapsed();
-        if (left <= 0)
+        if (left < 0)
             break;
         pollfd p{m_master, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left)) <= 0)

@@ -32,7 +32,8 @@ public:
     Pty& operator=(const Pty&) = delete;
 
     QString slavePath() const { return m_path; }
-    // Every byte readable at the master within `waitMs`, stopping early after `expected`.
+    // Every byte readable at the master within `waitMs` (0: what is there now), stopping early
+    // after `expected`.
     QByteArray read(int waitMs = kFrameWireMs, int expected = -1);
     // Every byte up to and including the next 0xFF, or what came within `waitMs` if none did.
     QByteArray readFrame(int waitMs = 3000);

@@ -40,13 +40,32 @@ QString Desktop::start() {
         for (int i = 0; i < 100 && m_xvfb.state() == QProcess::Running; ++i) {
             if (xdotool({QStringLiteral("getmouselocation")}) &&
                 m_xvfb.state() == QProcess::Running)
-                return {};
+                return loadKeymap() ? QString()
+                                    : QStringLiteral("xkbcomp could not load the keymap");
             QThread::msleep(50);
         }
         m_xvfb.kill();
         m_xvfb.waitForFinished(3000);
     }
     return QStringLiteral("no Xvfb could be started on a free display");
+}
+
+// The server's default keymap, with a key for ÿ. xdotool types a character that no key
+// carries by binding a spare key to it for an instant; a busy program that reads the key
+// press after the binding is undone gets nothing.
+bool Desktop::loadKeymap() {
+    QProcess p;
+    p.setProcessEnvironment(environment());
+    p.start(QStringLiteral("xkbcomp"),
+            {QStringLiteral("-w"), QStringLiteral("0"), QStringLiteral("-"), m_display});
+    p.write("xkb_keymap {\n"
+            "  xkb_keycodes { include \"evdev+aliases(qwerty)\" };\n"
+            "  xkb_types { include \"complete\" };\n"
+            "  xkb_compat { include \"complete\" };\n"
+            "  xkb_symbols { include \"pc+us+inet(evdev)\" key <FK24> { [ ydiaeresis ] }; };\n"
+            "};\n");
+    p.closeWriteChannel();
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 QProcessEnvironment Desktop::environment() const {

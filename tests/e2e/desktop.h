@@ -39,6 +39,8 @@ public:
     bool screenshot(const QString& file, const QString& windowId = QStringLiteral("root"));
 
 private:
+    bool loadKeymap();
+
     QProcess m_xvfb;
     QString m_display;
 };
