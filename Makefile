@@ -136,7 +136,8 @@ test-installed: $(PACKAGING_STAMP) deb-reproducible build
 	man -l /usr/share/man/man1/vorq-write.1.gz > /dev/null
 
 # The benchmark's table, every row against its floor (bench/vorq_bench.cpp); it fails when a
-# goal is missed. VORQ_BENCH_RUNS sets the runs of each row (default 15; three times as many for vorq-write).
+# goal is missed. VORQ_BENCH_RUNS sets the runs of each row (default 15; three times as many
+# for the window's start-up, twenty times as many for vorq-write).
 BENCH_BUILD ?= build-bench
 bench: $(DEPS_STAMP)
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORQ_BENCH=ON
