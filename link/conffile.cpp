@@ -8,6 +8,8 @@
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -210,9 +212,107 @@ void ConfFile::remove(const QString& section, const QString& key) {
     parse();
 }
 
+namespace {
+
+// Whether the kernel follows the symbolic link `link` (lstat `info`) for this process: not in
+// a sticky folder that everyone may write to, unless the link is this user's or the folder
+// owner's (fs.protected_symlinks).
+bool followable(const QByteArray& link, const struct stat& info) {
+    const qsizetype slash = link.lastIndexOf('/');
+    const QByteArray folder = slash < 0    ? QByteArray(".")
+                              : slash == 0 ? QByteArray("/")
+                                           : link.first(slash);
+    struct stat dir {};
+    if (::stat(folder.constData(), &dir) != 0)
+        return false;
+    const bool shared = (dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH);
+    return !shared || info.st_uid == ::geteuid() || info.st_uid == dir.st_uid;
+}
+
+QString ownerOf(uid_t uid) {
+    const QString name = userName(uid);
+    return name.isEmpty() ? QStringLiteral("user %1").arg(uid)
+                          : QStringLiteral("%1 (user %2)").arg(name).arg(uid);
+}
+
+// A temporary file left by a save that was killed between naming it and renaming it:
+// ".<name>.XXXXXX" beside the file, this user's, and older than any save takes.
+void removeStaleTemporaries(const QString& folder, const QString& name) {
+    const QByteArray prefix = QFile::encodeName(QStringLiteral(".") + name) + '.';
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return;
+    const time_t now = ::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArrayView entryName(entry->d_name);
+        struct stat info {};
+        if (entryName.size() == prefix.size() + 6 && entryName.startsWith(prefix) &&
+            ::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && now - info.st_mtime > 60)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// Writes `bytes` to a new file in `folder` and gives it the name `temporary` (a mkostemp
+// template, filled in) only once it holds them all (and, with `flush`, they are on disk), so
+// that a kill leaves no named part behind. False with errno on failure, nothing named left.
+bool writeTemporary(const QByteArray& folder, QByteArray& temporary, const QByteArray& bytes,
+                    mode_t mode, bool flush) {
+    int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    const bool unnamed = fd >= 0;
+    if (!unnamed)
+        fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, mode) == 0;
+    for (qsizetype done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += ok ? n : 0;
+    }
+    ok = ok && (!flush || ::fsync(fd) == 0);
+    if (ok && unnamed) {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+        for (int tries = 0; tries < 100; ++tries) {
+            QByteArray name = temporary;
+            const int probe = ::mkostemp(name.data(), O_CLOEXEC); // a free name, then freed
+            if (probe < 0) {
+                ok = false;
+                break;
+            }
+            ::close(probe);
+            ::unlink(name.constData());
+            if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(),
+                         AT_SYMLINK_FOLLOW) == 0) {
+                temporary = name;
+                break;
+            }
+            ok = errno == EEXIST;
+            if (!ok)
+                break;
+        }
+    }
+    const int err = errno;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok && !unnamed)
+        ::unlink(temporary.constData());
+    errno = err;
+    return ok;
+}
+
+} // namespace
+
 ConfFile::SaveError ConfFile::save(bool flush) const {
-    // Follow symbolic links to the file they end at, which is what gets replaced.
+    if (m_state == State::Unreadable)
+        return {m_path,
+                QStringLiteral("it could not be read (%1), so it is kept as it is").arg(m_why)};
+    // Follow symbolic links to the file they end at, which is what gets replaced, but only
+    // where the kernel itself would follow them.
     QString target = m_path;
+    bool viaLink = false;
     for (int hops = 0;; ++hops) {
         if (hops == 40) // as the kernel's own limit on nested links
             return {m_path, QStringLiteral("a loop of symbolic links")};
@@ -221,13 +321,21 @@ ConfFile::SaveError ConfFile::save(bool flush) const {
         if (::lstat(native.constData(), &info) != 0) {
             if (errno != ENOENT)
                 return {target, systemError(errno)};
+            if (viaLink)
+                return {m_path, QStringLiteral("a symbolic link to nothing, which is not "
+                                               "followed to make a file")};
             break; // a new file
         }
         if (S_ISLNK(info.st_mode)) {
+            if (!followable(native, info))
+                return {target, QStringLiteral("a symbolic link of %1 in a folder that everyone "
+                                               "may write to; it is not followed")
+                                    .arg(ownerOf(info.st_uid))};
             const QString next = QFile::symLinkTarget(target);
             if (next.isEmpty())
                 return {target, QStringLiteral("a symbolic link that cannot be followed")};
             target = next;
+            viaLink = true;
             continue;
         }
         if (!S_ISREG(info.st_mode))
@@ -235,30 +343,19 @@ ConfFile::SaveError ConfFile::save(bool flush) const {
         break;
     }
     const QFileInfo where(target);
-    if (!QDir().mkpath(where.absolutePath()))
+    if (!viaLink && !QDir().mkpath(where.absolutePath()))
         return {where.absolutePath(), QStringLiteral("the folder cannot be made")};
     const QByteArray finalPath = QFile::encodeName(where.absoluteFilePath());
+    removeStaleTemporaries(where.absolutePath(), where.fileName());
     QByteArray temporary =
         QFile::encodeName(where.absolutePath() + QStringLiteral("/.") + where.fileName()) +
         ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return {where.absolutePath(), systemError(errno)};
     struct stat old {};
     const mode_t mode = ::stat(finalPath.constData(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0;
-    for (qsizetype done = 0; ok && done < m_bytes.size();) {
-        const ssize_t n = ::write(fd, m_bytes.constData() + done, size_t(m_bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        done += ok ? n : 0;
-    }
-    const int err = errno;
-    ok = ok && (!flush || ::fsync(fd) == 0);
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temporary.constData(), finalPath.constData()) != 0) {
-        const int why = ok ? errno : err;
+    if (!writeTemporary(QFile::encodeName(where.absolutePath()), temporary, m_bytes, mode, flush))
+        return {target, systemError(errno)};
+    if (::rename(temporary.constData(), finalPath.constData()) != 0) {
+        const int why = errno;
         ::unlink(temporary.constData());
         return {target, systemError(why)};
     }

@@ -57,11 +57,15 @@ public:
         QString error;
         bool ok() const { return error.isEmpty(); }
     };
-    // Writes the bytes to the path atomically (a temporary file in the same directory, then
-    // a rename), through symbolic links to their final target, creating the directory when
-    // needed. Never opens anything but a regular file; nothing is written on failure. With
-    // `flush`, the new file reaches the disk before the rename; without, a power cut soon
-    // after the save may leave the file as it was before (never a part of either).
+    // Writes the bytes to the path atomically (a new file in the same directory, named only
+    // once it is whole, then a rename), creating the directory when needed. Symbolic links are
+    // followed to their final target only where the kernel would follow them (not another
+    // user's link in a sticky folder that everyone may write to), and never to make a file
+    // that is not there. A file that read() found Unreadable is never saved over. Never opens
+    // anything but a regular file; nothing is written on failure. A temporary file left by a
+    // save that was killed is removed by the next one. With `flush`, the new file reaches the
+    // disk before the rename; without, a power cut soon after the save may leave the file as
+    // it was before (never a part of either).
     [[nodiscard]] SaveError save(bool flush = true) const;
 
 private:

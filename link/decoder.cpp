@@ -52,7 +52,7 @@ FrameDecoder::Report FrameDecoder::finish() {
                          bytes);
     for (qsizetype i = 0; i < data.size(); ++i) {
         const uchar b = uchar(data.at(i));
-        if (b < 0x20 || b == 0x7F)
+        if (!frame::isScrollByte(b))
             return malformed(QStringLiteral("control byte 0x%1 at position %2 of the scroll data")
                                  .arg(b, 2, 16, QLatin1Char('0'))
                                  .arg(i + 1),

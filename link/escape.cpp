@@ -35,3 +35,27 @@ QString shown(const QString& text) {
 QString toHex(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
+
+QByteArray terminalSafeJson(const QByteArray& json) {
+    QByteArray safe;
+    qsizetype copied = 0;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const uchar b = uchar(json.at(i));
+        const bool del = b == 0x7F;
+        const bool c1 = b == 0xC2 && i + 1 < json.size() && uchar(json.at(i + 1)) < 0xA0 &&
+                        uchar(json.at(i + 1)) >= 0x80;
+        if (!del && !c1)
+            continue;
+        if (safe.isEmpty())
+            safe.reserve(json.size() + 16);
+        safe.append(json.constData() + copied, i - copied);
+        const uint code = del ? 0x7F : uchar(json.at(i + 1));
+        safe.append("\\u00").append(QByteArray::number(code, 16).rightJustified(2, '0'));
+        i += del ? 0 : 1;
+        copied = i + 1;
+    }
+    if (copied == 0)
+        return json;
+    safe.append(json.constData() + copied, json.size() - copied);
+    return safe;
+}

@@ -14,3 +14,9 @@ QString shown(const QString& text);
 // "1B 6B 71 ...": upper-case hex bytes separated by single spaces, as frames are shown and
 // recorded.
 QString toHex(const QByteArray& bytes);
+
+// Compact JSON text (UTF-8) with DEL and the C1 controls (U+0080 to U+009F) written as \u
+// escapes too, as the JSON writer leaves them raw: every control character is then escaped,
+// and a line of it drives no terminal. Such characters occur only within strings, so the
+// text stays the same JSON.
+QByteArray terminalSafeJson(const QByteArray& json);

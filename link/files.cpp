@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 QString fileKind(mode_t mode) {
@@ -79,4 +80,13 @@ QString commandOf(qint64 pid) {
 
 QString systemError(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
+}
+
+QString userName(uid_t uid) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) != 0 || !found)
+        return {};
+    return QString::fromLocal8Bit(found->pw_name);
 }

@@ -27,5 +27,8 @@ QString losslessText(const QByteArray& native);
 // The system's words for errno value `err` ("No such file or directory").
 QString systemError(int err);
 
+// The login name of `uid` ("nobody"), or empty when it has none.
+QString userName(uid_t uid);
+
 // The name that /proc/<pid>/comm gives `pid` now, or empty.
 QString commandOf(qint64 pid);

@@ -40,6 +40,12 @@ inline constexpr int kScrollOffset = kCodeOffset + 1;
 // The bytes of a frame around k bytes of scroll data: the start, the header and the end.
 inline constexpr int kFrameOverhead = 1 + kHeaderCharacters + 1;
 
+// Whether the display takes byte `b` as scroll data: anything but a control byte (below
+// 0x20, and 0x7F) and the end marker.
+constexpr bool isScrollByte(unsigned char b) {
+    return b >= 0x20 && b != 0x7F && b != 0xFF;
+}
+
 // The frame's bytes before the scroll data, for the code digit `digit`.
 QByteArray header(char digit);
 

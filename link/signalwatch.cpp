@@ -43,6 +43,10 @@ int SignalWatch::pending() {
     return g_caught;
 }
 
+int SignalWatch::wakeFd() {
+    return g_pipe[0];
+}
+
 void SignalWatch::endEventLoopOnSignal() {
     // The notifier, and with it the event dispatcher, only for a program with an event loop;
     // a signal that came before is still in the pipe.

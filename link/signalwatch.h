@@ -27,6 +27,9 @@ public:
     // The first signal caught so far, 0 while none has come; usable with or without an event
     // loop.
     static int pending();
+    // A descriptor that is readable once a signal has come (the pipe's reading end), for a
+    // program that waits in poll() rather than in an event loop; -1 when there is none.
+    static int wakeFd();
     // 128 + pending(), the exit status of a program that a signal ended.
     static int exitStatus() { return 128 + pending(); }
 

@@ -1,5 +1,6 @@
 // The settings files: which device each COM number opens, which it must not open, and what
 // a save changes in the user's file.
+#include "link/display/eepromfile.h"
 #include "link/portmap.h"
 #include "link/writerecord.h"
 #include "support.h"
@@ -58,6 +59,8 @@ private Q_SLOTS:
     void recordChangedAfterFind_data();
     void recordChangedAfterFind();
     void recordKeys();
+    void linksAreFollowedAsTheKernelFollowsThem_data();
+    void linksAreFollowedAsTheKernelFollowsThem();
     void recordTime();
 };
 
@@ -247,6 +250,67 @@ void TestSettings::save() {
     PortMap reread(SerialPort::systemDevice, {{systemFile}, userFile});
     QVERIFY(reread.load().isEmpty());
     QCOMPARE(reread.device(n), device.isEmpty() ? SerialPort::systemDevice(n) : device);
+}
+
+// Every file that VORQ writes: a link in a sticky folder that everyone may write to is followed
+// only when it is the user's own; a link to nothing is never followed to make a file. A link
+// not followed leaves its target as it was.
+void TestSettings::linksAreFollowedAsTheKernelFollowsThem_data() {
+    QTest::addColumn<int>("writer"); // 0 the port map, 1 the write record, 2 the EEPROM file
+    QTest::addColumn<bool>("anotherUsers");
+    QTest::addColumn<bool>("dangling");
+    QTest::addColumn<bool>("followed");
+    const char* writers[] = {"port map", "write record", "EEPROM"};
+    for (int w = 0; w < 3; ++w) {
+        QTest::addRow("%s, another user's link", writers[w]) << w << true << false << false;
+        QTest::addRow("%s, the user's own link", writers[w]) << w << false << false << true;
+        QTest::addRow("%s, a link to nothing", writers[w]) << w << false << true << false;
+    }
+}
+
+void TestSettings::linksAreFollowedAsTheKernelFollowsThem() {
+    QFETCH(int, writer);
+    QFETCH(bool, anotherUsers);
+    QFETCH(bool, dangling);
+    QFETCH(bool, followed);
+    if (anotherUsers && ::geteuid() != 0)
+        QSKIP("needs root to give a link to another user");
+    QTemporaryDir dir;
+    const QString shared = dir.filePath(QStringLiteral("tmp"));
+    QVERIFY(QDir().mkpath(shared) && ::chmod(qPrintable(shared), 01777) == 0);
+    const QString target =
+        dir.filePath(dangling ? QStringLiteral("gone/mine.conf") : QStringLiteral("mine.conf"));
+    const QByteArray kept("# my own file\n");
+    if (!dangling)
+        place(target, kept);
+    const QString link = shared + QStringLiteral("/pole.conf");
+    QVERIFY(QFile::link(target, link));
+    if (anotherUsers)
+        QVERIFY(::lchown(qPrintable(link), 65534, 65534) == 0);
+    QString error;
+    if (writer == 0) {
+        PortMap map(SerialPort::systemDevice, {{}, link});
+        error = map.map(1, QStringLiteral("/dev/ttyUSB0")).error;
+    } else if (writer == 1) {
+        error = WriteRecord(link)
+                    .save(QStringLiteral("/dev/ttyUSB0"),
+                          {9600, QStringLiteral("1"), {}, frameOf("1"), {}, QStringLiteral("vorq")})
+                    .error;
+    } else {
+        error = display::eepromfile::save(link, {1, "HI"}).error;
+    }
+    QVERIFY2(error.isEmpty() == followed, qPrintable(error));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QFile file(target);
+    if (dangling) {
+        QVERIFY(!QFileInfo::exists(QFileInfo(target).path()));
+        return;
+    }
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray now = file.readAll();
+    QCOMPARE(now == kept, !followed);
+    if (anotherUsers)
+        QVERIFY2(error.contains(QLatin1String("user 65534")), qPrintable(error));
 }
 
 // What the write record gives for a device: a record only when every key is there and

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -21,6 +22,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sysexits.h>
 #include <unistd.h>
 
@@ -132,6 +134,13 @@ private Q_SLOTS:
     void displayReplaysAndKeepsItsEeprom();
     void eepromSurvivesSigkill();
     void liveViewOnAPty();
+    void completionsOfferEveryOption_data();
+    void completionsOfferEveryOption();
+    void displayKeepsAnEepromFileItCannotRead();
+    void displayJsonEscapesEveryControl();
+    void displayHonoursSignalsOnPipes_data();
+    void displayHonoursSignalsOnPipes();
+    void killedSenderLeavesTheLineFree();
 };
 
 void TestTools::initTestCase() {
@@ -210,6 +219,16 @@ void TestTools::usage_data() {
         << (words("--dry-run --code 1 --text")
             << QString(40, QLatin1Char('x')) + QString::fromUtf8("😀"))
         << EX_DATAERR << "Position 41: \"😀\" U+1F600";
+    QTest::newRow("an invalid code, whatever the settings say")
+        << words("--dry-run --code 9 --port com4") << EX_USAGE << "0 to 6";
+    // Rows that start with "display" run vorq-display.
+    for (const char* option : {"--input=", "--device=", "--link=", "--eeprom="})
+        QTest::addRow("display %sempty", option)
+            << words("display --once") + QStringList{QString::fromLatin1(option)} << EX_USAGE
+            << "needs a path";
+    QTest::newRow("display path that is not UTF-8")
+        << words("display --input \"$(printf 'a\\377')\"") << EX_USAGE
+        << "--input is not valid UTF-8";
     QTest::newRow("a refused COM number") << words("--dry-run --code 1 --port com4") << EX_CONFIG
                                           << "vorq.conf:3: COM4=: no device is given";
     QTest::newRow("a long value is cut")
@@ -225,13 +244,18 @@ void TestTools::usage() {
     QFETCH(int, status);
     QFETCH(QString, says);
     const bool shell = args.join(QLatin1Char(' ')).contains(QLatin1String("$("));
-    const Run r = shell ? run(QStringLiteral("/bin/sh"),
-                              {QStringLiteral("-c"),
-                               QStringLiteral("exec \"$0\" ") + args.join(QLatin1Char(' ')),
-                               QStringLiteral(VORQ_WRITE)})
-                        : write(args);
+    const bool display = args.first() == QLatin1String("display");
+    const QString program = display ? QStringLiteral(VORQ_DISPLAY) : QStringLiteral(VORQ_WRITE);
+    if (display)
+        args.removeFirst();
+    const Run r = shell
+                      ? run(QStringLiteral("/bin/sh"),
+                            {QStringLiteral("-c"),
+                             QStringLiteral("exec \"$0\" ") + args.join(QLatin1Char(' ')), program})
+                      : run(program, args);
     QCOMPARE(r.status, status);
-    QVERIFY2(r.err.startsWith(QLatin1String("vorq-write: ")) && r.err.contains(says),
+    QVERIFY2(r.err.startsWith(QFileInfo(program).fileName() + QLatin1String(": ")) &&
+                 r.err.contains(says),
              qPrintable(r.err));
     QCOMPARE(r.err.count(QLatin1Char('\n')), 1); // one clear line
     QVERIFY(r.err.size() < 600);
@@ -847,6 +871,166 @@ void TestTools::liveViewOnAPty() {
     QVERIFY(live.waitFor(QStringLiteral("\"0123456789ABCDEFGHIJ\"]")));
     QFile after(record);
     QCOMPARE(after.open(QIODevice::ReadOnly) ? after.readAll() : QByteArray(), kept);
+}
+
+void TestTools::completionsOfferEveryOption_data() {
+    QTest::addColumn<QString>("program");
+    QTest::newRow("vorq-write") << QStringLiteral(VORQ_WRITE);
+    QTest::newRow("vorq-display") << QStringLiteral(VORQ_DISPLAY);
+}
+
+// The bash completion offers each option that --help lists, and no other.
+void TestTools::completionsOfferEveryOption() {
+    QFETCH(QString, program);
+    const QRegularExpression option(QStringLiteral("--[a-z][a-z-]*"));
+    auto optionsIn = [&option](const QString& text) {
+        QStringList found;
+        for (const QRegularExpressionMatch& m : option.globalMatch(text))
+            found << m.captured();
+        found.removeAll(QStringLiteral("--help-all"));
+        found.sort();
+        found.removeDuplicates();
+        return found;
+    };
+    QFile completion(QStringLiteral(VORQ_COMPLETIONS "/") + QFileInfo(program).fileName());
+    QVERIFY(completion.open(QIODevice::ReadOnly));
+    QCOMPARE(optionsIn(QString::fromUtf8(completion.readAll())),
+             optionsIn(run(program, {QStringLiteral("--help")}).out));
+}
+
+// A file that the display cannot read as its EEPROM is kept byte for byte, however many
+// frames come.
+void TestTools::displayKeepsAnEepromFileItCannotRead() {
+    QTemporaryDir dir;
+    const QString eeprom = dir.filePath(QStringLiteral("backup.tar")),
+                  capture = dir.filePath(QStringLiteral("capture"));
+    for (const auto& [path, bytes] :
+         {std::pair{eeprom, QByteArray(2 << 20, 'x')}, std::pair{capture, frameOf("4HELLO")}}) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    const Run r = run(QStringLiteral(VORQ_DISPLAY),
+                      {QStringLiteral("--input"), capture, QStringLiteral("--eeprom"), eeprom});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.err.contains(QLatin1String("it is kept as it is")), qPrintable(r.err));
+    QFile f(eeprom);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll() == QByteArray(2 << 20, 'x'));
+}
+
+// Every byte value, in every set, and in scroll data: each line of --json is valid JSON with no
+// control character raw, C0, DEL or C1.
+void TestTools::displayJsonEscapesEveryControl() {
+    QTemporaryDir dir;
+    QByteArray bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes += char(b);
+    bytes += frameOf("2").insert(frame::kScrollOffset, "\x7F\x81\x8D\x9D");
+    bytes += frameOf("4").insert(frame::kScrollOffset, "\x81\x8D\x8F\x90\x9D");
+    const QString capture = dir.filePath(QStringLiteral("capture"));
+    QFile f(capture);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes + bytes.sliced(256) + bytes);
+    f.close();
+    for (int set = 0; set < frame::kCommandSetCount; ++set) {
+        QProcess p;
+        p.start(QStringLiteral(VORQ_DISPLAY),
+                {QStringLiteral("--input"), capture, QStringLiteral("--json"),
+                 QStringLiteral("--set=%1").arg(set)});
+        QVERIFY(p.waitForFinished());
+        const QByteArray out = p.readAllStandardOutput();
+        QVERIFY(out.count('\n') > 2);
+        for (const QByteArray& line : out.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            QJsonParseError error{};
+            QJsonDocument::fromJson(line, &error);
+            QVERIFY2(error.error == QJsonParseError::NoError, line.constData());
+            for (qsizetype i = 0; i < line.size(); ++i) {
+                const uchar b = uchar(line[i]);
+                QVERIFY2(b >= 0x20 && b != 0x7F &&
+                             !(b == 0xC2 && i + 1 < line.size() && uchar(line[i + 1]) < 0xA0),
+                         line.constData());
+            }
+        }
+    }
+}
+
+void TestTools::displayHonoursSignalsOnPipes_data() {
+    QTest::addColumn<bool>("blockedOutput"); // else a FIFO whose writer waits
+    QTest::newRow("a FIFO whose writer sends one frame and waits") << false;
+    QTest::newRow("output that nobody reads") << true;
+}
+
+// A frame from a FIFO shows at once, and SIGTERM ends the program in every state, an output
+// that cannot be written included.
+void TestTools::displayHonoursSignalsOnPipes() {
+    QFETCH(bool, blockedOutput);
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("fifo")),
+                  out = dir.filePath(QStringLiteral("out"));
+    QVERIFY(::mkfifo(qPrintable(fifo), 0600) == 0 && ::mkfifo(qPrintable(out), 0600) == 0);
+    QProcess p;
+    int reader = -1;
+    QString input = fifo;
+    if (blockedOutput) {
+        reader = ::open(qPrintable(out), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // never read
+        p.setStandardOutputFile(out);
+        input = dir.filePath(QStringLiteral("capture"));
+        QFile capture(input);
+        QVERIFY(capture.open(QIODevice::WriteOnly));
+        capture.write(frameOf("1AB").repeated(1 << 16)); // far more than the output pipe holds
+    }
+    p.start(QStringLiteral(VORQ_DISPLAY),
+            {QStringLiteral("--input"), input, QStringLiteral("--json")});
+    QVERIFY(p.waitForStarted());
+    int writer = -1;
+    if (blockedOutput) {
+        QTRY_VERIFY([reader] {
+            int queued = 0;
+            return ::ioctl(reader, FIONREAD, &queued) == 0 && queued >= 49152; // nearly full
+        }());
+    } else {
+        writer = ::open(qPrintable(fifo), O_WRONLY | O_CLOEXEC);
+        QCOMPARE(::write(writer, frameOf("3HI").constData(), 12), 12);
+        QByteArray shown;
+        QTRY_VERIFY((shown += p.readAll()).contains("\"scrollData\":\"HI\""));
+    }
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 128 + SIGTERM);
+    ::close(blockedOutput ? reader : writer);
+}
+
+// A sender killed while it holds the display's line in exclusive mode leaves it free, as a real
+// port's last close does: the next write succeeds, from another user too.
+void TestTools::killedSenderLeavesTheLineFree() {
+    DisplayProcess live({QStringLiteral("--json")});
+    const QString device = live.device();
+    const pid_t sender = ::fork();
+    if (sender == 0) {
+        const int fd = ::open(qPrintable(device), O_RDWR | O_NOCTTY);
+        ::ioctl(fd, TIOCEXCL);
+        ::pause();
+        ::_exit(0);
+    }
+    QTRY_VERIFY([&device] {
+        const int fd = ::open(qPrintable(device), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        int exclusive = 0;
+        const bool held = fd >= 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive;
+        if (fd >= 0)
+            ::close(fd);
+        return held;
+    }());
+    ::kill(sender, SIGKILL);
+    ::waitpid(sender, nullptr, 0);
+    QVERIFY(::chmod(qPrintable(device), 0666) == 0 || ::geteuid() != 0);
+    const Run w = ::geteuid() == 0
+                      ? writeAsNobody(device)
+                      : write(QStringList{QStringLiteral("--port"), device} << words("--code 1"));
+    QVERIFY2(w.status == 0, qPrintable(w.err));
+    QVERIFY(live.waitFor(QStringLiteral("\"code\":1")));
 }
 
 QTEST_GUILESS_MAIN(TestTools)

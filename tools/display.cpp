@@ -11,10 +11,13 @@
 // (as vorq-write); 74 also when the device hangs up.
 #include "link/display/display.h"
 #include "link/conffile.h"
+#include "link/display/eepromfile.h"
+#include "link/files.h"
 #include "link/frame.h"
 #include "link/serialport.h"
 #include "link/signalwatch.h"
 #include "tools/cli.h"
+#include "tools/output.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -24,7 +27,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSocketNotifier>
-#include <QTextStream>
 #include <QTimer>
 
 #include <csignal>
@@ -32,7 +34,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sysexits.h>
 #include <termios.h>
@@ -41,7 +46,7 @@
 
 namespace {
 
-QTextStream out(stdout);
+Output out(STDOUT_FILENO);
 
 // The symbolic link that this process made, to be removed when it ends: the directory it
 // lies in (held open, so that a parent renamed or swapped meanwhile cannot redirect the
@@ -221,10 +226,21 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
     const QCommandLineOption strict(
         QStringLiteral("strict"),
         QStringLiteral("With --input: exit with 65 when some bytes were not understood."));
-    if (const auto stop =
-            parser.parse({link, device, input, set, eeprom, speed, hex, once, json, strict},
-                         cli::arguments(argc, argv, nullptr)))
+    QList<int> invalid; // arguments that are not valid UTF-8
+    const QStringList arguments = cli::arguments(argc, argv, &invalid);
+    if (const auto stop = parser.parse(
+            {link, device, input, set, eeprom, speed, hex, once, json, strict}, arguments))
         return *stop;
+    // A path is opened by its bytes: one that is not UTF-8 cannot be named exactly; and an
+    // empty one names nothing.
+    for (const QCommandLineOption* o : {&link, &device, &input, &eeprom}) {
+        const QString option = QStringLiteral("--") + o->names().first();
+        for (const int i : invalid)
+            if (arguments[i].startsWith(option + u'=') || (i > 1 && arguments[i - 1] == option))
+                return cli::fail(EX_USAGE, QStringLiteral("%1 is not valid UTF-8").arg(option));
+        if (parser.isSet(*o) && parser.value(*o).isEmpty())
+            return cli::fail(EX_USAGE, QStringLiteral("%1 needs a path").arg(option));
+    }
     const QString bps = parser.value(speed);
     if (const auto stop = cli::refuseSpeed(bps))
         return *stop;
@@ -254,53 +270,37 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
                                            .arg(frame::codeRange(), shown(digit)));
         request.set = digit.at(0).unicode() - u'0';
     }
-    if (parser.isSet(eeprom) && request.eeprom.isEmpty())
-        return cli::fail(EX_USAGE, QStringLiteral("--eeprom needs a file"));
     return request;
 }
 
-// The EEPROM file: "[eeprom]", "code=<digit>" and "scroll=" the scroll data (UTF-8, in
-// double quotes when it has outer spaces). Missing: a factory-fresh display. Anything else that
-// cannot be used is a warning and a fresh display.
-display::Eeprom loadEeprom(const QString& path) {
-    const ConfFile file = ConfFile::read(path);
-    if (file.state() == ConfFile::State::Missing)
-        return {};
-    auto fresh = [&path](const QString& why) {
-        cli::fail(0, QStringLiteral("warning: the EEPROM file %1 %2; starting as a "
-                                    "factory-fresh display")
-                         .arg(shown(path), why));
-        return display::Eeprom{};
-    };
-    if (file.state() == ConfFile::State::Unreadable)
-        return fresh(QStringLiteral("cannot be read (%1)").arg(file.why()));
-    std::optional<QString> code, scroll;
-    for (const ConfFile::Entry& e : file.entries()) {
-        if (e.section != QLatin1String("eeprom"))
-            continue;
-        if (e.key.compare(QLatin1String("code"), Qt::CaseInsensitive) == 0)
-            code = e.value;
-        else if (e.key.compare(QLatin1String("scroll"), Qt::CaseInsensitive) == 0)
-            scroll = e.value;
+// The EEPROM at power-on, from the file; a file that cannot be used is a warning and a
+// factory-fresh display that keeps it as it is and persists nothing.
+display::eepromfile::Loaded loadEeprom(const QString& path) {
+    using Problem = display::eepromfile::Loaded::Problem;
+    const display::eepromfile::Loaded loaded = display::eepromfile::load(path);
+    QString why;
+    switch (loaded.problem) {
+    case Problem::None:
+        return loaded;
+    case Problem::Unreadable:
+        why = QStringLiteral("cannot be read (%1)").arg(loaded.why);
+        break;
+    case Problem::NoCode:
+        why =
+            QStringLiteral("has no command set from %1 in [eeprom] code=").arg(frame::codeRange());
+        break;
+    case Problem::BadScrollData:
+        why = QStringLiteral("holds scroll data that the display cannot store");
+        break;
     }
-    if (!code || code->size() != 1 || !frame::isCodeDigit(code->at(0).unicode()))
-        return fresh(
-            QStringLiteral("has no command set from %1 in [eeprom] code=").arg(frame::codeRange()));
-    const frame::Built built =
-        frame::build(frame::kAccessCode + *code + scroll.value_or(QString()));
-    if (!built)
-        return fresh(QStringLiteral("holds scroll data that the display cannot store"));
-    return {code->at(0).unicode() - u'0',
-            built->mid(frame::kScrollOffset, built->size() - frame::kScrollOffset - 1)};
+    cli::fail(0, QStringLiteral("warning: the EEPROM file %1 %2; it is kept as it is, and the "
+                                "display starts factory-fresh and runs without persisting")
+                     .arg(shown(path), why));
+    return loaded;
 }
 
-// Saves what the EEPROM holds, changing only its two lines of the file, atomically.
 void saveEeprom(const QString& path, const display::Eeprom& eeprom) {
-    ConfFile file = ConfFile::read(path);
-    file.set(QStringLiteral("eeprom"), QStringLiteral("code"), QString::number(eeprom.code));
-    file.set(QStringLiteral("eeprom"), QStringLiteral("scroll"),
-             frame::fromWindows1252(eeprom.scrollData));
-    if (const ConfFile::SaveError error = file.save(); !error.ok())
+    if (const ConfFile::SaveError error = display::eepromfile::save(path, eeprom); !error.ok())
         cli::fail(0, QStringLiteral("warning: the EEPROM file %1 could not be saved: %2")
                          .arg(shown(error.path), error.error));
 }
@@ -333,8 +333,9 @@ class Printer {
 public:
     enum class View { Plain, Json, Terminal };
 
-    Printer(const Request& request, const display::Eeprom& eeprom)
-        : m_request(request), m_display(eeprom, request.set) {
+    // With `persist`, each valid frame is saved to the request's EEPROM file.
+    Printer(const Request& request, const display::Eeprom& eeprom, bool persist)
+        : m_request(request), m_display(eeprom, request.set), m_persist(persist) {
         m_clock.start();
         const QByteArray term = qgetenv("TERM");
         if (request.json)
@@ -352,19 +353,18 @@ public:
 
     // The line that a listening display starts with.
     void listening(const QString& where) {
-        if (m_view == View::Json) {
+        // The first line, for whoever reads the device name.
+        if (m_view == View::Json)
             json({{"event", QStringLiteral("listening")}, {"device", where}});
-        } else if (m_view == View::Terminal) {
-            m_status = QStringLiteral("Listening on ") + escaped(where);
-            out << m_status << Qt::endl; // the first line, for whoever reads the device name
-        } else {
-            out << "Listening on " << escaped(where) << Qt::endl;
-        }
+        else
+            out << QStringLiteral("Listening on ") + escaped(where) << '\n';
+        out.flush();
     }
     void powerOn() {
         m_shown = m_display.screen();
         m_shownSet = m_display.set();
         printScreen();
+        out.flush();
     }
     // One batch of bytes: what one read returned.
     void arrived(QByteArrayView bytes) {
@@ -380,8 +380,12 @@ public:
     }
     // The power-on marquee and scrolling messages move in the terminal view.
     void marquee() {
-        if (m_view == View::Terminal && m_display.tick())
+        if (m_view != View::Terminal)
+            return;
+        if (m_display.tick())
             print({});
+        else if (terminalWidth() != m_drawnWidth)
+            redraw();
     }
     void ended() {
         QList<display::Display::Event> events;
@@ -405,7 +409,7 @@ private:
             line +=
                 (line.size() > 1 ? ",\"" : "\"") + QByteArray(key) + "\":" + v.mid(1, v.size() - 2);
         }
-        out << line << '}' << Qt::endl;
+        out << terminalSafeJson(line) << "}\n";
     }
 
     void printScreen() {
@@ -420,7 +424,7 @@ private:
                   {"cursor", QJsonArray{s.cursorRow(), s.cursorColumn()}},
                   {"cursorShown", s.cursorShown()}});
         } else if (m_view == View::Plain) {
-            out << '|' << shownRow(s, 0) << "|\n|" << shownRow(s, 1) << "|\n" << Qt::endl;
+            out << '|' << shownRow(s, 0) << "|\n|" << shownRow(s, 1) << "|\n\n";
         } else {
             redraw();
         }
@@ -428,8 +432,10 @@ private:
 
     void print(const QList<display::Display::Event>& events) {
         for (const display::Display::Event& e : events) {
-            if (m_onceStatus)
+            if (m_onceStatus) {
+                out.flush();
                 return;
+            }
             if (e.kind == display::Display::Event::Kind::Ignored)
                 ignored(e);
             else
@@ -443,6 +449,7 @@ private:
         } else if (m_view == View::Terminal && !events.isEmpty()) {
             redraw();
         }
+        out.flush();
     }
 
     void ignored(const display::Display::Event& e) {
@@ -489,7 +496,7 @@ private:
         }
         if (m_request.hex && m_view != View::Json)
             line(QStringLiteral("  ") + toHex(r.bytes));
-        if (r.valid && !m_request.eeprom.isEmpty())
+        if (r.valid && m_persist)
             saveEeprom(m_request.eeprom, m_display.eeprom());
         if (m_request.once) {
             m_onceStatus = r.valid ? 0 : 1;
@@ -505,7 +512,7 @@ private:
     // under the panel.
     void line(const QString& text) {
         if (m_view == View::Plain) {
-            out << text << Qt::endl;
+            out << text << '\n';
             return;
         }
         m_log << escaped(text);
@@ -513,73 +520,121 @@ private:
             m_log.removeFirst();
     }
 
-    // The panel, its caption and the log, drawn over what was drawn before.
+    // The panel, its caption and the log, drawn over what was drawn before. Each line is cut
+    // to the terminal's width, so that it takes one row; after a resize, which the terminal
+    // may have reflowed the old lines for, the screen is cleared first.
     void redraw() {
         const display::Screen& s = m_display.screen();
+        const int width = terminalWidth();
+        auto cut = [width](const QString& text) { return text.left(width); };
         QStringList lines;
         const QString bar = QString(display::kColumns, QChar(0x2500));
-        lines << QChar(0x250C) + bar + QChar(0x2510);
+        lines << cut(QChar(0x250C) + bar + QChar(0x2510));
         for (int r = 0; r < display::kRows; ++r) {
-            QString row = shownRow(s, r);
-            if (m_colour && s.cursorShown() && s.cursorRow() == r)
-                row = row.left(s.cursorColumn()) + QStringLiteral("\x1B[7m") +
-                      row.at(s.cursorColumn()) + QStringLiteral("\x1B[27m") +
-                      row.mid(s.cursorColumn() + 1);
-            lines << QChar(0x2502) + row + QChar(0x2502);
+            QString row = cut(QChar(0x2502) + shownRow(s, r) + QChar(0x2502));
+            const int at = s.cursorColumn() + 1; // after the frame's left side
+            if (m_colour && s.cursorShown() && s.cursorRow() == r && at < row.size())
+                row = row.left(at) + QStringLiteral("\x1B[7m") + row.at(at) +
+                      QStringLiteral("\x1B[27m") + row.mid(at + 1);
+            lines << row;
         }
-        lines << QChar(0x2514) + bar + QChar(0x2518);
+        lines << cut(QChar(0x2514) + bar + QChar(0x2518));
         QString caption =
-            QStringLiteral("set %1 %2, %3, cursor %4,%5 %6")
-                .arg(m_display.set())
-                .arg(frame::commandSetName(m_display.set()), modeName(s.mode()))
-                .arg(s.cursorRow() + 1)
-                .arg(s.cursorColumn() + 1)
-                .arg(s.cursorShown() ? QStringLiteral("shown") : QStringLiteral("hidden"));
+            cut(QStringLiteral("set %1 %2, %3, cursor %4,%5 %6")
+                    .arg(m_display.set())
+                    .arg(frame::commandSetName(m_display.set()), modeName(s.mode()))
+                    .arg(s.cursorRow() + 1)
+                    .arg(s.cursorColumn() + 1)
+                    .arg(s.cursorShown() ? QStringLiteral("shown") : QStringLiteral("hidden")));
         if (m_colour)
             caption = QStringLiteral("\x1B[1m") + caption + QStringLiteral("\x1B[22m");
-        lines << caption << m_log;
-        if (m_drawn > 0)
+        lines << caption;
+        for (const QString& l : m_log)
+            lines << cut(l);
+        if (width != m_drawnWidth && m_drawn > 0)
+            out << "\x1B[H\x1B[2J";
+        else if (m_drawn > 0)
             out << "\x1B[" << m_drawn << 'F';
         for (const QString& l : lines)
             out << "\x1B[2K" << l << '\n';
         out.flush();
         m_drawn = int(lines.size());
+        m_drawnWidth = width;
+    }
+
+    // The terminal's columns, at least the panel's width when it cannot tell.
+    static int terminalWidth() {
+        winsize size{};
+        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+            return size.ws_col;
+        return display::kColumns + 2;
     }
 
     static constexpr int kLogLines = 8;
     const Request m_request;
     display::Display m_display;
+    const bool m_persist;
     View m_view = View::Plain;
     bool m_colour = false;
     display::Screen m_shown;
     int m_shownSet = 0;
     QElapsedTimer m_clock;
-    QString m_status;
     QStringList m_log;
-    int m_drawn = 0; // lines of the last redraw, to go back over
+    int m_drawn = 0;      // lines of the last redraw, to go back over
+    int m_drawnWidth = 0; // the terminal's width then
     bool m_understoodAll = true;
     std::optional<int> m_onceStatus;
 };
 
-// Reads the capture in batches of at most 4 KiB; at its end, what a hang-up would report.
-int readInput(const Request& request, Printer& printer) {
-    QFile file;
+// Reads the capture, showing each read as it comes (a FIFO or a pipe included), until its
+// end or a signal; at its end, what a hang-up would report. `stdinOpen`: whether the program
+// was started with a standard input.
+int readInput(const Request& request, Printer& printer, bool stdinOpen) {
     const bool stdinput = request.input == QLatin1String("-");
-    if (!(stdinput ? file.open(stdin, QIODevice::ReadOnly)
-                   : (file.setFileName(request.input), file.open(QIODevice::ReadOnly))))
-        return cli::fail(
-            EX_NOINPUT,
-            QStringLiteral("cannot read %1: %2").arg(shown(request.input), file.errorString()));
+    const QString name = stdinput ? QStringLiteral("the standard input") : shown(request.input);
+    int fd = STDIN_FILENO;
+    if (stdinput && !stdinOpen)
+        return cli::fail(EX_NOINPUT, QStringLiteral("cannot read %1: it is closed").arg(name));
+    if (!stdinput) {
+        // O_NONBLOCK: a FIFO opens without waiting for a writer; poll() then waits for one, and
+        // its end is the end of the input.
+        fd = ::open(QFile::encodeName(request.input).constData(),
+                    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return cli::fail(EX_NOINPUT,
+                             QStringLiteral("cannot read %1: %2").arg(name, systemError(errno)));
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode))
+        return cli::fail(EX_NOINPUT, QStringLiteral("cannot read %1: it is a directory").arg(name));
     printer.powerOn();
-    char buffer[4096];
-    qint64 n = 0;
-    while (!printer.onceStatus() && !SignalWatch::pending() &&
-           (n = file.read(buffer, sizeof buffer)) > 0)
-        printer.arrived(QByteArrayView(buffer, n));
-    if (n < 0)
-        return cli::fail(
-            EX_IOERR,
-            QStringLiteral("cannot read %1: %2").arg(shown(request.input), file.errorString()));
+    char buffer[65536];
+    int err = 0;
+    while (!printer.onceStatus() && !SignalWatch::pending()) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {SignalWatch::wakeFd(), POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
+            err = errno;
+            break;
+        }
+        if (SignalWatch::pending())
+            break;
+        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            printer.arrived(QByteArrayView(buffer, n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR && errno != EAGAIN) {
+            err = errno;
+            break;
+        }
+    }
+    if (fd != STDIN_FILENO)
+        ::close(fd);
+    if (err != 0)
+        return cli::fail(EX_IOERR,
+                         QStringLiteral("cannot read %1: %2").arg(name, systemError(err)));
     if (SignalWatch::pending())
         return SignalWatch::exitStatus();
     if (!printer.onceStatus())
@@ -603,8 +658,11 @@ int listenOnDevice(const Request& request, Printer& printer) {
         return cli::fail(cli::exitStatus(opened.cause), cli::describe(opened));
     QObject::connect(&serial, &SerialPort::received, &serial,
                      [&](const QByteArray& bytes) { printer.arrived(bytes); });
-    QObject::connect(&serial, &SerialPort::closedByError, &serial,
-                     [&](const LinkResult& why) { printer.hungUp(cli::describe(why)); });
+    QObject::connect(&serial, &SerialPort::closedByError, &serial, [&](const LinkResult& why) {
+        printer.hungUp(why.error.isEmpty()
+                           ? QStringLiteral("%1 hung up").arg(shown(path))
+                           : QStringLiteral("%1 hung up: %2").arg(shown(path), why.error));
+    });
     printer.listening(path + QStringLiteral(" at ") + settings);
     printer.powerOn();
     return QCoreApplication::exec();
@@ -627,6 +685,32 @@ int listenOnPty(const Request& request, Printer& printer) {
             return cli::fail(
                 EX_CANTCREAT,
                 QStringLiteral("cannot make the link %1: %2").arg(shown(request.link), why));
+    }
+    // A real port's exclusive mode ends with its last close; a pseudo-terminal's lasts while
+    // this program holds the line open. So the opens and closes of the line are counted, and
+    // once every sender has closed it (a killed one included), the mode is cleared.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch >= 0 && ::inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE) < 0)
+        ::close(watch);
+    std::optional<QSocketNotifier> closes;
+    int senders = 0;
+    if (watch >= 0) {
+        closes.emplace(watch, QSocketNotifier::Read);
+        QObject::connect(&*closes, &QSocketNotifier::activated, &*closes, [&] {
+            alignas(inotify_event) char events[4096];
+            ssize_t n = 0;
+            while ((n = ::read(watch, events, sizeof events)) > 0) {
+                for (ssize_t at = 0; at < n;) {
+                    const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+                    senders += (e->mask & IN_OPEN) ? 1 : (e->mask & IN_CLOSE) ? -1 : 0;
+                    at += ssize_t(sizeof(inotify_event)) + e->len;
+                }
+            }
+            if (senders <= 0) {
+                senders = 0;
+                ::ioctl(lineFd, TIOCNXCL);
+            }
+        });
     }
     QSocketNotifier readable(master, QSocketNotifier::Read);
     QObject::connect(&readable, &QSocketNotifier::activated, &readable, [&] {
@@ -651,6 +735,12 @@ int listenOnPty(const Request& request, Printer& printer) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A standard descriptor that the program was started without is opened on /dev/null, so
+    // that no file this program opens takes its number.
+    const bool stdinOpen = ::fcntl(STDIN_FILENO, F_GETFD) != -1;
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (::fcntl(fd, F_GETFD) == -1)
+            ::open("/dev/null", O_RDWR);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vorq-display"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORQ_VERSION));
@@ -660,10 +750,11 @@ int main(int argc, char* argv[]) {
     const Request request = std::get<Request>(parsed);
 
     SignalWatch signals({SIGINT, SIGTERM, SIGHUP, SIGPIPE});
-    Printer printer(request,
-                    request.eeprom.isEmpty() ? display::Eeprom{} : loadEeprom(request.eeprom));
+    const display::eepromfile::Loaded stored =
+        request.eeprom.isEmpty() ? display::eepromfile::Loaded{} : loadEeprom(request.eeprom);
+    Printer printer(request, stored.eeprom, !request.eeprom.isEmpty() && stored.savable());
     if (!request.input.isEmpty())
-        return readInput(request, printer);
+        return readInput(request, printer, stdinOpen);
     QTimer expiry;
     QObject::connect(&expiry, &QTimer::timeout, &expiry, [&] { printer.tick(); });
     expiry.start(100);

@@ -313,6 +313,15 @@ Outcome sendPattern(const Request& request, const Target& target, Outcome o) {
                     .arg(frame::commandSetName(code))
                     .arg(bytes.size())
                     .arg(target.label(), lineSettingsFor(request.bps));
+    if (const QList<int> alike = display::readAlike(code); !alike.isEmpty()) {
+        QStringList codes;
+        for (const int other : alike)
+            codes << QString::number(other);
+        o.message += QStringLiteral(" Command sets %1 show it as cleanly: two clean lines do not "
+                                    "tell them from set %2.")
+                         .arg(codes.join(QStringLiteral(" and ")))
+                         .arg(code);
+    }
     return o;
 }
 
@@ -330,6 +339,10 @@ Outcome run(const Request& request) {
         return o;
     }
 
+    if (!frame::isCodeDigit(request.code.at(0).unicode()))
+        return failed(o, EX_USAGE,
+                      QStringLiteral("--code must be one digit from %1, not \"%2\"")
+                          .arg(frame::codeRange(), shown(request.code)));
     const auto resolved = resolvePort(map, request.port);
     if (const int* status = std::get_if<int>(&resolved)) {
         o.status = *status;
@@ -340,10 +353,6 @@ Outcome run(const Request& request) {
     o.port = target.number ? QStringLiteral("COM%1").arg(target.number) : QString();
     o.device = target.path;
 
-    if (!frame::isCodeDigit(request.code.at(0).unicode()))
-        return failed(o, EX_USAGE,
-                      QStringLiteral("--code must be one digit from %1, not \"%2\"")
-                          .arg(frame::codeRange(), shown(request.code)));
     if (request.testPattern)
         return sendPattern(request, target, o);
     const auto framed = frameFor(request);

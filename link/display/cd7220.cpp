@@ -61,10 +61,11 @@ constexpr Command kCommands[] = {
     {"\x1B\x3D", select, 1, -1, false, nullptr, false, true},
 };
 
-// Initialise, overwrite mode, each row addressed and written whole.
+// Initialise, overwrite mode, each row addressed and written whole, the lower one first: a
+// set that does not read the addresses shows the rows swapped.
 QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
-    return QByteArray("\x1B\x40\x1B\x11\x1B\x6C\x01\x01") + upper + QByteArray("\x1B\x6C\x01\x02") +
-           lower;
+    return QByteArray("\x1B\x40\x1B\x11\x1B\x6C\x01\x02") + lower + QByteArray("\x1B\x6C\x01\x01") +
+           upper;
 }
 
 } // namespace cd7220

@@ -17,6 +17,21 @@ QByteArray testPattern(int code) {
                          QByteArrayLiteral("0123456789ABCDEFGHIJ"));
 }
 
+QList<int> readAlike(int code) {
+    const QByteArray pattern = testPattern(code);
+    Display own(Eeprom{code, {}});
+    own.feed(pattern, 0);
+    QList<int> alike;
+    for (int other = 0; other < frame::kCommandSetCount; ++other) {
+        Display d(Eeprom{other, {}});
+        d.feed(pattern, 0);
+        if (other != code && d.screen().row(0) == own.screen().row(0) &&
+            d.screen().row(1) == own.screen().row(1))
+            alike << other;
+    }
+    return alike;
+}
+
 // Hands a reader's dropped bytes to the event list.
 class Display::Collector : public Sink {
 public:

@@ -92,10 +92,11 @@ constexpr Command kCommands[] = {
     {"\x1B\x57", ignore, 0, -1, false, window},
 };
 
-// Reset, overwrite mode, each row addressed and written whole.
+// Reset, overwrite mode, each row addressed and written whole, the lower one first: a set
+// that does not read the addresses shows the rows swapped.
 QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
-    return QByteArray("\x1B\x40\x1F\x01\x1F\x24\x01\x01") + upper + QByteArray("\x1F\x24\x01\x02") +
-           lower;
+    return QByteArray("\x1B\x40\x1F\x01\x1F\x24\x01\x02") + lower + QByteArray("\x1F\x24\x01\x01") +
+           upper;
 }
 
 } // namespace epson

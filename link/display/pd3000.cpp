@@ -50,9 +50,15 @@ constexpr Command kCommands[] = {
     {"\x1B\x0B", scrollLower, 0, 45},
 };
 
-// Reset, overwrite mode (the power-on mode scrolls), each row addressed and written whole.
+// Reset (to vertical scrolling), the lower row's first cell, the upper text without its
+// trailing blanks and five marks erased again by backspace, LF, overwrite mode, CR, the lower
+// text. Here LF on the lower row scrolls the upper text up to its row; set 2, whose clear
+// leaves it in overwrite mode, goes to the upper row instead and writes the lower text over
+// it; sets whose backspace does not erase keep the marks. No row is written to its end before
+// the last.
 QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
-    return QByteArray("\x1F\x11\x10\x00", 4) + upper + QByteArray("\x10\x14") + lower;
+    return QByteArray("\x1F\x10\x14") + upper.trimmed() + QByteArray("<<<<<\x08\x08\x08\x08\x08") +
+           QByteArray("\x0A\x11\x0D") + lower;
 }
 
 } // namespace pd3000

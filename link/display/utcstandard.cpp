@@ -28,10 +28,13 @@ constexpr Command kCommands[] = {
     {"\x1F", clearAndMode},   {"\x1B\x64", toEnhanced},
 };
 
-// Clear, overwrite mode, each row addressed and written whole: the 40th character takes
-// the cursor home and leaves both rows.
+// Clear (in overwrite mode), the lower row's first cell, LF, overwrite mode, the upper
+// text, the lower row's first cell, the lower text. Here LF from the lower row goes to the
+// upper one; set 6, whose clear resets it to vertical scrolling, scrolls instead and writes
+// both texts on the lower row. Each text starts at an addressed cell, so the pattern does not
+// depend on a wrap rule.
 QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
-    return QByteArray("\x1F\x11\x10\x00", 4) + upper + QByteArray("\x10\x14") + lower;
+    return QByteArray("\x1F\x10\x14\x0A\x11") + upper + QByteArray("\x10\x14") + lower;
 }
 
 } // namespace utcstandard
