@@ -1,5 +1,5 @@
-#include "link/portmap.h"
-#include "link/signalwatch.h"
+#include "line/portmap.h"
+#include "line/signalwatch.h"
 #include "version.h"
 #include "window/messages.h"
 #include "window/startup.h"

@@ -2,10 +2,10 @@
 // vorq-write against a bare QSerialPort sender, a fleet rollout that changes nothing against
 // a play of no-ops, and the time from a click on Write to the last byte of the frame at the
 // line. Runs in a private mount namespace, with a pseudo-terminal as COM1 and its own Xvfb.
+#include "display/display.h"
 #include "e2e/desktop.h"
 #include "e2e/geometry.h"
 #include "e2e/sandbox.h"
-#include "link/display/display.h"
 #include "support.h"
 #include "window/layout.h"
 

@@ -1,6 +1,6 @@
 #include "support.h"
 
-#include "link/portmap.h"
+#include "line/portmap.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "link/frame.h"
-#include "link/portmap.h"
-#include "link/serialport.h"
+#include "line/portmap.h"
+#include "line/serialport.h"
+#include "protocol/frame.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
 // What the window does when the operator uses it: the write panel, the lock, the write
 // itself against pseudo-terminals, and the refusals and failure reports around it.
-#include "link/writerecord.h"
+#include "store/writerecord.h"
 #include "window/outputcommand.h"
 #include "windowsupport.h"
 

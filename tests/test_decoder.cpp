@@ -1,5 +1,5 @@
-#include "link/decoder.h"
-#include "link/frame.h"
+#include "protocol/decoder.h"
+#include "protocol/frame.h"
 #include "support.h"
 
 #include <QTest>

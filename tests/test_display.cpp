@@ -1,6 +1,6 @@
-#include "link/display/display.h"
-#include "link/display/eepromfile.h"
-#include "link/frame.h"
+#include "display/display.h"
+#include "display/eepromfile.h"
+#include "protocol/frame.h"
 #include "support.h"
 
 #include <QFile>
@@ -403,7 +403,8 @@ void TestDisplay::everyListAgrees() {
     QStringList codes;
     for (const frame::CommandSet& set : frame::kCommandSets) {
         codes << QString(QLatin1Char(set.digit));
-        QVERIFY(set.rules && set.rules->commandCount > 0 && set.rules->pattern);
+        const display::SetRules& rules = display::rulesFor(set.digit - '0');
+        QVERIFY(rules.commandCount > 0 && rules.pattern);
     }
     const QByteArray choices = "choices: [" + codes.join(QStringLiteral(", ")).toLatin1() + ']';
     QVERIFY2(arguments.readAll().contains(choices), choices.constData());

@@ -1,5 +1,5 @@
-#include "link/escape.h"
-#include "link/frame.h"
+#include "protocol/escape.h"
+#include "protocol/frame.h"
 
 #include <QStringDecoder>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "link/serialport.h"
+#include "line/serialport.h"
 #include "support.h"
 
 #include <QSignalSpy>

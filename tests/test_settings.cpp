@@ -1,8 +1,8 @@
 // The settings files: which device each COM number opens, which it must not open, and what
 // a save changes in the user's file.
-#include "link/display/eepromfile.h"
-#include "link/portmap.h"
-#include "link/writerecord.h"
+#include "display/eepromfile.h"
+#include "line/portmap.h"
+#include "store/writerecord.h"
 #include "support.h"
 
 #include <QTest>

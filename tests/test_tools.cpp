@@ -2,8 +2,8 @@
 // sent by one and decoded by the other. Every run that may open a port is given a
 // pseudo-terminal or a missing path; usage errors are checked with --dry-run, which opens
 // nothing whatever else is wrong.
-#include "link/frame.h"
-#include "link/writerecord.h"
+#include "protocol/frame.h"
+#include "store/writerecord.h"
 #include "support.h"
 #include "tools/cli.h"
 
@@ -1008,6 +1008,14 @@ void TestTools::displayHonoursSignalsOnPipes() {
 void TestTools::killedSenderLeavesTheLineFree() {
     DisplayProcess live({QStringLiteral("--json")});
     const QString device = live.device();
+    auto exclusive = [&device] {
+        const int fd = ::open(qPrintable(device), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        int flag = 0;
+        const bool held = fd >= 0 && ::ioctl(fd, TIOCGEXCL, &flag) == 0 && flag;
+        if (fd >= 0)
+            ::close(fd);
+        return held;
+    };
     const pid_t sender = ::fork();
     if (sender == 0) {
         const int fd = ::open(qPrintable(device), O_RDWR | O_NOCTTY);
@@ -1015,16 +1023,10 @@ void TestTools::killedSenderLeavesTheLineFree() {
         ::pause();
         ::_exit(0);
     }
-    QTRY_VERIFY([&device] {
-        const int fd = ::open(qPrintable(device), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        int exclusive = 0;
-        const bool held = fd >= 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive;
-        if (fd >= 0)
-            ::close(fd);
-        return held;
-    }());
+    QTRY_VERIFY(exclusive());
     ::kill(sender, SIGKILL);
     ::waitpid(sender, nullptr, 0);
+    QTRY_VERIFY(!exclusive()); // once the display has seen the close
     QVERIFY(::chmod(qPrintable(device), 0666) == 0 || ::geteuid() != 0);
     const Run w = ::geteuid() == 0
                       ? writeAsNobody(device)

@@ -2,9 +2,9 @@
 
 // What vorq-write and vorq-display share on the command line.
 
-#include "link/escape.h"
-#include "link/linkresult.h"
-#include "link/portmap.h"
+#include "line/linkresult.h"
+#include "line/portmap.h"
+#include "protocol/escape.h"
 
 #include <QCommandLineOption>
 #include <QCoreApplication>

@@ -9,13 +9,13 @@
 // the end of --input --strict when some bytes were not understood; 66 the input cannot be
 // read; 64 usage; 73 the link cannot be made; 69, 74, 77 when the device cannot be opened
 // (as vorq-write); 74 also when the device hangs up.
-#include "link/display/display.h"
-#include "link/conffile.h"
-#include "link/display/eepromfile.h"
-#include "link/files.h"
-#include "link/frame.h"
-#include "link/serialport.h"
-#include "link/signalwatch.h"
+#include "display/display.h"
+#include "display/eepromfile.h"
+#include "line/serialport.h"
+#include "line/signalwatch.h"
+#include "protocol/frame.h"
+#include "store/conffile.h"
+#include "store/files.h"
 #include "tools/cli.h"
 #include "tools/output.h"
 #include "version.h"

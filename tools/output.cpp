@@ -1,6 +1,6 @@
 #include "tools/output.h"
 
-#include "link/signalwatch.h"
+#include "line/signalwatch.h"
 
 #include <cerrno>
 #include <poll.h>

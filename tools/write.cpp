@@ -5,12 +5,12 @@
 // 74 input/output failure (the port failed while opening or writing); 77 permission denied;
 // 78 the settings file refuses the COM number (or cannot be read). With --json, stdout holds
 // one JSON object for every outcome instead of the line of a successful run.
-#include "link/display/display.h"
-#include "link/frame.h"
-#include "link/portmap.h"
-#include "link/serialport.h"
-#include "link/signalwatch.h"
-#include "link/writerecord.h"
+#include "display/display.h"
+#include "line/portmap.h"
+#include "line/serialport.h"
+#include "line/signalwatch.h"
+#include "protocol/frame.h"
+#include "store/writerecord.h"
 #include "tools/cli.h"
 #include "version.h"
 
@@ -374,10 +374,10 @@ Outcome run(const Request& request) {
         return *ended;
     const WrittenFrame written{request.bps, request.code,           frame::composed(request.text),
                                bytes,       WriteRecord::timeNow(), QStringLiteral("vorq-write")};
-    if (const LinkResult saved = record.save(key, written); !saved)
+    if (const ConfFile::SaveError saved = record.save(key, written); !saved.ok())
         cli::fail(0, QStringLiteral("warning: the frame was written, but the record %1 could "
                                     "not be saved: %2")
-                         .arg(shown(saved.file), saved.error));
+                         .arg(shown(saved.path), saved.error));
     o.message = QStringLiteral("Wrote %1 bytes to %2 at %3.")
                     .arg(bytes.size())
                     .arg(target.label(), lineSettingsFor(request.bps));

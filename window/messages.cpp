@@ -1,6 +1,6 @@
 #include "window/messages.h"
 
-#include "link/escape.h"
+#include "protocol/escape.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/linkresult.h"
-#include "link/portmap.h"
+#include "line/linkresult.h"
+#include "line/portmap.h"
 
 #include <QString>
 

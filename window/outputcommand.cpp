@@ -1,7 +1,7 @@
 #include "window/outputcommand.h"
 
-#include "link/frame.h"
-#include "link/serialport.h"
+#include "line/serialport.h"
+#include "protocol/frame.h"
 #include "window/notifier.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/linkresult.h"
+#include "line/linkresult.h"
 
 #include <QString>
 

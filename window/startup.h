@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/portmap.h"
+#include "line/portmap.h"
 #include "window/vorq.h"
 
 #include <functional>

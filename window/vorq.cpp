@@ -1,7 +1,7 @@
 #include "window/vorq.h"
 
-#include "link/frame.h"
-#include "link/writerecord.h"
+#include "protocol/frame.h"
+#include "store/writerecord.h"
 #include "window/devicemenu.h"
 #include "window/layout.h"
 #include "window/messages.h"
@@ -321,14 +321,14 @@ void VORQ::Send_Click(int index) {
 
 void VORQ::record() {
     const WriteRecord written;
-    const LinkResult saved = written.save(WriteRecord::keyFor(m_serial->devicePath()),
-                                          {lineSettingsSpeed(m_serial->Settings()), CommandCode,
-                                           frame::composed(ScrollData), *frame::build(CommandText),
-                                           WriteRecord::timeNow(), QStringLiteral("vorq")});
-    if (!saved)
+    const ConfFile::SaveError saved = written.save(
+        WriteRecord::keyFor(m_serial->devicePath()),
+        {lineSettingsSpeed(m_serial->Settings()), CommandCode, frame::composed(ScrollData),
+         *frame::build(CommandText), WriteRecord::timeNow(), QStringLiteral("vorq")});
+    if (!saved.ok())
         m_notifier.warn(this, QStringLiteral("The frame was written, but the record %1 could not "
                                              "be saved (%2).")
-                                  .arg(saved.file, saved.error));
+                                  .arg(saved.path, saved.error));
 }
 
 void VORQ::Opt_Com_Click(int index) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/portmap.h"
-#include "link/serialport.h"
+#include "line/portmap.h"
+#include "line/serialport.h"
 
 #include <QStringList>
 #include <QWidget>

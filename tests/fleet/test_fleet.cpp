@@ -3,7 +3,7 @@
 // program `till`), so that it has its own /dev/ttyS0 to /dev/ttyS4 (pseudo-terminals that
 // this test reads), its own /etc/xdg/vorq and its own write record, and the role runs as on
 // a real till. The scenarios run in order, as a chain's rollouts would.
-#include "link/display/display.h"
+#include "display/display.h"
 #include "support.h"
 
 #include <QDir>

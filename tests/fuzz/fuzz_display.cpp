@@ -6,8 +6,8 @@
 // Built with -fsanitize=fuzzer it is a libFuzzer target (make fuzz). Without, it is a program
 // that feeds samples (every command of every set, with parameters) and then `n` random
 // streams, and with --write-corpus DIR writes the samples there instead.
-#include "link/display/display.h"
-#include "link/frame.h"
+#include "display/display.h"
+#include "protocol/frame.h"
 
 #include <QByteArray>
 #include <QDir>

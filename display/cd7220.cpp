@@ -1,0 +1,82 @@
+// Set 5, CD7220: ESC commands, with single control bytes as shorter forms of some.
+//
+// Unverified, and read as most read them: the power-on mode is overwrite with the cursor
+// shown; CLR leaves the cursor home, CAN at the start of its row, ESC [ K at the start of the
+// lower row; ESC l outside the grid is dropped; string mode (ESC Q A, ESC Q B) lasts until
+// its 0x0D, and CLR or CAN end it early; horizontal scrolling keeps to the ESC W window, and
+// without one to the cursor's whole row. The set-4 forms with US are not read.
+#include "display/actions.h"
+#include "display/sets.h"
+
+#include <iterator>
+
+namespace display {
+namespace cd7220 {
+
+using namespace actions;
+
+// ESC W s x1 x2 y: s 1 sets the window of columns x1 to x2 on row y, s 0 removes it.
+void scrollWindow(Context& c) {
+    const int s = uchar(c.params[0]), x1 = uchar(c.params[1]), x2 = uchar(c.params[2]),
+              y = uchar(c.params[3]);
+    if (s == 0)
+        return c.screen.setScrollWindow(-1, 0, 0);
+    if (s != 1 || x1 < 1 || x1 > x2 || x2 > kColumns || y < 1 || y > kRows)
+        return refuse(c);
+    c.screen.setScrollWindow(y - 1, x1 - 1, x2 - 1);
+}
+
+constexpr Command kCommands[] = {
+    {"\x1B\x11", overwrite},
+    {"\x1B\x12", verticalScroll},
+    {"\x1B\x13", horizontalScroll},
+    {"\x1B\x51\x41", upperLine, 0, 20, false, nullptr, true},
+    {"\x1B\x51\x42", lowerLine, 0, 20, false, nullptr, true},
+    {"\x1B\x51\x44", scrollUpper, 0, 40},
+    {"\x1B\x5B\x44", left},
+    {"\x08", left},
+    {"\x1B\x5B\x43", right},
+    {"\x09", right},
+    {"\x1B\x5B\x41", up},
+    {"\x1B\x5B\x42", down},
+    {"\x0A", down},
+    {"\x1B\x5B\x48", home},
+    {"\x0B", home},
+    {"\x1B\x5B\x4C", carriageReturn},
+    {"\x0D", carriageReturn},
+    {"\x1B\x5B\x52", endOfLine},
+    {"\x1B\x5B\x4B", bottomRow},
+    {"\x1B\x6C", columnRow, 2},
+    {"\x1B\x40", reset},
+    {"\x0C", clear},
+    {"\x18", clearCursorRow},
+    {"\x1B\x57", scrollWindow, 4},
+    {"\x1B\x2A", brightnessLevel, 1},
+    {"\x1B\x5F", cursorShown, 1},
+    {"\x1B\x66", ignore, 1}, // national set: later glyphs only
+    {"\x1B\x63", ignore, 1}, // font
+    {"\x1B\x25", ignore, 1},
+    {"\x1B\x3F", ignore, 1},
+    {"\x1B\x26", ignore, 0, -1, false, userCharacters},
+    {"\x1B\x3D", select, 1, -1, false, nullptr, false, true},
+};
+
+// Initialise, overwrite mode, each row addressed and written whole, the lower one first: a
+// set that does not read the addresses shows the rows swapped.
+QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
+    return QByteArray("\x1B\x40\x1B\x11\x1B\x6C\x01\x02") + lower + QByteArray("\x1B\x6C\x01\x01") +
+           upper;
+}
+
+} // namespace cd7220
+
+const SetRules kCd7220{"CD7220",
+                       Mode::Overwrite,
+                       true,
+                       true,
+                       {},
+                       cd7220::kCommands,
+                       int(std::size(cd7220::kCommands)),
+                       cd7220::pattern};
+
+} // namespace display

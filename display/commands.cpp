@@ -1,0 +1,165 @@
+#include "display/commands.h"
+
+#include <utility>
+
+namespace display {
+
+namespace {
+constexpr char kCR = 0x0D;
+} // namespace
+
+Reader::Reader(const SetRules& rules) : m_rules(&rules) {
+    setAttention(QByteArrayView(rules.attention.data(), qsizetype(rules.attention.size())));
+}
+
+void Reader::setAttention(QByteArrayView code) {
+    m_attention = code.toByteArray();
+    m_starts.fill(false);
+    QByteArray scratch;
+    for (int i = 0; i < m_rules->commandCount; ++i) {
+        const QByteArrayView p = prefixOf(m_rules->commands[i], scratch);
+        if (!p.isEmpty())
+            m_starts[uchar(p[0])] = true;
+    }
+}
+
+Screen Reader::powerOnScreen() const {
+    return Screen(m_rules->powerOnMode, m_rules->cursorShownAtPowerOn);
+}
+
+int Reader::takeSwitch() {
+    const int code = m_switchTo;
+    m_switchTo = -1;
+    return code;
+}
+
+QByteArrayView Reader::prefixOf(const Command& c, QByteArray& scratch) const {
+    const QByteArrayView bytes(c.bytes.data(), qsizetype(c.bytes.size()));
+    if (!c.afterAttention)
+        return bytes;
+    scratch = m_attention;
+    scratch.append(bytes);
+    return scratch;
+}
+
+void Reader::reset() {
+    m_sequence.clear();
+    m_command = nullptr;
+    m_need = 0;
+    m_inData = false;
+}
+
+void Reader::feed(char byte, Screen& screen, Sink& sink) {
+    if (m_command) {
+        parameter(byte, screen, sink);
+        return;
+    }
+    if (m_sequence.isEmpty() && !m_starts[uchar(byte)]) {
+        if (m_rules->drawsCharacters && !m_deselected && uchar(byte) >= 0x20)
+            screen.put(byte);
+        else
+            sink.ignored(QByteArrayView(&byte, 1));
+        return;
+    }
+    m_sequence.append(byte);
+    const Command* exact = nullptr;
+    bool longer = false;
+    QByteArray scratch;
+    for (int i = 0; i < m_rules->commandCount && !exact; ++i) {
+        const QByteArrayView p = prefixOf(m_rules->commands[i], scratch);
+        if (!p.startsWith(m_sequence))
+            continue;
+        if (p.size() == m_sequence.size())
+            exact = &m_rules->commands[i];
+        else
+            longer = true;
+    }
+    if (exact) {
+        begin(*exact, screen, sink);
+    } else if (!longer) {
+        // No command: the prefix goes with the byte that named none, unless that byte
+        // begins a command of its own.
+        const char last = m_sequence.back();
+        if (m_starts[uchar(last)]) {
+            sink.ignored(QByteArrayView(m_sequence).chopped(1));
+            m_sequence.clear();
+            feed(last, screen, sink);
+        } else {
+            sink.ignored(m_sequence);
+            m_sequence.clear();
+        }
+    }
+}
+
+void Reader::begin(const Command& c, Screen& screen, Sink& sink) {
+    m_command = &c;
+    m_need = c.fixed;
+    m_prefixLength = int(m_sequence.size());
+    m_dataStart = m_prefixLength;
+    if (m_need == 0 && c.more)
+        m_need = c.more({});
+    if (m_need < 0) {
+        sink.ignored(m_sequence);
+        reset();
+        return;
+    }
+    m_inData = m_need == 0 && c.dataMax >= 0;
+    if (m_need == 0 && !m_inData)
+        finish(screen, sink);
+}
+
+void Reader::parameter(char byte, Screen& screen, Sink& sink) {
+    const Command& c = *m_command;
+    if (m_need > 0) {
+        m_sequence.append(byte);
+        if (--m_need > 0)
+            return;
+        if (c.more) {
+            m_need = c.more(QByteArrayView(m_sequence).sliced(m_prefixLength));
+            if (m_need < 0) {
+                sink.ignored(m_sequence);
+                reset();
+                return;
+            }
+            if (m_need > 0)
+                return;
+        }
+        if (c.dataMax < 0) {
+            finish(screen, sink);
+            return;
+        }
+        m_inData = true;
+        m_dataStart = int(m_sequence.size());
+        return;
+    }
+    if (byte == kCR) {
+        finish(screen, sink);
+    } else if (c.stringMode && (byte == 0x0C || byte == 0x18)) {
+        sink.ignored(m_sequence);
+        reset();
+        feed(byte, screen, sink);
+    } else if (m_sequence.size() - m_dataStart < c.dataMax) {
+        m_sequence.append(byte);
+    } else {
+        sink.ignored(QByteArrayView(&byte, 1));
+    }
+}
+
+void Reader::finish(Screen& screen, Sink& sink) {
+    const Command& c = *m_command;
+    const QByteArray sequence = std::exchange(m_sequence, {});
+    const int prefix = m_prefixLength;
+    reset();
+    if (!m_deselected || c.whenDeselected) {
+        Context context{screen, *this, sink, sequence, QByteArrayView(sequence).sliced(prefix)};
+        c.run(context);
+    }
+}
+
+void Reader::end(Sink& sink) {
+    if (!m_sequence.isEmpty())
+        sink.ignored(m_sequence);
+    reset();
+}
+
+} // namespace display

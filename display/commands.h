@@ -1,0 +1,121 @@
+#pragma once
+
+#include "display/screen.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QStringBuilder>
+
+#include <array>
+#include <string_view>
+
+// The command sets as tables, and the one state machine that reads a byte stream by them.
+namespace display {
+
+class Reader;
+
+// What a command's action may touch: the screen, and the reader's own state.
+class Sink;
+struct Context {
+    Screen& screen;
+    Reader& reader;
+    Sink& sink;
+    QByteArrayView bytes;  // the whole command as received (without the data's 0x0D)
+    QByteArrayView params; // its parameter bytes, then its data
+};
+
+using Action = void (*)(Context&);
+
+// One command of a set. Its bytes are matched in full before its parameters are read:
+//   bytes        the command's bytes; after the attention code when `afterAttention`
+//   fixed        parameter bytes that follow, any values
+//   more         for parameters whose length depends on their values: given the
+//                parameters so far, the bytes still needed (0: complete; -1: malformed,
+//                and the command is ignored)
+//   dataMax      >= 0: then data, ended by 0x0D, of which the first dataMax bytes are kept
+//                and the rest ignored
+//   stringMode   the data ends early at 0x0C or 0x18, which is then read as a command, and
+//                the cut data is ignored
+//   whenDeselected  runs even while the display is deselected (see Reader::setDeselected)
+struct Command {
+    std::string_view bytes;
+    Action run = nullptr;
+    int fixed = 0;
+    int dataMax = -1;
+    bool afterAttention = false;
+    int (*more)(QByteArrayView params) = nullptr;
+    bool stringMode = false;
+    bool whenDeselected = false;
+};
+
+// A command set: the name its test pattern shows, how it starts, its commands and its
+// test pattern.
+struct SetRules {
+    const char* patternName; // "AEDEX"
+    Mode powerOnMode;
+    bool cursorShownAtPowerOn;
+    bool drawsCharacters;       // false: bytes outside commands go to a printer, not the screen
+    std::string_view attention; // the power-on attention code of sets that have one
+    const Command* commands;
+    int commandCount;
+    // The bytes that clear the screen and show `upper` and `lower` (20 bytes each) in
+    // this set, whatever mode the display was left in.
+    QByteArray (*pattern)(const QByteArray& upper, const QByteArray& lower);
+};
+
+// Receives what the reader could not use.
+class Sink {
+public:
+    virtual ~Sink() = default;
+    // Bytes the set does not define, dropped as the display drops them.
+    virtual void ignored(QByteArrayView bytes) = 0;
+};
+
+// Reads bytes by one set's table, one at a time, keeping the partial command it is in, so
+// that bytes split across reads at any point have the same effect as the whole stream.
+class Reader {
+public:
+    explicit Reader(const SetRules& rules);
+
+    void feed(char byte, Screen& screen, Sink& sink);
+    // The rest of a command under way, when the input ends: it is ignored.
+    void end(Sink& sink);
+    // The screen as the set leaves it at power-on or on its reset command.
+    Screen powerOnScreen() const;
+    const SetRules& rules() const { return *m_rules; }
+
+    // For the actions:
+    void setAttention(QByteArrayView code);
+    // While deselected (ESC = of sets 4 and 5), commands are read but only those marked
+    // whenDeselected run, and characters are not drawn.
+    void setDeselected(bool deselected) { m_deselected = deselected; }
+    // Asks for the set with `code` to take over after this command (sets 2 and 3 switch to
+    // each other).
+    void switchTo(int code) { m_switchTo = code; }
+    int takeSwitch();
+    // The time that the clock commands set and show, "hh:mm".
+    QByteArray clock() const { return m_clock; }
+    void setClock(const QByteArray& hhmm) { m_clock = hhmm; }
+
+private:
+    QByteArrayView prefixOf(const Command& c, QByteArray& scratch) const;
+    void begin(const Command& c, Screen& screen, Sink& sink);
+    void parameter(char byte, Screen& screen, Sink& sink);
+    void finish(Screen& screen, Sink& sink);
+    void reset();
+
+    const SetRules* m_rules;
+    QByteArray m_attention;
+    std::array<bool, 256> m_starts{}; // bytes that begin a command
+    QByteArray m_sequence;            // the command's bytes so far, then its parameters
+    const Command* m_command = nullptr;
+    int m_need = 0;         // parameter bytes still to come
+    bool m_inData = false;  // reading the data, up to 0x0D
+    int m_prefixLength = 0; // bytes of the command itself in m_sequence
+    int m_dataStart = 0;    // where its data begins in m_sequence
+    bool m_deselected = false;
+    int m_switchTo = -1;
+    QByteArray m_clock = QByteArrayLiteral("00:00");
+};
+
+} // namespace display

@@ -1,0 +1,200 @@
+#include "display/display.h"
+
+#include "display/sets.h"
+#include "protocol/frame.h"
+
+#include <iterator>
+
+#include <utility>
+
+namespace display {
+
+namespace {
+
+// How a display in each set reads bytes, by the set's code digit: a row for every row of the
+// table of command sets, in its order.
+struct SetRow {
+    char digit;
+    const SetRules* rules;
+};
+constexpr SetRow kSetRules[] = {
+    {'0', &kGeneral}, {'1', &kAedex},  {'2', &kUtcStandard}, {'3', &kUtcEnhanced},
+    {'4', &kEpson},   {'5', &kCd7220}, {'6', &kPd3000},
+};
+
+constexpr bool rowsMatchTheCommandSets() {
+    if (std::size(kSetRules) != std::size(frame::kCommandSets))
+        return false;
+    for (std::size_t i = 0; i < std::size(kSetRules); ++i)
+        if (kSetRules[i].digit != frame::kCommandSets[i].digit)
+            return false;
+    return true;
+}
+static_assert(rowsMatchTheCommandSets(), "a row of rules for every command set, in its order");
+
+} // namespace
+
+const SetRules& rulesFor(int code) {
+    return *kSetRules[qBound(0, code, frame::kCommandSetCount - 1)].rules;
+}
+
+QByteArray testPattern(int code) {
+    const SetRules& rules = rulesFor(code);
+    const QByteArray upper = QByteArray("TEST ") + char('0' + code) + ' ' + rules.patternName;
+    return rules.pattern(upper.leftJustified(kColumns, ' ', true),
+                         QByteArrayLiteral("0123456789ABCDEFGHIJ"));
+}
+
+QList<int> readAlike(int code) {
+    const QByteArray pattern = testPattern(code);
+    Display own(Eeprom{code, {}});
+    own.feed(pattern, 0);
+    QList<int> alike;
+    for (int other = 0; other < frame::kCommandSetCount; ++other) {
+        Display d(Eeprom{other, {}});
+        d.feed(pattern, 0);
+        if (other != code && d.screen().row(0) == own.screen().row(0) &&
+            d.screen().row(1) == own.screen().row(1))
+            alike << other;
+    }
+    return alike;
+}
+
+// Hands a reader's dropped bytes to the event list.
+class Display::Collector : public Sink {
+public:
+    Collector(Display& display, QList<Event>* events) : m_display(display), m_events(events) {}
+    void ignored(QByteArrayView bytes) override {
+        m_display.m_ignoredBytes += bytes.size();
+        if (!m_events || bytes.isEmpty())
+            return;
+        if (m_display.m_lastIgnored && !m_events->isEmpty() &&
+            m_events->back().kind == Event::Kind::Ignored) {
+            m_events->back().bytes += bytes;
+        } else {
+            Event e;
+            e.kind = Event::Kind::Ignored;
+            e.bytes = bytes.toByteArray();
+            e.set = m_display.m_set;
+            m_events->append(e);
+        }
+        m_display.m_lastIgnored = true;
+    }
+
+private:
+    Display& m_display;
+    QList<Event>* m_events;
+};
+
+Display::Display(const Eeprom& eeprom, int set) : m_eeprom(eeprom) {
+    use(set >= 0 ? set : eeprom.code);
+    m_screen = m_reader->powerOnScreen();
+    m_screen.startMarquee(0, m_eeprom.scrollData, false, false);
+}
+
+Display::~Display() = default;
+
+void Display::use(int set) {
+    m_set = set;
+    m_reader = std::make_unique<Reader>(rulesFor(set));
+}
+
+void Display::toSet(char byte, QList<Event>* events) {
+    m_screen.stopMarquee();
+    Collector sink(*this, events);
+    const qint64 ignored = m_ignoredBytes;
+    m_reader->feed(byte, m_screen, sink);
+    if (m_ignoredBytes == ignored)
+        m_lastIgnored = false;
+    if (const int next = m_reader->takeSwitch(); next >= 0)
+        use(next);
+}
+
+void Display::frameReports(const QList<FrameDecoder::Report>& reports, QList<Event>* events) {
+    for (const FrameDecoder::Report& r : reports) {
+        if (r.valid) {
+            m_eeprom.code = r.code;
+            m_eeprom.scrollData =
+                r.bytes.mid(frame::kScrollOffset, r.bytes.size() - frame::kScrollOffset - 1);
+            use(r.code);
+            m_screen.setMode(m_reader->rules().powerOnMode);
+        }
+        m_lastIgnored = false;
+        if (events) {
+            Event e;
+            e.kind = Event::Kind::Frame;
+            e.frame = r;
+            e.set = m_set;
+            events->append(e);
+        }
+    }
+}
+
+void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
+    static const QByteArray start = frame::kStart + frame::kAccessCode.toLatin1();
+    flush(nowMs, events);
+    for (const char b : bytes) {
+        if (m_inFrame) {
+            if (b != frame::kStart) {
+                const QList<FrameDecoder::Report> reports = m_frames.feed(QByteArray(1, b), nowMs);
+                if (!reports.isEmpty()) {
+                    m_inFrame = false;
+                    m_frames = FrameDecoder();
+                    frameReports(reports, events);
+                }
+                continue;
+            }
+            // Another ESC cuts the frame off and may begin the next.
+            frameReports(m_frames.feed(QByteArray(1, b), nowMs), events);
+            m_frames = FrameDecoder();
+            m_inFrame = false;
+        }
+        if (m_start.isEmpty() && b != frame::kStart) {
+            toSet(b, events);
+            continue;
+        }
+        m_start.append(b);
+        if (start.startsWith(m_start)) {
+            if (m_start.size() == start.size()) {
+                m_frames.feed(std::exchange(m_start, {}), nowMs);
+                m_inFrame = true;
+            }
+            continue;
+        }
+        // Not a frame after all: its bytes go to the set, and an ESC among them may begin one.
+        const QByteArray held = std::exchange(m_start, {});
+        const bool again = held.back() == frame::kStart;
+        for (const char h : QByteArrayView(held).chopped(again ? 1 : 0))
+            toSet(h, events);
+        if (again)
+            m_start.append(frame::kStart);
+    }
+}
+
+void Display::flush(qint64 nowMs, QList<Event>* events) {
+    if (!m_inFrame)
+        return;
+    const QList<FrameDecoder::Report> reports = m_frames.flush(nowMs);
+    if (reports.isEmpty())
+        return;
+    m_inFrame = false;
+    m_frames = FrameDecoder();
+    frameReports(reports, events);
+}
+
+void Display::end(QList<Event>* events) {
+    if (m_inFrame) {
+        m_inFrame = false;
+        frameReports(m_frames.hangUp(), events);
+        m_frames = FrameDecoder();
+    }
+    if (!m_start.isEmpty()) { // a frame start cut off: the recogniser's to report
+        FrameDecoder cut;
+        cut.feed(std::exchange(m_start, {}), 0);
+        frameReports(cut.hangUp(), events);
+    }
+    Collector sink(*this, events);
+    m_reader->end(sink);
+}
+
+} // namespace display

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "display/commands.h"
+#include "display/screen.h"
+#include "protocol/decoder.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <memory>
+
+// A pole display in software: bytes in, screen out, with no input or output of its own.
+//
+// Every byte goes first past the configuration-frame recogniser: ESC and the access code
+// begin a frame, which FrameDecoder reads to its end marker (or to what cuts it off). A
+// valid frame stores its code and scroll data in the EEPROM, and its set takes over at once.
+// Every other byte, a started frame start that turned out not to be one included, goes to
+// the decoder of the set in force, in order.
+namespace display {
+
+// What the display keeps across power cycles.
+struct Eeprom {
+    int code = 0;          // the command set, 0 to 6
+    QByteArray scrollData; // Windows-1252 bytes, at most 40
+    bool operator==(const Eeprom& o) const { return code == o.code && scrollData == o.scrollData; }
+};
+
+// The rules of the set with `code` (0 to 6), by frame.h's table of command sets.
+const SetRules& rulesFor(int code);
+
+// The bytes that make the set with `code` show the test pattern: "TEST <digit> <NAME>"
+// padded to 20 on the upper row, "0123456789ABCDEFGHIJ" on the lower.
+QByteArray testPattern(int code);
+// The other sets that show the test pattern of the set `code` as cleanly, from power-on:
+// those that two clean lines cannot tell from it. Set 0's bytes are a subset that means the
+// same in sets 4 and 5; every other pattern uses what its set has and the others lack.
+QList<int> readAlike(int code);
+
+class Display {
+public:
+    struct Event {
+        enum class Kind { Frame, Ignored } kind = Kind::Frame;
+        FrameDecoder::Report frame; // a frame, valid or not
+        QByteArray bytes;           // the bytes ignored, in order, when Ignored
+        int set = 0;                // the set in force when it happened
+    };
+
+    // Powers on with what `eeprom` holds, in the set `set` (0 to 6), or the stored one when
+    // `set` is -1. The upper row shows the first 20 bytes of the scroll data, as a marquee
+    // when there are more.
+    explicit Display(const Eeprom& eeprom = {}, int set = -1);
+    ~Display();
+
+    // Reads bytes that came at `nowMs` (any monotonic clock). Appends what happened to
+    // `events` when given: frames, and runs of ignored bytes joined while nothing else came
+    // between them.
+    void feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events = nullptr);
+    // Reports a frame whose end marker has not come within a second of its ESC.
+    void flush(qint64 nowMs, QList<Event>* events);
+    // The input ended or the line hung up: a frame under way, or the start of one, is cut
+    // off, and the rest of a command under way is ignored.
+    void end(QList<Event>* events);
+    // The marquee moves one cell; false when nothing moved.
+    bool tick() { return m_screen.tick(); }
+
+    const Screen& screen() const { return m_screen; }
+    int set() const { return m_set; }
+    const Eeprom& eeprom() const { return m_eeprom; }
+    qint64 ignoredBytes() const { return m_ignoredBytes; }
+
+private:
+    class Collector;
+    void toSet(char byte, QList<Event>* events);
+    void frameReports(const QList<FrameDecoder::Report>& reports, QList<Event>* events);
+    void use(int set);
+
+    Eeprom m_eeprom;
+    int m_set = 0;
+    Screen m_screen;
+    std::unique_ptr<Reader> m_reader;
+    QByteArray m_start;     // the bytes of a frame start seen so far, while they match
+    bool m_inFrame = false; // FrameDecoder is reading a frame
+    FrameDecoder m_frames;
+    qint64 m_ignoredBytes = 0;
+    bool m_lastIgnored = false; // the last event is Ignored, and may still grow
+};
+
+} // namespace display

@@ -1,0 +1,113 @@
+// Set 4, ESC commands for EPSON: US (0x1F) and ESC (0x1B) begin multi-byte commands, a few
+// single control bytes act alone, any other byte from 0x20 up is a character.
+//
+// Unverified, and read as most read them: CLR and ESC @ leave the cursor home, CAN at the
+// start of its row, US B at the start of the lower row; US $ outside the grid is dropped;
+// ESC W (windows) is n m and, unless m is 0, four bytes more, read and not applied; ESC = n
+// selects the display with bit 1. The cursor is hidden at power-on. A character drawn with a
+// period or comma (US . , ;) is drawn without them, and the clock does not run.
+#include "display/actions.h"
+#include "display/sets.h"
+
+#include <iterator>
+
+namespace display {
+namespace epson {
+
+using namespace actions;
+
+void blink(Context& c) {
+    c.screen.setBlink(uchar(c.params[0]));
+}
+
+void reversed(Context& c) {
+    const char n = c.params[0];
+    if (n != 0 && n != 1)
+        return refuse(c);
+    c.screen.setReversed(n == 1);
+}
+
+// US T h m: the screen cleared and a clock from h:m at the right end of the lower row.
+void setClock(Context& c) {
+    const int h = uchar(c.params[0]), m = uchar(c.params[1]);
+    if (h > 23 || m > 59)
+        return refuse(c);
+    c.reader.setClock(QByteArray::number(100 + h).right(2) + ':' +
+                      QByteArray::number(100 + m).right(2));
+    c.screen.clear();
+    c.screen.draw(1, kColumns - 5, c.reader.clock());
+}
+
+void showClock(Context& c) {
+    c.screen.draw(1, kColumns - 5, c.reader.clock());
+    c.screen.home();
+}
+
+// US . n, US , n, US ; n: character n with punctuation, drawn as the character.
+void punctuated(Context& c) {
+    if (uchar(c.params[0]) < 0x20)
+        return refuse(c);
+    c.screen.put(c.params[0]);
+}
+
+int window(QByteArrayView p) {
+    if (p.size() < 2)
+        return int(2 - p.size());
+    return p[1] == 0 ? 0 : int(6 - p.size());
+}
+
+constexpr Command kCommands[] = {
+    {"\x08", left},
+    {"\x09", right},
+    {"\x0A", down},
+    {"\x0B", home},
+    {"\x0C", clear},
+    {"\x0D", carriageReturn},
+    {"\x18", clearCursorRow},
+    {"\x1F\x0A", up},
+    {"\x1F\x0D", endOfLine},
+    {"\x1F\x42", bottomRow},
+    {"\x1F\x24", columnRow, 2},
+    {"\x1F\x01", overwrite},
+    {"\x1F\x02", verticalScroll},
+    {"\x1F\x03", horizontalScroll},
+    {"\x1F\x43", cursorShown, 1},
+    {"\x1F\x58", brightnessLevel, 1},
+    {"\x1F\x45", blink, 1},
+    {"\x1F\x72", reversed, 1},
+    {"\x1F\x54", setClock, 2},
+    {"\x1F\x55", showClock},
+    {"\x1F\x2E", punctuated, 1},
+    {"\x1F\x2C", punctuated, 1},
+    {"\x1F\x3B", punctuated, 1},
+    {"\x1F\x23", ignore, 2}, // annunciator marks, above the cells
+    {"\x1F\x40", clear},     // self test, which ends on a blank screen
+    {"\x1B\x40", reset},
+    {"\x1B\x74", ignore, 1}, // code page: later glyphs only
+    {"\x1B\x52", ignore, 1}, // national set
+    {"\x1B\x25", ignore, 1}, // user-defined characters on or off
+    {"\x1B\x3F", ignore, 1}, // a user-defined character cancelled
+    {"\x1B\x26", ignore, 0, -1, false, userCharacters},
+    {"\x1B\x3D", select, 1, -1, false, nullptr, false, true},
+    {"\x1B\x57", ignore, 0, -1, false, window},
+};
+
+// Reset, overwrite mode, each row addressed and written whole, the lower one first: a set
+// that does not read the addresses shows the rows swapped.
+QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {
+    return QByteArray("\x1B\x40\x1F\x01\x1F\x24\x01\x02") + lower + QByteArray("\x1F\x24\x01\x01") +
+           upper;
+}
+
+} // namespace epson
+
+const SetRules kEpson{"EPSON",
+                      Mode::Overwrite,
+                      false,
+                      true,
+                      {},
+                      epson::kCommands,
+                      int(std::size(epson::kCommands)),
+                      epson::pattern};
+
+} // namespace display

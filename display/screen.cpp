@@ -1,0 +1,226 @@
+#include "display/screen.h"
+
+#include <algorithm>
+
+namespace display {
+
+namespace {
+Screen::Row blankRow() {
+    Screen::Row row;
+    row.fill(' ');
+    return row;
+}
+} // namespace
+
+Screen::Screen(Mode mode, bool cursorShown) : m_cursorShown(cursorShown), m_mode(mode) {
+    m_cells.fill(blankRow());
+}
+
+bool Screen::operator==(const Screen& o) const {
+    return m_cells == o.m_cells && m_row == o.m_row && m_column == o.m_column &&
+           m_cursorShown == o.m_cursorShown && m_mode == o.m_mode &&
+           m_brightness == o.m_brightness && m_blink == o.m_blink && m_reversed == o.m_reversed &&
+           m_marquee == o.m_marquee;
+}
+
+void Screen::setMode(Mode mode) {
+    m_mode = mode;
+    m_atEnd = false;
+}
+
+void Screen::setScrollWindow(int row, int first, int last) {
+    m_windowRow = row;
+    m_windowFirst = row < 0 ? 0 : first;
+    m_windowLast = row < 0 ? kColumns - 1 : last;
+    m_atEnd = false;
+}
+
+// The window holds only a cursor inside it; elsewhere the whole row scrolls.
+bool Screen::inWindow() const {
+    return m_row == m_windowRow && m_column >= m_windowFirst && m_column <= m_windowLast;
+}
+
+int Screen::firstColumn() const {
+    return inWindow() ? m_windowFirst : 0;
+}
+
+int Screen::lastColumn() const {
+    return inWindow() ? m_windowLast : kColumns - 1;
+}
+
+void Screen::shiftLeft() {
+    Row& r = m_cells[size_t(m_row)];
+    std::rotate(r.begin() + firstColumn(), r.begin() + firstColumn() + 1,
+                r.begin() + lastColumn() + 1);
+    r[size_t(lastColumn())] = ' ';
+}
+
+void Screen::shiftRight() {
+    Row& r = m_cells[size_t(m_row)];
+    std::rotate(r.begin() + firstColumn(), r.begin() + lastColumn(), r.begin() + lastColumn() + 1);
+    r[size_t(firstColumn())] = ' ';
+}
+
+void Screen::scrollUp() {
+    m_cells[0] = m_cells[1];
+    m_cells[1] = blankRow();
+}
+
+void Screen::scrollDown() {
+    m_cells[1] = m_cells[0];
+    m_cells[0] = blankRow();
+}
+
+void Screen::put(char c) {
+    if (m_mode == Mode::HorizontalScroll && m_column == lastColumn()) {
+        if (m_atEnd)
+            shiftLeft();
+        m_cells[size_t(m_row)][size_t(m_column)] = c;
+        m_atEnd = true;
+        return;
+    }
+    m_cells[size_t(m_row)][size_t(m_column)] = c;
+    m_atEnd = false;
+    if (m_mode == Mode::HorizontalScroll) {
+        ++m_column;
+        return;
+    }
+    right();
+}
+
+bool Screen::moveTo(int row, int column) {
+    if (row < 0 || row >= kRows || column < 0 || column >= kColumns)
+        return false;
+    m_row = row;
+    m_column = column;
+    m_atEnd = false;
+    return true;
+}
+
+void Screen::right() {
+    m_atEnd = false;
+    if (m_column + 1 < kColumns &&
+        !(m_mode == Mode::HorizontalScroll && m_column == lastColumn())) {
+        ++m_column;
+        return;
+    }
+    switch (m_mode) {
+    case Mode::Overwrite:
+        m_column = 0;
+        m_row = (m_row + 1) % kRows;
+        break;
+    case Mode::VerticalScroll:
+        m_column = 0;
+        if (m_row == kRows - 1)
+            scrollUp();
+        else
+            ++m_row;
+        break;
+    case Mode::HorizontalScroll:
+        shiftLeft();
+        break;
+    }
+}
+
+void Screen::backWrapping(bool erase) {
+    m_atEnd = false;
+    if (m_column > 0) {
+        --m_column;
+    } else {
+        m_column = kColumns - 1;
+        m_row = (m_row + kRows - 1) % kRows;
+    }
+    if (erase)
+        m_cells[size_t(m_row)][size_t(m_column)] = ' ';
+}
+
+void Screen::left() {
+    m_atEnd = false;
+    if (m_mode == Mode::HorizontalScroll) {
+        if (m_column == firstColumn())
+            shiftRight();
+        else if (m_column > 0)
+            --m_column;
+        return;
+    }
+    if (m_mode == Mode::VerticalScroll && m_row == 0 && m_column == 0) {
+        scrollDown();
+        m_column = kColumns - 1;
+        return;
+    }
+    backWrapping(false);
+}
+
+void Screen::down() {
+    m_atEnd = false;
+    if (m_mode == Mode::HorizontalScroll)
+        return;
+    if (m_row == kRows - 1 && m_mode == Mode::VerticalScroll)
+        scrollUp();
+    else
+        m_row = (m_row + 1) % kRows;
+}
+
+void Screen::up() {
+    m_atEnd = false;
+    if (m_mode == Mode::HorizontalScroll)
+        return;
+    if (m_row == 0 && m_mode == Mode::VerticalScroll)
+        scrollDown();
+    else
+        m_row = (m_row + kRows - 1) % kRows;
+}
+
+void Screen::clear() {
+    m_cells.fill(blankRow());
+    home();
+}
+
+void Screen::clearRow(int row) {
+    m_cells[size_t(row)] = blankRow();
+}
+
+void Screen::setRow(int row, QByteArrayView data) {
+    clearRow(row);
+    draw(row, 0, data);
+}
+
+void Screen::draw(int row, int column, QByteArrayView text) {
+    for (qsizetype i = 0; i < text.size() && column + i < kColumns; ++i)
+        m_cells[size_t(row)][size_t(column + i)] = text[i];
+}
+
+void Screen::startMarquee(int row, const QByteArray& text, bool once, bool always) {
+    m_marquee = {};
+    if (always || text.size() > kColumns)
+        m_marquee = {row, text, 0, once};
+    setRow(row, text.left(kColumns));
+}
+
+void Screen::showMarquee() {
+    // The message loops with one blank between its end and its start again.
+    const QByteArray loop = QByteArray(m_marquee.text).append(' ');
+    Row& r = m_cells[size_t(m_marquee.row)];
+    for (int i = 0; i < kColumns; ++i) {
+        const int at = m_marquee.offset + i;
+        r[size_t(i)] = m_marquee.once ? (at < m_marquee.text.size() ? m_marquee.text[at] : ' ')
+                                      : loop[at % loop.size()];
+    }
+}
+
+bool Screen::tick() {
+    if (m_marquee.row < 0 || m_marquee.text.isEmpty())
+        return false;
+    ++m_marquee.offset;
+    if (m_marquee.once && m_marquee.offset > m_marquee.text.size()) {
+        clearRow(m_marquee.row);
+        m_marquee = {};
+        return true;
+    }
+    if (!m_marquee.once)
+        m_marquee.offset %= int(m_marquee.text.size()) + 1;
+    showMarquee();
+    return true;
+}
+
+} // namespace display
