@@ -81,7 +81,8 @@ Loaded load(const QString& path) {
     if (!code && !scroll && file.entries().isEmpty() && file.badLines().isEmpty() &&
         file.bytes().trimmed().isEmpty())
         return loaded; // an empty file, as made by touch: a factory-fresh display
-    if (!code || code->size() != 1 || !frame::isCodeDigit(code->at(0).unicode())) {
+    const std::optional<int> set = code ? frame::codeOf(*code) : std::nullopt;
+    if (!set) {
         loaded.problem = Loaded::Problem::NoCode;
         return loaded;
     }
@@ -90,7 +91,7 @@ Loaded load(const QString& path) {
         loaded.problem = Loaded::Problem::BadScrollData;
         return loaded;
     }
-    loaded.eeprom = {code->at(0).unicode() - u'0', *bytes};
+    loaded.eeprom = {*set, *bytes};
     return loaded;
 }
 

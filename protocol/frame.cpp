@@ -117,6 +117,12 @@ Built build(const QString& typed) {
     return built;
 }
 
+std::optional<int> codeOf(QStringView text) {
+    if (text.size() != 1 || !isCodeDigit(text.at(0).unicode()))
+        return std::nullopt;
+    return text.at(0).unicode() - u'0';
+}
+
 QString fromWindows1252(const QByteArray& bytes) {
     QString text;
     text.reserve(bytes.size());

@@ -66,6 +66,8 @@ constexpr bool isCodeDigit(char16_t c) {
             return true;
     return false;
 }
+// The code (0 for "0") that `text` names when it is one code digit, else nothing.
+std::optional<int> codeOf(QStringView text);
 // The name of the command set with code `code` (0 for '0'), such as "AEDEX_Command"; empty
 // for a code that names none.
 QString commandSetName(int code);

@@ -301,7 +301,7 @@ std::optional<Outcome> deliver(const Request& request, const Target& target,
 
 // Sends the test pattern of the request's command set; nothing is recorded.
 Outcome sendPattern(const Request& request, const Target& target, Outcome o) {
-    const int code = request.code.at(0).unicode() - u'0';
+    const int code = *frame::codeOf(request.code);
     const QByteArray bytes = display::testPattern(code);
     o.frame = bytes;
     o.text.reset();
@@ -339,7 +339,7 @@ Outcome run(const Request& request) {
         return o;
     }
 
-    if (!frame::isCodeDigit(request.code.at(0).unicode()))
+    if (!frame::codeOf(request.code))
         return failed(o, EX_USAGE,
                       QStringLiteral("--code must be one digit from %1, not \"%2\"")
                           .arg(frame::codeRange(), shown(request.code)));

@@ -284,7 +284,7 @@ void VORQ::Form_KeyDown(int keyCode, Qt::KeyboardModifiers) {
 
 void VORQ::Ink_Change() {
     CommandCode = m_codeBox->text().left(1);
-    setPanelVisible(!CommandCode.isEmpty() && frame::isCodeDigit(CommandCode.at(0).unicode()));
+    setPanelVisible(frame::codeOf(CommandCode).has_value());
 }
 
 void VORQ::Send_Click(int index) {

@@ -1,0 +1,100 @@
+#include "tools/display/session.h"
+
+#include "display/eepromfile.h"
+#include "protocol/escape.h"
+#include "tools/cli.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <sysexits.h>
+
+Session::Session(const Request& request, const display::Eeprom& eeprom, bool persist, Output& out)
+    : m_request(request), m_display(eeprom, request.set), m_persist(persist), m_out(out),
+      m_view(View::make(request.json, out)) {
+    m_clock.start();
+}
+
+void Session::listening(const QString& where) {
+    m_view->listening(where);
+    m_out.flush();
+}
+
+void Session::powerOn() {
+    m_shown = m_display.screen();
+    m_shownSet = m_display.set();
+    m_view->screen(m_display);
+    m_out.flush();
+}
+
+void Session::arrived(QByteArrayView bytes) {
+    QList<View::Event> events;
+    m_display.feed(bytes, m_clock.elapsed(), &events);
+    show(events);
+}
+
+void Session::tick() {
+    QList<View::Event> events;
+    m_display.flush(m_clock.elapsed(), &events);
+    show(events);
+}
+
+void Session::marquee() {
+    if (m_display.tick())
+        show({});
+    else if (m_view->idle(m_display))
+        m_out.flush();
+}
+
+void Session::ended() {
+    QList<View::Event> events;
+    m_display.end(&events);
+    show(events);
+}
+
+void Session::hungUp(const QString& why) {
+    ended();
+    QCoreApplication::exit(cli::fail(EX_IOERR, why));
+}
+
+void Session::show(const QList<View::Event>& events) {
+    for (const View::Event& e : events) {
+        if (m_onceStatus) { // nothing after the first frame of --once
+            m_out.flush();
+            return;
+        }
+        if (e.kind == View::Event::Kind::Ignored) {
+            m_understoodAll = false;
+            m_view->ignored(e);
+        } else {
+            frameSeen(e);
+        }
+    }
+    if (m_display.screen() != m_shown || m_display.set() != m_shownSet) {
+        m_shown = m_display.screen();
+        m_shownSet = m_display.set();
+        m_view->screen(m_display);
+    } else if (!events.isEmpty()) {
+        m_view->unchanged(m_display);
+    }
+    m_out.flush();
+}
+
+void Session::frameSeen(const View::Event& e) {
+    const bool valid = e.frame.valid;
+    m_understoodAll = m_understoodAll && valid;
+    m_view->frame(e, m_request.hex);
+    if (valid && m_persist)
+        if (const ConfFile::SaveError error =
+                display::eepromfile::save(m_request.eeprom, m_display.eeprom());
+            !error.ok())
+            cli::fail(0, QStringLiteral("warning: the EEPROM file %1 could not be saved: %2")
+                             .arg(shown(error.path), error.error));
+    if (!m_request.once)
+        return;
+    m_onceStatus = valid ? 0 : 1;
+    // The line stays open a moment longer, as a display's would: a sender still draining
+    // its port must not see it hang up.
+    if (m_request.input.isEmpty())
+        QTimer::singleShot(250, qApp, [this] { QCoreApplication::exit(*m_onceStatus); });
+}
