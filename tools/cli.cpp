@@ -129,16 +129,65 @@ QString describe(const LinkResult& r) {
     return line + QLatin1Char('.');
 }
 
+namespace {
+
+const QCommandLineOption* find(const QList<QCommandLineOption>& options, QStringView name) {
+    for (const QCommandLineOption& o : options)
+        if (o.names().contains(name))
+            return &o;
+    return nullptr;
+}
+
+} // namespace
+
+std::optional<int> Parser::shortOptions(QStringView arg) {
+    for (const QChar c : arg.sliced(1)) {
+        if (c == u'h')
+            m_help = true;
+        else if (c == u'v')
+            m_version = true;
+        else
+            return fail(EX_USAGE, QStringLiteral("Unknown option '%1'.").arg(c));
+    }
+    return std::nullopt;
+}
+
+std::optional<int> Parser::longOption(const QList<QCommandLineOption>& options,
+                                      const QStringList& arguments, qsizetype& i) {
+    const QString& arg = arguments[i];
+    const qsizetype eq = arg.indexOf(u'=');
+    const QString name = arg.mid(2, eq < 0 ? -1 : eq - 2);
+    const QCommandLineOption* option = find(options, name);
+    const bool ours = name == QLatin1String("help") || name == QLatin1String("help-all") ||
+                      name == QLatin1String("version");
+    if (!option && !ours)
+        return fail(EX_USAGE, QStringLiteral("Unknown option '%1'.").arg(name));
+    if (!option || option->valueName().isEmpty()) { // a switch
+        if (eq >= 0)
+            return fail(EX_USAGE, QStringLiteral("Unexpected value after '--%1'.").arg(name));
+        m_help = m_help || (ours && name != QLatin1String("version"));
+        m_version = m_version || name == QLatin1String("version");
+        if (option)
+            m_given.append({name, QString()});
+        return std::nullopt;
+    }
+    if (eq >= 0) {
+        m_given.append({name, arg.mid(eq + 1)});
+        return std::nullopt;
+    }
+    if (i + 1 == arguments.size())
+        return fail(EX_USAGE, QStringLiteral("Missing value after '--%1'.").arg(name));
+    const QString& next = arguments[++i];
+    if (next.startsWith(QLatin1String("--")))
+        return fail(EX_USAGE, QStringLiteral("--%1 needs a value, but \"%2\" follows it "
+                                             "(write --%1=%2 if that is the value)")
+                                  .arg(name, shown(next)));
+    m_given.append({name, next});
+    return std::nullopt;
+}
+
 std::optional<int> Parser::parse(const QList<QCommandLineOption>& options,
                                  const QStringList& arguments) {
-    auto find = [&](QStringView name) -> const QCommandLineOption* {
-        for (const QCommandLineOption& o : options)
-            if (o.names().contains(name))
-                return &o;
-        return nullptr;
-    };
-    bool help = false;
-    bool version = false;
     QStringList positional;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
@@ -146,55 +195,21 @@ std::optional<int> Parser::parse(const QList<QCommandLineOption>& options,
             positional += arguments.mid(i + 1);
             break;
         }
-        if (!arg.startsWith(u'-') || arg.size() == 1) {
+        std::optional<int> stop;
+        if (!arg.startsWith(u'-') || arg.size() == 1)
             positional << arg;
-            continue;
-        }
-        if (!arg.startsWith(QLatin1String("--"))) { // short options, as in "-h" or "-hv"
-            for (const QChar c : QStringView(arg).sliced(1)) {
-                if (c == u'h')
-                    help = true;
-                else if (c == u'v')
-                    version = true;
-                else
-                    return fail(EX_USAGE, QStringLiteral("Unknown option '%1'.").arg(c));
-            }
-            continue;
-        }
-        const qsizetype eq = arg.indexOf(u'=');
-        const QString name = arg.mid(2, eq < 0 ? -1 : eq - 2);
-        const QCommandLineOption* option = find(name);
-        const bool ours = name == QLatin1String("help") || name == QLatin1String("help-all") ||
-                          name == QLatin1String("version");
-        if (!option && !ours)
-            return fail(EX_USAGE, QStringLiteral("Unknown option '%1'.").arg(name));
-        if (!option || option->valueName().isEmpty()) {
-            if (eq >= 0)
-                return fail(EX_USAGE, QStringLiteral("Unexpected value after '--%1'.").arg(name));
-            help = help || (ours && name != QLatin1String("version"));
-            version = version || name == QLatin1String("version");
-            if (option)
-                m_given.append({name, QString()});
-            continue;
-        }
-        if (eq >= 0) {
-            m_given.append({name, arg.mid(eq + 1)});
-            continue;
-        }
-        if (i + 1 == arguments.size())
-            return fail(EX_USAGE, QStringLiteral("Missing value after '--%1'.").arg(name));
-        const QString& next = arguments[++i];
-        if (next.startsWith(QLatin1String("--")))
-            return fail(EX_USAGE, QStringLiteral("--%1 needs a value, but \"%2\" follows it "
-                                                 "(write --%1=%2 if that is the value)")
-                                      .arg(name, shown(next)));
-        m_given.append({name, next});
+        else if (!arg.startsWith(QLatin1String("--"))) // short options, as in "-h" or "-hv"
+            stop = shortOptions(arg);
+        else
+            stop = longOption(options, arguments, i);
+        if (stop)
+            return stop;
     }
-    if (help || version)
-        answer(options, help);
+    if (m_help || m_version)
+        answer(options, m_help);
     for (qsizetype i = 0; i < m_given.size(); ++i)
         for (qsizetype j = 0; j < i; ++j)
-            if (find(m_given[i].first) == find(m_given[j].first))
+            if (find(options, m_given[i].first) == find(options, m_given[j].first))
                 return fail(EX_USAGE,
                             QStringLiteral("--%1 is given more than once").arg(m_given[i].first));
     if (!positional.isEmpty())

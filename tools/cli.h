@@ -71,8 +71,15 @@ public:
 
 private:
     [[noreturn]] void answer(const QList<QCommandLineOption>& options, bool help) const;
+    // One argument of short options ("-hv"), or one long option and its value, which may be
+    // the next argument (then `i` moves on to it).
+    std::optional<int> shortOptions(QStringView arg);
+    std::optional<int> longOption(const QList<QCommandLineOption>& options,
+                                  const QStringList& arguments, qsizetype& i);
 
     QString m_description;
+    bool m_help = false;
+    bool m_version = false;
     QList<std::pair<QString, QString>> m_given; // option names as given, with their values
 };
 

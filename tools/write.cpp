@@ -146,71 +146,70 @@ int listPorts(const PortMap& map) {
     return EX_OK;
 }
 
-// The request that `argv` makes, or the exit status when it makes none that can be run.
-std::variant<Request, int> parse(int argc, char* argv[]) {
-    cli::Parser parser(QStringLiteral(
-        "Stores a command set and scroll data in a pole display's EEPROM by sending one "
-        "configuration frame."));
-    const QCommandLineOption port(
-        QStringLiteral("port"),
-        QStringLiteral("COM1 to COM5 (as mapped in vorq.conf), or a device path such as "
-                       "/dev/ttyUSB0. Default: COM1."),
-        QStringLiteral("port"), QStringLiteral("COM1"));
-    const QCommandLineOption speed(QStringLiteral("speed"),
-                                   QStringLiteral("9600 or 19200 (8N1). Default: 9600."),
-                                   QStringLiteral("bps"), QStringLiteral("9600"));
-    const QCommandLineOption code(
-        QStringLiteral("code"),
-        QStringLiteral("The command set, %1. Required.").arg(frame::codeRange()),
-        QStringLiteral("digit"));
-    const QCommandLineOption text(QStringLiteral("text"),
-                                  QStringLiteral("The scroll data, at most %1 characters. "
-                                                 "Without it, the scroll data is empty.")
-                                      .arg(frame::kMaxScrollData),
-                                  QStringLiteral("text"));
-    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
-                                    QStringLiteral("Print the frame as hex bytes; open nothing."));
-    const QCommandLineOption list(
-        QStringLiteral("list"),
-        QStringLiteral("List the serial ports of this machine and what COM1 to COM5 map to."));
-    const QCommandLineOption state(
-        QStringLiteral("state"),
-        QStringLiteral("The record of what was written to each display. Default: "
-                       "$XDG_STATE_HOME/vorq/written.conf."),
-        QStringLiteral("file"));
-    const QCommandLineOption ifChanged(
-        QStringLiteral("if-changed"),
-        QStringLiteral("Write only when the record does not show this frame at this speed on "
-                       "this device; otherwise open nothing and say since when it is there."));
-    const QCommandLineOption json(
-        QStringLiteral("json"),
-        QStringLiteral("Print one JSON object on stdout for every outcome."));
-    const QCommandLineOption testPattern(
-        QStringLiteral("test-pattern"),
-        QStringLiteral("Send, in the command set --code, bytes that clear the display and show "
-                       "\"TEST <digit> <NAME>\" and \"0123456789ABCDEFGHIJ\", instead of a "
-                       "frame: after a write and a power cycle, two clean lines mean that the "
-                       "set took effect. Not recorded, as the EEPROM is unchanged."));
-    QList<int> invalid; // arguments that are not valid UTF-8
-    const QStringList arguments = cli::arguments(argc, argv, &invalid);
-    if (const auto stop = parser.parse(
-            {port, speed, code, text, dryRun, list, state, ifChanged, json, testPattern},
-            arguments))
-        return *stop;
+enum Option {
+    Port,
+    Speed,
+    Code,
+    Text,
+    DryRun,
+    List,
+    State,
+    IfChanged,
+    Json,
+    TestPattern,
+    kOptions
+};
 
-    Request request;
-    request.state = parser.isSet(state) ? parser.value(state) : WriteRecord::standardFile();
-    request.ifChanged = parser.isSet(ifChanged);
-    if (parser.isSet(list)) {
-        for (const QCommandLineOption* o :
-             {&port, &speed, &code, &text, &dryRun, &state, &ifChanged, &json, &testPattern})
-            if (parser.isSet(*o))
-                return cli::fail(EX_USAGE, QStringLiteral("--list sends nothing; it takes no --%1")
-                                               .arg(o->names().first()));
-        request.action = Request::Action::List;
-        return request;
-    }
-    // A path is opened by its bytes: one that is not UTF-8 cannot be named exactly.
+QList<QCommandLineOption> options() {
+    QList<QCommandLineOption> o{
+        {QStringLiteral("port"),
+         QStringLiteral("COM1 to COM5 (as mapped in vorq.conf), or a device path such as "
+                        "/dev/ttyUSB0. Default: COM1."),
+         QStringLiteral("port"), QStringLiteral("COM1")},
+        {QStringLiteral("speed"), QStringLiteral("9600 or 19200 (8N1). Default: 9600."),
+         QStringLiteral("bps"), QStringLiteral("9600")},
+        {QStringLiteral("code"),
+         QStringLiteral("The command set, %1. Required.").arg(frame::codeRange()),
+         QStringLiteral("digit")},
+        {QStringLiteral("text"),
+         QStringLiteral("The scroll data, at most %1 characters. Without it, the scroll data is "
+                        "empty.")
+             .arg(frame::kMaxScrollData),
+         QStringLiteral("text")},
+        {QStringLiteral("dry-run"), QStringLiteral("Print the frame as hex bytes; open nothing.")},
+        {QStringLiteral("list"),
+         QStringLiteral("List the serial ports of this machine and what COM1 to COM5 map to.")},
+        {QStringLiteral("state"),
+         QStringLiteral("The record of what was written to each display. Default: "
+                        "$XDG_STATE_HOME/vorq/written.conf."),
+         QStringLiteral("file")},
+        {QStringLiteral("if-changed"),
+         QStringLiteral("Write only when the record does not show this frame at this speed on "
+                        "this device; otherwise open nothing and say since when it is there.")},
+        {QStringLiteral("json"),
+         QStringLiteral("Print one JSON object on stdout for every outcome.")},
+        {QStringLiteral("test-pattern"),
+         QStringLiteral("Send, in the command set --code, bytes that clear the display and show "
+                        "\"TEST <digit> <NAME>\" and \"0123456789ABCDEFGHIJ\", instead of a "
+                        "frame: after a write and a power cycle, two clean lines mean that the "
+                        "set took effect. Not recorded, as the EEPROM is unchanged.")},
+    };
+    Q_ASSERT(o.size() == kOptions);
+    return o;
+}
+
+// The first option of `which` that is given, as "--name", or nothing.
+std::optional<QString> anyGiven(const cli::Parser& parser, const QList<QCommandLineOption>& all,
+                                std::initializer_list<Option> which) {
+    for (const Option o : which)
+        if (parser.isSet(all[o]))
+            return QStringLiteral("--") + all[o].names().first();
+    return std::nullopt;
+}
+
+// A path is opened by its bytes, and the text sent by them: a value that is not UTF-8 cannot
+// be named exactly.
+std::optional<int> refuseInvalid(const QStringList& arguments, const QList<int>& invalid) {
     for (const int i : invalid)
         for (const char* option : {"--text", "--port", "--state"})
             if (arguments[i].startsWith(QLatin1String(option) + u'=') ||
@@ -218,26 +217,53 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
                 return cli::fail(
                     qstrcmp(option, "--text") == 0 ? EX_DATAERR : EX_USAGE,
                     QStringLiteral("%1 is not valid UTF-8").arg(QLatin1String(option)));
-    request.testPattern = parser.isSet(testPattern);
-    for (const QCommandLineOption* o : {&text, &ifChanged, &state})
-        if (request.testPattern && parser.isSet(*o))
-            return cli::fail(EX_USAGE, QStringLiteral("--test-pattern stores nothing; it takes "
-                                                      "no --%1")
-                                           .arg(o->names().first()));
-    if (!parser.isSet(code))
+    return std::nullopt;
+}
+
+// The request that `argv` makes, or the exit status when it makes none that can be run.
+std::variant<Request, int> parse(int argc, char* argv[]) {
+    cli::Parser parser(QStringLiteral(
+        "Stores a command set and scroll data in a pole display's EEPROM by sending one "
+        "configuration frame."));
+    const QList<QCommandLineOption> all = options();
+    QList<int> invalid; // arguments that are not valid UTF-8
+    const QStringList arguments = cli::arguments(argc, argv, &invalid);
+    if (const auto stop = parser.parse(all, arguments))
+        return *stop;
+    Request request;
+    request.state =
+        parser.isSet(all[State]) ? parser.value(all[State]) : WriteRecord::standardFile();
+    request.ifChanged = parser.isSet(all[IfChanged]);
+    if (parser.isSet(all[List])) {
+        if (const auto other =
+                anyGiven(parser, all,
+                         {Port, Speed, Code, Text, DryRun, State, IfChanged, Json, TestPattern}))
+            return cli::fail(EX_USAGE,
+                             QStringLiteral("--list sends nothing; it takes no %1").arg(*other));
+        request.action = Request::Action::List;
+        return request;
+    }
+    if (const auto stop = refuseInvalid(arguments, invalid))
+        return *stop;
+    request.testPattern = parser.isSet(all[TestPattern]);
+    if (const auto other = anyGiven(parser, all, {Text, IfChanged, State});
+        other && request.testPattern)
+        return cli::fail(
+            EX_USAGE, QStringLiteral("--test-pattern stores nothing; it takes no %1").arg(*other));
+    if (!parser.isSet(all[Code]))
         return cli::fail(EX_USAGE,
                          QStringLiteral("--code is required (%1)").arg(frame::codeRange()));
-    request.code = parser.value(code);
+    request.code = parser.value(all[Code]);
     if (request.code.size() != 1)
         return cli::fail(EX_USAGE, QStringLiteral("--code must be one digit from %1, not \"%2\"")
                                        .arg(frame::codeRange(), shown(request.code)));
-    const QString bps = parser.value(speed);
+    const QString bps = parser.value(all[Speed]);
     if (const auto stop = cli::refuseSpeed(bps))
         return *stop;
     request.bps = bps.toInt();
-    request.port = parser.value(port);
-    request.text = parser.value(text);
-    request.action = parser.isSet(dryRun) ? Request::Action::DryRun : Request::Action::Send;
+    request.port = parser.value(all[Port]);
+    request.text = parser.value(all[Text]);
+    request.action = parser.isSet(all[DryRun]) ? Request::Action::DryRun : Request::Action::Send;
     return request;
 }
 
