@@ -136,18 +136,12 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
     for (const char b : bytes) {
         if (m_inFrame) {
             if (b != frame::kStart) {
-                const QList<FrameDecoder::Report> reports = m_frames.feed(QByteArray(1, b), nowMs);
-                if (!reports.isEmpty()) {
-                    m_inFrame = false;
-                    m_frames = FrameDecoder();
-                    frameReports(reports, events);
-                }
+                if (const auto reports = m_frames.feed(QByteArray(1, b), nowMs); !reports.isEmpty())
+                    endFrame(reports, events);
                 continue;
             }
             // Another ESC cuts the frame off and may begin the next.
-            frameReports(m_frames.feed(QByteArray(1, b), nowMs), events);
-            m_frames = FrameDecoder();
-            m_inFrame = false;
+            endFrame(m_frames.feed(QByteArray(1, b), nowMs), events);
         }
         if (m_start.isEmpty() && b != frame::kStart) {
             toSet(b, events);
@@ -174,20 +168,19 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
 void Display::flush(qint64 nowMs, QList<Event>* events) {
     if (!m_inFrame)
         return;
-    const QList<FrameDecoder::Report> reports = m_frames.flush(nowMs);
-    if (reports.isEmpty())
-        return;
+    if (const auto reports = m_frames.flush(nowMs); !reports.isEmpty())
+        endFrame(reports, events);
+}
+
+void Display::endFrame(const QList<FrameDecoder::Report>& reports, QList<Event>* events) {
     m_inFrame = false;
     m_frames = FrameDecoder();
     frameReports(reports, events);
 }
 
 void Display::end(QList<Event>* events) {
-    if (m_inFrame) {
-        m_inFrame = false;
-        frameReports(m_frames.hangUp(), events);
-        m_frames = FrameDecoder();
-    }
+    if (m_inFrame)
+        endFrame(m_frames.hangUp(), events);
     if (!m_start.isEmpty()) { // a frame start cut off: the recogniser's to report
         FrameDecoder cut;
         cut.feed(std::exchange(m_start, {}), 0);

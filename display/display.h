@@ -72,6 +72,8 @@ private:
     class Collector;
     void toSet(char byte, QList<Event>* events);
     void frameReports(const QList<FrameDecoder::Report>& reports, QList<Event>* events);
+    // The frame under way has ended with `reports`: the decoder starts afresh.
+    void endFrame(const QList<FrameDecoder::Report>& reports, QList<Event>* events);
     void use(int set);
 
     Eeprom m_eeprom;

@@ -67,10 +67,10 @@ QList<Refusal> refusedCharacters(const QString& typed) {
         const auto byte = windows1252(unit);
         if (!byte)
             refusals.append({position, unit, QStringLiteral("no single-byte code")});
-        else if (*byte < 0x20 || *byte == 0x7F)
-            refusals.append({position, unit, QStringLiteral("control character")});
-        else if (*byte == 0xFF)
+        else if (*byte == uchar(kEnd))
             refusals.append({position, unit, QStringLiteral("the frame's end marker")});
+        else if (!isScrollByte(*byte))
+            refusals.append({position, unit, QStringLiteral("control character")});
     }
     return refusals;
 }

@@ -9,15 +9,15 @@
 // Exits with the command's status (128 + n when a signal ended it). Refuses to run the
 // command at all (exit 70) when no private namespace can be had; aborts when the namespace
 // was entered but could not be made private, before anything is mounted.
+#include "privatens.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <ftw.h>
-#include <sched.h>
 #include <string>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,31 +29,8 @@ namespace {
     std::exit(70);
 }
 
-bool writeFile(const char* path, const std::string& text) {
-    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
-    ::close(fd);
-    return ok;
-}
-
-// A mount namespace of this process's own: as root directly, else inside a user namespace
-// where this user is root.
-bool enterNamespace() {
-    if (::unshare(CLONE_NEWNS) == 0)
-        return true;
-    const uid_t uid = ::geteuid();
-    const gid_t gid = ::getegid();
-    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-        return false;
-    return writeFile("/proc/self/setgroups", "deny") &&
-           writeFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") &&
-           writeFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-}
-
 void hideWithTmpfs(const char* path, const char* mode) {
-    if (::mount("tmpfs", path, "tmpfs", MS_NOSUID | MS_NODEV, mode) != 0)
+    if (!privatens::tmpfs(path, mode))
         die(std::string("mount tmpfs on ") + path);
 }
 
@@ -69,14 +46,9 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "usage: isolate COMMAND [ARG...]\n");
         return 64;
     }
-    if (!enterNamespace())
+    if (!privatens::enter(true))
         die("no private mount namespace here (run the tests as root, or allow user "
             "namespaces); the test was not run");
-    // From here on every mount must stay inside this namespace.
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        std::perror("isolate: making / private in the new namespace");
-        std::abort();
-    }
     hideWithTmpfs("/run/lock", "mode=1777");
     if (isRealFolder("/var/lock"))
         hideWithTmpfs("/var/lock", "mode=1777");

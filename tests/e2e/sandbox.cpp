@@ -1,16 +1,13 @@
 #include "sandbox.h"
 
+#include "privatens.h"
+
 #include <QByteArray>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace sandbox {
@@ -29,40 +26,14 @@ QString failed(const char* what) {
 QString enter() {
     if (::geteuid() != 0)
         return QStringLiteral("a private mount namespace needs root here");
-    if (::unshare(CLONE_NEWNS) != 0)
+    if (!privatens::enter(false))
         return failed("unshare(CLONE_NEWNS)");
-    // From here on every mount must stay inside this namespace.
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        std::perror("making / private in the new namespace");
-        std::abort();
-    }
-
-    if (::mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755,size=4m") != 0)
+    if (!privatens::tmpfs("/dev", "mode=0755,size=4m", true))
         return failed("mount tmpfs on /dev");
-    const struct {
-        const char* path;
-        unsigned major, minor;
-    } nodes[] = {{"/dev/null", 1, 3},   {"/dev/zero", 1, 5},    {"/dev/full", 1, 7},
-                 {"/dev/random", 1, 8}, {"/dev/urandom", 1, 9}, {"/dev/tty", 5, 0}};
-    for (const auto& n : nodes) {
-        if (::mknod(n.path, S_IFCHR | 0666, makedev(n.major, n.minor)) != 0)
-            return failed("mknod in /dev");
-        ::chmod(n.path, 0666);
-    }
-    if (::mkdir("/dev/pts", 0755) != 0 ||
-        ::mount("devpts", "/dev/pts", "devpts", MS_NOSUID | MS_NOEXEC,
-                "newinstance,ptmxmode=0666,mode=0620") != 0)
-        return failed("mount devpts");
-    if (::symlink("pts/ptmx", "/dev/ptmx") != 0 || ::symlink("/proc/self/fd", "/dev/fd") != 0)
-        return failed("symlink in /dev");
-    ::symlink("/proc/self/fd/0", "/dev/stdin");
-    ::symlink("/proc/self/fd/1", "/dev/stdout");
-    ::symlink("/proc/self/fd/2", "/dev/stderr");
-    if (::mkdir("/dev/shm", 01777) != 0 ||
-        ::mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID, "mode=1777") != 0)
-        return failed("mount /dev/shm");
+    if (const std::string step = privatens::makeDev("/dev", true); !step.empty())
+        return failed(step.c_str());
     // Serial lock files of this namespace stay in it.
-    if (::mount("tmpfs", "/run/lock", "tmpfs", MS_NOSUID, "mode=1777") != 0)
+    if (!privatens::tmpfs("/run/lock", "mode=1777"))
         return failed("mount tmpfs on /run/lock");
     g_ready = true;
     return {};

@@ -7,16 +7,16 @@
 //
 // Exits 77 when a namespace cannot be had here (not root); aborts when the namespace was
 // entered but could not be made private, before anything is mounted.
+#include "privatens.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sched.h>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -45,37 +45,18 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "till: %s is not a pseudo-terminal\n", argv[n]);
             return 64;
         }
-    if (::unshare(CLONE_NEWNS) != 0)
+    if (!privatens::enter(false))
         return 77;
-    // From here on every mount must stay inside this namespace.
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        std::perror("till: making / private in the new namespace");
-        std::abort();
-    }
     // The new /dev is made aside, while the machine's /dev/pts can still be reached, and
     // then moved over /dev.
     char staging[] = "/tmp/till-dev-XXXXXX";
     if (!::mkdtemp(staging))
         die("mkdtemp");
     const std::string dev = staging;
-    if (::mount("tmpfs", staging, "tmpfs", MS_NOSUID, "mode=0755,size=4m") != 0)
+    if (!privatens::tmpfs(staging, "mode=0755,size=4m", true))
         die("mount tmpfs");
-    const struct {
-        const char* name;
-        unsigned major, minor;
-    } nodes[] = {{"null", 1, 3},   {"zero", 1, 5},    {"full", 1, 7},
-                 {"random", 1, 8}, {"urandom", 1, 9}, {"tty", 5, 0}};
-    for (const auto& node : nodes) {
-        const std::string path = dev + "/" + node.name;
-        if (::mknod(path.c_str(), S_IFCHR | 0666, makedev(node.major, node.minor)) != 0)
-            die(path.c_str());
-        ::chmod(path.c_str(), 0666);
-    }
-    if (::mkdir((dev + "/pts").c_str(), 0755) != 0)
-        die("pts");
-    bind("/dev/pts", (dev + "/pts").c_str());
-    ::symlink("pts/ptmx", (dev + "/ptmx").c_str());
-    ::symlink("/proc/self/fd", (dev + "/fd").c_str());
+    if (const std::string step = privatens::makeDev(dev, false); !step.empty())
+        die(step.c_str());
     for (int n = 0; n < 5; ++n) {
         const std::string port = dev + "/ttyS" + std::to_string(n);
         const int fd = ::open(port.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0660);
@@ -87,7 +68,7 @@ int main(int argc, char* argv[]) {
     if (::mount(staging, "/dev", nullptr, MS_MOVE, nullptr) != 0)
         die("moving the new /dev");
     ::rmdir(staging);
-    if (::mount("tmpfs", "/run/lock", "tmpfs", MS_NOSUID, "mode=1777") != 0)
+    if (!privatens::tmpfs("/run/lock", "mode=1777"))
         die("mount tmpfs on /run/lock");
     ::mkdir("/run/sshd", 0755); // sshd's privilege separation folder, as its service makes it
     bind(argv[1], "/etc/xdg");
