@@ -26,16 +26,16 @@ void upperOrReset(Context& c) {
 }
 
 constexpr Command kCommands[] = {
-    {"1", upperLine, 0, 20, true},
-    {"2", lowerLine, 0, 20, true},
-    {"4", scrollUpper, 0, 40, true},
-    {"5", clock, 0, 5, true},
-    {"6", scrollUpperOnce, 0, 40, true},
-    {"7", ignore, 0, 40, true}, // character trapping off: no effect
-    {"8", attention, 0, 2, true},
-    {"9", twoLines, 0, 40, true},
-    {"A", upperOrReset, 0, 20, true},
-    {"B", lowerLine, 0, 20, true},
+    cmd("1", upperLine).afterTheAttentionCode().data(20),
+    cmd("2", lowerLine).afterTheAttentionCode().data(20),
+    cmd("4", scrollUpper).afterTheAttentionCode().data(40),
+    cmd("5", clock).afterTheAttentionCode().data(5),
+    cmd("6", scrollUpperOnce).afterTheAttentionCode().data(40),
+    cmd("7", ignore).afterTheAttentionCode().data(40), // character trapping off: no effect
+    cmd("8", attention).afterTheAttentionCode().data(2),
+    cmd("9", twoLines).afterTheAttentionCode().data(40),
+    cmd("A", upperOrReset).afterTheAttentionCode().data(20),
+    cmd("B", lowerLine).afterTheAttentionCode().data(20),
 };
 
 QByteArray pattern(const QByteArray& upper, const QByteArray& lower) {

@@ -30,9 +30,9 @@ constexpr Command kCommands[] = {
     {"\x1B\x11", overwrite},
     {"\x1B\x12", verticalScroll},
     {"\x1B\x13", horizontalScroll},
-    {"\x1B\x51\x41", upperLine, 0, 20, false, nullptr, true},
-    {"\x1B\x51\x42", lowerLine, 0, 20, false, nullptr, true},
-    {"\x1B\x51\x44", scrollUpper, 0, 40},
+    cmd("\x1B\x51\x41", upperLine).data(20).endedByClearOrCancel(),
+    cmd("\x1B\x51\x42", lowerLine).data(20).endedByClearOrCancel(),
+    cmd("\x1B\x51\x44", scrollUpper).data(40),
     {"\x1B\x5B\x44", left},
     {"\x08", left},
     {"\x1B\x5B\x43", right},
@@ -46,19 +46,19 @@ constexpr Command kCommands[] = {
     {"\x0D", carriageReturn},
     {"\x1B\x5B\x52", endOfLine},
     {"\x1B\x5B\x4B", bottomRow},
-    {"\x1B\x6C", columnRow, 2},
+    cmd("\x1B\x6C", columnRow).params(2),
     {"\x1B\x40", reset},
     {"\x0C", clear},
     {"\x18", clearCursorRow},
-    {"\x1B\x57", scrollWindow, 4},
-    {"\x1B\x2A", brightnessLevel, 1},
-    {"\x1B\x5F", cursorShown, 1},
-    {"\x1B\x66", ignore, 1}, // national set: later glyphs only
-    {"\x1B\x63", ignore, 1}, // font
-    {"\x1B\x25", ignore, 1},
-    {"\x1B\x3F", ignore, 1},
-    {"\x1B\x26", ignore, 0, -1, false, userCharacters},
-    {"\x1B\x3D", select, 1, -1, false, nullptr, false, true},
+    cmd("\x1B\x57", scrollWindow).params(4),
+    cmd("\x1B\x2A", brightnessLevel).params(1),
+    cmd("\x1B\x5F", cursorShown).params(1),
+    cmd("\x1B\x66", ignore).params(1), // national set: later glyphs only
+    cmd("\x1B\x63", ignore).params(1), // font
+    cmd("\x1B\x25", ignore).params(1),
+    cmd("\x1B\x3F", ignore).params(1),
+    cmd("\x1B\x26", ignore).paramsBy(userCharacters),
+    cmd("\x1B\x3D", select).params(1).evenWhenDeselected(),
 };
 
 // Initialise, overwrite mode, each row addressed and written whole, the lower one first: a

@@ -46,7 +46,32 @@ struct Command {
     int (*more)(QByteArrayView params) = nullptr;
     bool stringMode = false;
     bool whenDeselected = false;
+
+    // The table's words for the fields, each on a copy: cmd("\x1F\x24", columnRow).params(2).
+    constexpr Command params(int n) const { return with(&Command::fixed, n); }
+    constexpr Command paramsBy(int (*needed)(QByteArrayView)) const {
+        return with(&Command::more, needed);
+    }
+    constexpr Command data(int keep) const { return with(&Command::dataMax, keep); }
+    constexpr Command afterTheAttentionCode() const { return with(&Command::afterAttention, true); }
+    constexpr Command endedByClearOrCancel() const { return with(&Command::stringMode, true); }
+    constexpr Command evenWhenDeselected() const { return with(&Command::whenDeselected, true); }
+
+private:
+    template <typename T> constexpr Command with(T Command::*field, T value) const {
+        Command c = *this;
+        c.*field = value;
+        return c;
+    }
 };
+
+// A command of `bytes` that runs `run`, with no parameters and no data.
+constexpr Command cmd(std::string_view bytes, Action run) {
+    Command c;
+    c.bytes = bytes;
+    c.run = run;
+    return c;
+}
 
 // A command set: the name its test pattern shows, how it starts, its commands and its
 // test pattern.

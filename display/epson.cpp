@@ -67,29 +67,29 @@ constexpr Command kCommands[] = {
     {"\x1F\x0A", up},
     {"\x1F\x0D", endOfLine},
     {"\x1F\x42", bottomRow},
-    {"\x1F\x24", columnRow, 2},
+    cmd("\x1F\x24", columnRow).params(2),
     {"\x1F\x01", overwrite},
     {"\x1F\x02", verticalScroll},
     {"\x1F\x03", horizontalScroll},
-    {"\x1F\x43", cursorShown, 1},
-    {"\x1F\x58", brightnessLevel, 1},
-    {"\x1F\x45", blink, 1},
-    {"\x1F\x72", reversed, 1},
-    {"\x1F\x54", setClock, 2},
+    cmd("\x1F\x43", cursorShown).params(1),
+    cmd("\x1F\x58", brightnessLevel).params(1),
+    cmd("\x1F\x45", blink).params(1),
+    cmd("\x1F\x72", reversed).params(1),
+    cmd("\x1F\x54", setClock).params(2),
     {"\x1F\x55", showClock},
-    {"\x1F\x2E", punctuated, 1},
-    {"\x1F\x2C", punctuated, 1},
-    {"\x1F\x3B", punctuated, 1},
-    {"\x1F\x23", ignore, 2}, // annunciator marks, above the cells
-    {"\x1F\x40", clear},     // self test, which ends on a blank screen
+    cmd("\x1F\x2E", punctuated).params(1),
+    cmd("\x1F\x2C", punctuated).params(1),
+    cmd("\x1F\x3B", punctuated).params(1),
+    cmd("\x1F\x23", ignore).params(2), // annunciator marks, above the cells
+    {"\x1F\x40", clear},               // self test, which ends on a blank screen
     {"\x1B\x40", reset},
-    {"\x1B\x74", ignore, 1}, // code page: later glyphs only
-    {"\x1B\x52", ignore, 1}, // national set
-    {"\x1B\x25", ignore, 1}, // user-defined characters on or off
-    {"\x1B\x3F", ignore, 1}, // a user-defined character cancelled
-    {"\x1B\x26", ignore, 0, -1, false, userCharacters},
-    {"\x1B\x3D", select, 1, -1, false, nullptr, false, true},
-    {"\x1B\x57", ignore, 0, -1, false, window},
+    cmd("\x1B\x74", ignore).params(1), // code page: later glyphs only
+    cmd("\x1B\x52", ignore).params(1), // national set
+    cmd("\x1B\x25", ignore).params(1), // user-defined characters on or off
+    cmd("\x1B\x3F", ignore).params(1), // a user-defined character cancelled
+    cmd("\x1B\x26", ignore).paramsBy(userCharacters),
+    cmd("\x1B\x3D", select).params(1).evenWhenDeselected(),
+    cmd("\x1B\x57", ignore).paramsBy(window),
 };
 
 // Reset, overwrite mode, each row addressed and written whole, the lower one first: a set

@@ -34,20 +34,20 @@ void scrollMessage(Context& c) {
 constexpr Command kCommands[] = {
     {"\x12", verticalScroll},
     {"\x11", overwrite},
-    {"\x04", brightness, 1},
+    cmd("\x04", brightness).params(1),
     {"\x08", backErasing},
     {"\x09", right},
     {"\x0A", down},
     {"\x0D", carriageReturn},
-    {"\x10", cell, 1},
+    cmd("\x10", cell).params(1),
     {"\x13", cursorOn},
     {"\x14", cursorOff},
     {"\x1F", reset},
-    {"\x03", ignore, 6}, // a user character: the glyph and five pattern bytes
-    {"\x05", scrollMessage, 0, 45},
-    {"\x1B\x06", scrollLower, 0, 45},
-    {"\x1B\x07", scrollUpper, 0, 45},
-    {"\x1B\x0B", scrollLower, 0, 45},
+    cmd("\x03", ignore).params(6), // a user character: the glyph and five pattern bytes
+    cmd("\x05", scrollMessage).data(45),
+    cmd("\x1B\x06", scrollLower).data(45),
+    cmd("\x1B\x07", scrollUpper).data(45),
+    cmd("\x1B\x0B", scrollLower).data(45),
 };
 
 // Reset (to vertical scrolling), the lower row's first cell, the upper text without its

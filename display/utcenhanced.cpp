@@ -19,10 +19,14 @@ void toStandard(Context& c) {
 }
 
 constexpr Command kCommands[] = {
-    {"A", upperLine, 0, 20, true},       {"B", lowerLine, 0, 20, true},
-    {"D", scrollUpper, 0, 40, true},     {"E", clock, 0, 5, true},
-    {"F", scrollUpperOnce, 0, 40, true}, {"H", attention, 0, 2, true},
-    {"I", twoLines, 0, 40, true},        {"\x1B\x1E\x0D", toStandard},
+    cmd("A", upperLine).afterTheAttentionCode().data(20),
+    cmd("B", lowerLine).afterTheAttentionCode().data(20),
+    cmd("D", scrollUpper).afterTheAttentionCode().data(40),
+    cmd("E", clock).afterTheAttentionCode().data(5),
+    cmd("F", scrollUpperOnce).afterTheAttentionCode().data(40),
+    cmd("H", attention).afterTheAttentionCode().data(2),
+    cmd("I", twoLines).afterTheAttentionCode().data(40),
+    {"\x1B\x1E\x0D", toStandard},
     {"\x1B\x0F\x0D", toStandard},
 };
 

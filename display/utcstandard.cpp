@@ -22,10 +22,17 @@ void toEnhanced(Context& c) {
 }
 
 constexpr Command kCommands[] = {
-    {"\x08", backErasing},    {"\x09", right},          {"\x0A", down},
-    {"\x0D", carriageReturn}, {"\x10", cell, 1},        {"\x11", overwrite},
-    {"\x12", verticalScroll}, {"\x13", cursorOn},       {"\x14", cursorOff},
-    {"\x1F", clearAndMode},   {"\x1B\x64", toEnhanced},
+    {"\x08", backErasing},
+    {"\x09", right},
+    {"\x0A", down},
+    {"\x0D", carriageReturn},
+    cmd("\x10", cell).params(1),
+    {"\x11", overwrite},
+    {"\x12", verticalScroll},
+    {"\x13", cursorOn},
+    {"\x14", cursorOff},
+    {"\x1F", clearAndMode},
+    {"\x1B\x64", toEnhanced},
 };
 
 // Clear (in overwrite mode), the lower row's first cell, LF, overwrite mode, the upper
