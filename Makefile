@@ -1,14 +1,29 @@
-# make run    installs what is missing, builds and starts vorq
-# make test   installs what is missing, checks the formatting, builds, and runs every test,
-#             also under ASan and UBSan
-# make deps   installs what is missing, now, the packaging tools too (the others install what
-#             they need once, then keep a stamp)
-# make bench  builds in Release and prints the benchmark table: each row against its floor,
-#             failing when a goal is missed (needs root); make bench-smoke runs it once
-#             (part of make test)
-# make fuzz   builds the display model's libFuzzer target with clang and fuzzes it for
-#             FUZZ_SECONDS (default 300), from a starting corpus of every command of every set
-# make deb    builds the Debian packages (vorq and vorq-dbgsym) with dpkg-buildpackage
+# make run             installs what is missing, builds and starts vorq
+# make test            installs what is missing, checks the formatting and the Ansible role,
+#                      builds, and runs every test, also under ASan and UBSan
+# make deps            installs what is missing now, the packaging tools too (the others
+#                      install what they need once, then keep a stamp)
+# make build           the plain build alone (build/); make all is the same
+# make build-plain, make build-sanitize
+#                      the two trees that make test builds (build/, build-sanitize/)
+# make test-plain, make test-sanitize, make test-fleet
+#                      one part of make test each (the fleet rollout needs root)
+# make format-check    clang-format over every source; make lint-ansible: yamllint and
+#                      ansible-lint over the role
+# make bench           builds in Release and prints the benchmark table: each row against
+#                      its floor, failing when a goal is missed (needs root); make
+#                      bench-smoke runs it once (part of make test)
+# make fuzz            builds the display model's libFuzzer target with clang (installs clang
+#                      when missing) and fuzzes it for FUZZ_SECONDS (default 300), from a
+#                      starting corpus of every command of every set
+# make deb             builds the Debian packages (vorq and vorq-dbgsym) with
+#                      dpkg-buildpackage; make deb-reproducible builds them twice and compares
+# make test-installed  checks the packages with lintian and the validators, then, as root
+#                      (through sudo otherwise), removes any installed vorq, has the role
+#                      install the new package on a till, and runs autopkgtest on it
+# make clean           removes every build folder
+#
+# Every target that installs packages does so with apt-get, through sudo when not root.
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize

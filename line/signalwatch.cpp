@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,21 +23,24 @@ extern "C" void onSignal(int number) {
 
 } // namespace
 
-SignalWatch::SignalWatch(const QList<int>& signals, QObject* parent)
-    : QObject(parent), m_signals(signals) {
+SignalWatch::SignalWatch(const QList<int>& signals) : m_signals(signals) {
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         g_pipe[0] = g_pipe[1] = -1;
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int number : m_signals)
-        ::sigaction(number, &action, nullptr);
+    for (const int number : m_signals) {
+        struct sigaction previous {};
+        ::sigaction(number, &action, &previous);
+        m_previous.append(previous);
+    }
 }
 
 SignalWatch::~SignalWatch() {
-    for (const int number : m_signals)
-        std::signal(number, SIG_DFL);
+    m_notifier.reset();
+    for (qsizetype i = 0; i < m_signals.size(); ++i)
+        ::sigaction(m_signals[i], &m_previous[i], nullptr);
 }
 
 int SignalWatch::pending() {
@@ -50,17 +54,13 @@ int SignalWatch::wakeFd() {
 void SignalWatch::endEventLoopOnSignal() {
     // The notifier, and with it the event dispatcher, only for a program with an event loop;
     // a signal that came before is still in the pipe.
-    if (!m_notifier && g_pipe[0] >= 0) {
-        m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-        connect(m_notifier, &QSocketNotifier::activated, this, [this] {
-            unsigned char bytes[16];
-            while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
-            }
-            Q_EMIT caught(pending());
-        });
-    }
-    connect(this, &SignalWatch::caught, this, [] { QCoreApplication::exit(exitStatus()); });
+    if (m_notifier || g_pipe[0] < 0)
+        return;
+    m_notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [] {
+        unsigned char bytes[16];
+        while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
+        }
+        QCoreApplication::exit(exitStatus());
+    });
 }
-
-// The meta-object code, compiled with this file instead of on its own.
-#include "moc_signalwatch.cpp"

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QList>
-#include <QObject>
 
 #include <csignal>
+#include <memory>
 
 class QSocketNotifier;
 
@@ -11,18 +11,18 @@ class QSocketNotifier;
 // program ends as on a normal exit: its port closed (exclusive mode cleared, the old line
 // settings restored, the lock file removed) and its links removed. The handler only records
 // the signal and writes its number to a pipe; once endEventLoopOnSignal() is called, a
-// QSocketNotifier on the pipe emits caught() from the event loop. A program without an event
-// loop asks pending() at its safe points.
+// QSocketNotifier on the pipe ends the event loop. A program without an event loop asks
+// pending() at its safe points, or waits in poll() on wakeFd().
 //
 // One watch at a time per process. A program ended this way exits with 128 + the signal's
 // number.
-class SignalWatch : public QObject {
-    Q_OBJECT
+class SignalWatch {
 public:
-    explicit SignalWatch(const QList<int>& signals = {SIGTERM, SIGINT, SIGHUP},
-                         QObject* parent = nullptr);
-    // Puts the default handlers back.
-    ~SignalWatch() override;
+    explicit SignalWatch(const QList<int>& signals = {SIGTERM, SIGINT, SIGHUP});
+    // Puts back the handlers that were there before.
+    ~SignalWatch();
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
 
     // The first signal caught so far, 0 while none has come; usable with or without an event
     // loop.
@@ -36,10 +36,8 @@ public:
     // Ends the application's event loops with exitStatus() once a signal is caught.
     void endEventLoopOnSignal();
 
-Q_SIGNALS:
-    void caught(int signalNumber);
-
 private:
     QList<int> m_signals;
-    QSocketNotifier* m_notifier = nullptr;
+    QList<struct sigaction> m_previous;
+    std::unique_ptr<QSocketNotifier> m_notifier;
 };

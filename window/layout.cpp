@@ -169,7 +169,7 @@ QMap<QString, qreal> readFitCache() {
 }
 
 void writeFitCache(QMap<QString, qreal> sizes) {
-    while (sizes.size() > 16) // a few desktops and scalings; older ones go first by key
+    while (sizes.size() > 16) // a few desktops and scalings; the first by key go
         sizes.erase(sizes.begin());
     QByteArray text;
     for (auto i = sizes.cbegin(); i != sizes.cend(); ++i)
@@ -200,8 +200,8 @@ void fitFontByMeasuring(QWidget* window, const QList<QWidget*>& widgets, QFont f
 
 } // namespace
 
-// Measuring loads every glyph of every caption, a sixth of the start-up, so the size found is
-// kept in the user's cache under a key of all it depends on. A kept size is set before the
+// Measuring loads every glyph of every caption, which is slow, so the size found is kept in
+// the user's cache under a key of all it depends on. A kept size is set before the
 // controls are made, so that they are made in it instead of each being told of it afterwards.
 QList<QWidget*> buildControls(QWidget* window) {
     QFont font = window->font();

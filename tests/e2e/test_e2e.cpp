@@ -550,7 +550,7 @@ void TestEndToEnd::rightClickMapsCom3() {
 
 // A crash report from a till can be read: vorq under gdb, stopped in the window's start-up,
 // gives a backtrace with VORQ's functions and their source lines (for the installed program,
-// from its debug-symbols package).
+// from its debug-symbols package; a build tree without line tables skips).
 void TestEndToEnd::backtraceIsReadable() {
     const QString gdb = QStandardPaths::findExecutable(QStringLiteral("gdb"));
     if (gdb.isEmpty())
@@ -560,6 +560,10 @@ void TestEndToEnd::backtraceIsReadable() {
                         QStringLiteral("info line VORQ::Form_Load"), vorqBinary()});
     QVERIFY(symbols.waitForFinished(60000));
     const QString line = QString::fromLocal8Bit(symbols.readAll());
+    // A build tree without line tables (a Release build) has nothing to show; the installed
+    // program must have them, from its debug-symbols package.
+    if (!line.startsWith(QLatin1String("Line ")) && qEnvironmentVariableIsEmpty("VORQ_BINARY"))
+        QSKIP("the program was built without line tables (a Release build)");
     QVERIFY2(line.startsWith(QLatin1String("Line ")), qPrintable(line));
     QProcess p;
     p.setProcessEnvironment(m_desktop.environment());
