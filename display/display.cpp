@@ -72,6 +72,7 @@ public:
             m_events->back().kind == Event::Kind::Ignored) {
             m_events->back().bytes += bytes;
         } else {
+            m_display.noteScreen(m_events);
             Event e;
             e.kind = Event::Kind::Ignored;
             e.bytes = bytes.toByteArray();
@@ -110,8 +111,25 @@ void Display::toSet(char byte, QList<Event>* events) {
         use(next);
 }
 
+void Display::noteScreen(QList<Event>* events) {
+    if (!events || (m_screen == m_eventScreen && m_set == m_eventSet))
+        return;
+    Event e;
+    e.kind = Event::Kind::Screen;
+    e.screen = m_screen;
+    e.set = m_set;
+    events->append(e);
+    beginEvents();
+}
+
+void Display::beginEvents() {
+    m_eventScreen = m_screen;
+    m_eventSet = m_set;
+}
+
 void Display::frameReports(const QList<FrameDecoder::Report>& reports, QList<Event>* events) {
     for (const FrameDecoder::Report& r : reports) {
+        noteScreen(events);
         if (r.valid) {
             m_eeprom.code = r.code;
             m_eeprom.scrollData =
@@ -133,6 +151,7 @@ void Display::frameReports(const QList<FrameDecoder::Report>& reports, QList<Eve
 void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
     static const QByteArray start = frame::kStart + frame::kAccessCode.toLatin1();
     flush(nowMs, events);
+    beginEvents();
     for (const char b : bytes) {
         if (m_inFrame) {
             if (b != frame::kStart) {
@@ -166,6 +185,7 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
 }
 
 void Display::flush(qint64 nowMs, QList<Event>* events) {
+    beginEvents();
     if (!m_inFrame)
         return;
     if (const auto reports = m_frames.flush(nowMs); !reports.isEmpty())
@@ -179,6 +199,7 @@ void Display::endFrame(const QList<FrameDecoder::Report>& reports, QList<Event>*
 }
 
 void Display::end(QList<Event>* events) {
+    beginEvents();
     if (m_inFrame)
         endFrame(m_frames.hangUp(), events);
     if (!m_start.isEmpty()) { // a frame start cut off: the recogniser's to report

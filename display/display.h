@@ -38,11 +38,15 @@ QList<int> readAlike(int code);
 
 class Display {
 public:
+    // What happened, in the order of the bytes that caused it. Before a frame or a run of
+    // ignored bytes that follows characters which changed the screen (within one feed), a
+    // Screen event shows the screen as those characters left it.
     struct Event {
-        enum class Kind { Frame, Ignored } kind = Kind::Frame;
+        enum class Kind { Frame, Ignored, Screen } kind = Kind::Frame;
         FrameDecoder::Report frame; // a frame, valid or not
         QByteArray bytes;           // the bytes ignored, in order, when Ignored
         int set = 0;                // the set in force when it happened
+        Screen screen;              // when Screen
     };
 
     // Powers on with what `eeprom` holds, in the set `set` (0 to 6), or the stored one when
@@ -75,6 +79,9 @@ private:
     // The frame under way has ended with `reports`: the decoder starts afresh.
     void endFrame(const QList<FrameDecoder::Report>& reports, QList<Event>* events);
     void use(int set);
+    // A Screen event when the screen or the set changed since the last event of this call.
+    void noteScreen(QList<Event>* events);
+    void beginEvents();
 
     Eeprom m_eeprom;
     int m_set = 0;
@@ -85,6 +92,8 @@ private:
     FrameDecoder m_frames;
     qint64 m_ignoredBytes = 0;
     bool m_lastIgnored = false; // the last event is Ignored, and may still grow
+    Screen m_eventScreen;       // the screen and set as the last event, or the call's start,
+    int m_eventSet = 0;         // left them
 };
 
 } // namespace display

@@ -387,12 +387,15 @@ void TestDisplay::ignoredBytes() {
            0, &events);
     d.feed(frameOf("1"), 0, &events);
     d.feed("hi", 0, &events);
-    QCOMPARE(events.size(), 4);
+    QCOMPARE(events.size(), 5);
     QCOMPARE(events[0].bytes, QByteArray("\x1B\x7A\x01"));
-    QCOMPARE(events[1].bytes, QByteArray("\x1F\x24\x30\x30"));
-    QCOMPARE(events[2].kind, Display::Event::Kind::Frame);
-    QCOMPARE(events[3].bytes, QByteArray("hi"));
-    QCOMPARE(events[3].set, 1);
+    // In the order of the bytes: the screen with the "A" comes before what was ignored after it.
+    QCOMPARE(events[1].kind, Display::Event::Kind::Screen);
+    QCOMPARE(rowOf(events[1].screen, 0), padded("A"));
+    QCOMPARE(events[2].bytes, QByteArray("\x1F\x24\x30\x30"));
+    QCOMPARE(events[3].kind, Display::Event::Kind::Frame);
+    QCOMPARE(events[4].bytes, QByteArray("hi"));
+    QCOMPARE(events[4].set, 1);
 }
 
 // The role's list of arguments (meta/argument_specs.yml) offers exactly the codes of the table of

@@ -21,13 +21,12 @@ public:
     void listening(const QString& where) override {
         json({{"event", QStringLiteral("listening")}, {"device", where}});
     }
-    void screen(const display::Display& display) override {
-        const display::Screen& s = display.screen();
+    void screen(const display::Screen& s, int set) override {
         auto text = [&s](int r) {
             return frame::fromWindows1252(QByteArray(s.row(r).data(), display::kColumns));
         };
         json({{"event", QStringLiteral("screen")},
-              {"set", display.set()},
+              {"set", set},
               {"lines", QJsonArray{text(0), text(1)}},
               {"cursor", QJsonArray{s.cursorRow(), s.cursorColumn()}},
               {"cursorShown", s.cursorShown()}});

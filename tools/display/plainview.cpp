@@ -13,8 +13,7 @@ public:
     void listening(const QString& where) override {
         m_out << QStringLiteral("Listening on ") + escaped(where) << '\n';
     }
-    void screen(const display::Display& display) override {
-        const display::Screen& s = display.screen();
+    void screen(const display::Screen& s, int) override {
         m_out << '|' << viewtext::row(s, 0) << "|\n|" << viewtext::row(s, 1) << "|\n\n";
     }
     void ignored(const Event& e) override { log(viewtext::lines(e, false)); }

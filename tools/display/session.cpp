@@ -23,7 +23,7 @@ void Session::listening(const QString& where) {
 void Session::powerOn() {
     m_shown = m_display.screen();
     m_shownSet = m_display.set();
-    m_view->screen(m_display);
+    m_view->screen(m_display.screen(), m_display.set());
     m_out.flush();
 }
 
@@ -42,7 +42,7 @@ void Session::tick() {
 void Session::marquee() {
     if (m_display.tick())
         show({});
-    else if (m_view->idle(m_display))
+    else if (m_view->idle(m_display.screen(), m_display.set()))
         m_out.flush();
 }
 
@@ -63,21 +63,27 @@ void Session::show(const QList<View::Event>& events) {
             m_out.flush();
             return;
         }
-        if (e.kind == View::Event::Kind::Ignored) {
+        if (e.kind == View::Event::Kind::Screen) {
+            showScreen(e.screen, e.set);
+        } else if (e.kind == View::Event::Kind::Ignored) {
             m_understoodAll = false;
             m_view->ignored(e);
         } else {
             frameSeen(e);
         }
     }
-    if (m_display.screen() != m_shown || m_display.set() != m_shownSet) {
-        m_shown = m_display.screen();
-        m_shownSet = m_display.set();
-        m_view->screen(m_display);
-    } else if (!events.isEmpty()) {
-        m_view->unchanged(m_display);
-    }
+    if (!showScreen(m_display.screen(), m_display.set()) && !events.isEmpty())
+        m_view->unchanged(m_display.screen(), m_display.set());
     m_out.flush();
+}
+
+bool Session::showScreen(const display::Screen& screen, int set) {
+    if (screen == m_shown && set == m_shownSet)
+        return false;
+    m_shown = screen;
+    m_shownSet = set;
+    m_view->screen(screen, set);
+    return true;
 }
 
 void Session::frameSeen(const View::Event& e) {

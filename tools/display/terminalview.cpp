@@ -18,14 +18,14 @@ public:
     void listening(const QString& where) override {
         m_out << QStringLiteral("Listening on ") + escaped(where) << '\n';
     }
-    void screen(const display::Display& display) override { redraw(display); }
+    void screen(const display::Screen& s, int set) override { redraw(s, set); }
     void ignored(const Event& e) override { log(viewtext::lines(e, false)); }
     void frame(const Event& e, bool hex) override { log(viewtext::lines(e, hex)); }
-    void unchanged(const display::Display& display) override { redraw(display); }
-    bool idle(const display::Display& display) override {
+    void unchanged(const display::Screen& s, int set) override { redraw(s, set); }
+    bool idle(const display::Screen& s, int set) override {
         if (width() == m_drawnWidth)
             return false;
-        redraw(display);
+        redraw(s, set);
         return true;
     }
     bool animated() const override { return true; }
@@ -48,12 +48,11 @@ private:
         return display::kColumns + 2;
     }
 
-    QString caption(const display::Display& display, int width) const {
-        const display::Screen& s = display.screen();
+    QString caption(const display::Screen& s, int set, int width) const {
         const QString text =
             QStringLiteral("set %1 %2, %3, cursor %4,%5 %6")
-                .arg(display.set())
-                .arg(frame::commandSetName(display.set()), viewtext::modeName(s.mode()))
+                .arg(set)
+                .arg(frame::commandSetName(set), viewtext::modeName(s.mode()))
                 .arg(s.cursorRow() + 1)
                 .arg(s.cursorColumn() + 1)
                 .arg(s.cursorShown() ? QStringLiteral("shown") : QStringLiteral("hidden"))
@@ -61,8 +60,7 @@ private:
         return m_colour ? QStringLiteral("\x1B[1m") + text + QStringLiteral("\x1B[22m") : text;
     }
 
-    void redraw(const display::Display& display) {
-        const display::Screen& s = display.screen();
+    void redraw(const display::Screen& s, int set) {
         const int columns = width();
         const QString bar = QString(display::kColumns, QChar(0x2500));
         QStringList lines{QString(QChar(0x250C) + bar + QChar(0x2510)).left(columns)};
@@ -76,7 +74,7 @@ private:
             lines << row;
         }
         lines << QString(QChar(0x2514) + bar + QChar(0x2518)).left(columns)
-              << caption(display, columns);
+              << caption(s, set, columns);
         for (const QString& l : m_log)
             lines << l.left(columns);
         if (m_drawn > 0 && columns != m_drawnWidth)

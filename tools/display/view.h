@@ -18,16 +18,20 @@ public:
     virtual ~View() = default;
     // The first line, naming the device that the display listens on, for whoever reads it.
     virtual void listening(const QString& where) = 0;
-    // The screen changed (or is shown for the first time).
-    virtual void screen(const display::Display& display) = 0;
+    // The screen changed (or is shown for the first time), in the set `set`.
+    virtual void screen(const display::Screen& screen, int set) = 0;
     virtual void ignored(const Event& e) = 0;
     // A frame, valid or not; with `hex`, its bytes are shown too where the view has room.
     virtual void frame(const Event& e, bool hex) = 0;
     // Events came that changed nothing on the screen.
-    virtual void unchanged(const display::Display& display) { static_cast<void>(display); }
+    virtual void unchanged(const display::Screen& screen, int set) {
+        static_cast<void>(screen);
+        static_cast<void>(set);
+    }
     // A moment passed: the terminal view follows a resize. True when it redrew.
-    virtual bool idle(const display::Display& display) {
-        static_cast<void>(display);
+    virtual bool idle(const display::Screen& screen, int set) {
+        static_cast<void>(screen);
+        static_cast<void>(set);
         return false;
     }
     // Whether the screen moves by itself (a marquee) in this view.
