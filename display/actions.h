@@ -1,7 +1,10 @@
 #pragma once
 
 // The actions that several command sets share, for their tables.
+#include "display/codetable.h"
 #include "display/commands.h"
+
+#include <optional>
 
 #include <algorithm>
 
@@ -161,10 +164,25 @@ inline int userCharacters(QByteArrayView p) {
     return 0;
 }
 
-// ESC = n: n with bit 1 (0x02) set selects the display; without it the display is
-// deselected and draws nothing until selected again. The bit is the common reading.
+// ESC = n: 1 the printer alone (the display draws nothing until selected again), 2 the
+// display alone, 3 both. Any other n goes to the printer and changes nothing here.
 inline void select(Context& c) {
-    c.reader.setDeselected(!(uchar(c.params[0]) & 0x02));
+    const int n = uchar(c.params[0]);
+    if (n >= 1 && n <= 3)
+        c.reader.setDeselected(!(n & 0x02));
+}
+
+// The code table for later characters; an unknown one is reported and changes nothing.
+inline void useTable(Context& c, std::optional<CodeTable> table) {
+    if (!table)
+        return refuse(c);
+    c.screen.setStyle(styleOf(*table, nationalOf(c.screen.style())));
+}
+// The national set for later characters, 0 to 13; another is reported and changes nothing.
+inline void useNational(Context& c, int national) {
+    if (national < 0 || national >= kNationalSets)
+        return refuse(c);
+    c.screen.setStyle(styleOf(tableOf(c.screen.style()), national));
 }
 
 } // namespace display::actions

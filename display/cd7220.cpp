@@ -26,6 +26,37 @@ void scrollWindow(Context& c) {
     c.screen.setScrollWindow(y - 1, x1 - 1, x2 - 1);
 }
 
+// ESC c n: the font family, by letter.
+void fontFamily(Context& c) {
+    switch (c.params[0]) {
+    case 'A':
+        return useTable(c, CodeTable::PC437);
+    case 'J':
+        return useTable(c, CodeTable::Katakana);
+    case 'R':
+        return useTable(c, CodeTable::PC866);
+    case 'L':
+        return useTable(c, CodeTable::PC852);
+    }
+    useTable(c, std::nullopt);
+}
+
+// ESC f n: the national set, by a country's letter; Slavonic and Russia are font families.
+void nationalLetter(Context& c) {
+    const char n = c.params[0];
+    if (n == 'L' || n == 'R')
+        return fontFamily(c);
+    constexpr struct {
+        char letter;
+        int national;
+    } kLetters[] = {{'A', 0}, {'F', 1}, {'G', 2}, {'U', 3}, {'D', 4}, {'W', 5},
+                    {'I', 6}, {'S', 7}, {'J', 8}, {'N', 9}, {'E', 10}};
+    for (const auto& l : kLetters)
+        if (l.letter == n)
+            return useNational(c, l.national);
+    useNational(c, -1);
+}
+
 constexpr Command kCommands[] = {
     {"\x1B\x11", overwrite},
     {"\x1B\x12", verticalScroll},
@@ -53,8 +84,8 @@ constexpr Command kCommands[] = {
     cmd("\x1B\x57", scrollWindow).params(4),
     cmd("\x1B\x2A", brightnessLevel).params(1),
     cmd("\x1B\x5F", cursorShown).params(1),
-    cmd("\x1B\x66", ignore).params(1), // national set: later glyphs only
-    cmd("\x1B\x63", ignore).params(1), // font
+    cmd("\x1B\x66", nationalLetter).params(1),
+    cmd("\x1B\x63", fontFamily).params(1),
     cmd("\x1B\x25", ignore).params(1),
     cmd("\x1B\x3F", ignore).params(1),
     cmd("\x1B\x26", ignore).paramsBy(userCharacters),

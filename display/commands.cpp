@@ -8,7 +8,7 @@ namespace {
 constexpr char kCR = 0x0D;
 } // namespace
 
-Reader::Reader(const SetRules& rules) : m_rules(&rules) {
+Reader::Reader(const SetRules& rules, Variant variant) : m_rules(&rules), m_variant(variant) {
     setAttention(QByteArrayView(rules.attention.data(), qsizetype(rules.attention.size())));
 }
 
@@ -24,7 +24,7 @@ void Reader::setAttention(QByteArrayView code) {
 }
 
 Screen Reader::powerOnScreen() const {
-    return Screen(m_rules->powerOnMode, m_rules->cursorShownAtPowerOn);
+    return Screen(m_rules->powerOnMode, m_rules->cursorShownAtPowerOn, m_variant);
 }
 
 int Reader::takeSwitch() {
@@ -49,7 +49,40 @@ void Reader::reset() {
     m_inData = false;
 }
 
+void Reader::defineMacro(QByteArrayView end, QByteArrayView abort, int most) {
+    m_inDefinition = true;
+    m_defining.clear();
+    m_macroEnd = end.toByteArray();
+    m_macroAbort = abort.toByteArray();
+    m_macroMost = most;
+}
+
+void Reader::runMacro(Screen& screen, Sink& sink) {
+    if (m_macro.isEmpty())
+        return;
+    const QByteArray macro = m_macro;
+    for (const char b : macro)
+        feed(b, screen, sink);
+    m_macroShown = true;
+}
+
 void Reader::feed(char byte, Screen& screen, Sink& sink) {
+    if (m_inDefinition) {
+        m_defining.append(byte);
+        if (m_defining.endsWith(m_macroEnd)) {
+            m_inDefinition = false;
+            m_macro = m_defining.chopped(m_macroEnd.size());
+        } else if (m_defining.contains(m_macroAbort) ||
+                   m_defining.size() > m_macroMost + m_macroEnd.size()) {
+            m_inDefinition = false;
+            m_macro.clear();
+        }
+        return;
+    }
+    if (m_macroShown && !m_command && m_sequence.isEmpty()) {
+        m_macroShown = false;
+        screen.clear();
+    }
     if (m_command) {
         parameter(byte, screen, sink);
         return;

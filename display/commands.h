@@ -100,7 +100,8 @@ public:
 // that bytes split across reads at any point have the same effect as the whole stream.
 class Reader {
 public:
-    explicit Reader(const SetRules& rules);
+    // Reads by `rules`, on a display that draws as `variant` says at power-on.
+    explicit Reader(const SetRules& rules, Variant variant = {});
 
     void feed(char byte, Screen& screen, Sink& sink);
     // The rest of a command under way, when the input ends: it is ignored.
@@ -118,6 +119,12 @@ public:
     // each other).
     void switchTo(int code) { m_switchTo = code; }
     int takeSwitch();
+    // Set 4's macro: from the next byte on, bytes are stored and not read until `end` comes;
+    // more than `most` bytes, or `abort` among them, end the definition with no macro.
+    void defineMacro(QByteArrayView end, QByteArrayView abort, int most);
+    // Runs the stored macro once (its bytes are read now); the next byte from the line stops
+    // it, clearing the screen first. No macro: nothing.
+    void runMacro(Screen& screen, Sink& sink);
     // The time that the clock commands set and show, "hh:mm".
     QByteArray clock() const { return m_clock; }
     void setClock(const QByteArray& hhmm) { m_clock = hhmm; }
@@ -130,6 +137,7 @@ private:
     void reset();
 
     const SetRules* m_rules;
+    Variant m_variant;
     QByteArray m_attention;
     std::array<bool, 256> m_starts{}; // bytes that begin a command
     QByteArray m_sequence;            // the command's bytes so far, then its parameters
@@ -141,6 +149,12 @@ private:
     bool m_deselected = false;
     int m_switchTo = -1;
     QByteArray m_clock = QByteArrayLiteral("00:00");
+    QByteArray m_macro;    // the stored macro
+    QByteArray m_defining; // the bytes so far while one is defined
+    bool m_inDefinition = false;
+    QByteArray m_macroEnd, m_macroAbort;
+    int m_macroMost = 0;
+    bool m_macroShown = false; // a macro has run: the next byte clears the screen
 };
 
 } // namespace display

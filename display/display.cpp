@@ -87,7 +87,8 @@ private:
     QList<Event>* m_events;
 };
 
-Display::Display(const Eeprom& eeprom, int set) : m_eeprom(eeprom) {
+Display::Display(const Eeprom& eeprom, int set, Variant variant)
+    : m_eeprom(eeprom), m_variant(variant) {
     use(set >= 0 ? set : eeprom.code);
     m_screen = m_reader->powerOnScreen();
     m_screen.startMarquee(0, m_eeprom.scrollData, false, false);
@@ -97,7 +98,7 @@ Display::~Display() = default;
 
 void Display::use(int set) {
     m_set = set;
-    m_reader = std::make_unique<Reader>(rulesFor(set));
+    m_reader = std::make_unique<Reader>(rulesFor(set), m_variant);
 }
 
 void Display::toSet(char byte, QList<Event>* events) {

@@ -52,7 +52,8 @@ public:
     // Powers on with what `eeprom` holds, in the set `set` (0 to 6), or the stored one when
     // `set` is -1. The upper row shows the first 20 bytes of the scroll data, as a marquee
     // when there are more.
-    explicit Display(const Eeprom& eeprom = {}, int set = -1);
+    // `variant`: the power-on code table and national set, and the wrap, where displays differ.
+    explicit Display(const Eeprom& eeprom = {}, int set = -1, Variant variant = {});
     ~Display();
 
     // Reads bytes that came at `nowMs` (any monotonic clock). Appends what happened to
@@ -84,6 +85,7 @@ private:
     void beginEvents();
 
     Eeprom m_eeprom;
+    Variant m_variant;
     int m_set = 0;
     Screen m_screen;
     std::unique_ptr<Reader> m_reader;

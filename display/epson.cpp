@@ -50,10 +50,89 @@ void punctuated(Context& c) {
     c.screen.put(c.params[0]);
 }
 
+// ESC W n m [x1 y1 x2 y2]: m 1 (or '1') defines window n with four more bytes, m 0 (or '0')
+// cancels it.
 int window(QByteArrayView p) {
     if (p.size() < 2)
         return int(2 - p.size());
-    return p[1] == 0 ? 0 : int(6 - p.size());
+    return p[1] == 0 || p[1] == '0' ? 0 : int(6 - p.size());
+}
+
+// ESC t n: the code table by its number on set-4 displays.
+void codeTable(Context& c) {
+    switch (uchar(c.params[0])) {
+    case 0:
+        return useTable(c, CodeTable::PC437);
+    case 1:
+        return useTable(c, CodeTable::Katakana);
+    case 2:
+        return useTable(c, CodeTable::PC850);
+    case 3:
+        return useTable(c, CodeTable::PC860);
+    case 4:
+        return useTable(c, CodeTable::PC863);
+    case 5:
+        return useTable(c, CodeTable::PC865);
+    case 16:
+        return useTable(c, CodeTable::WPC1252);
+    case 17:
+        return useTable(c, CodeTable::PC866);
+    case 18:
+        return useTable(c, CodeTable::PC852);
+    case 19:
+        return useTable(c, CodeTable::PC858);
+    case 254:
+    case 255:
+        return useTable(c, CodeTable::Blank);
+    }
+    useTable(c, std::nullopt);
+}
+
+void nationalSet(Context& c) {
+    useNational(c, uchar(c.params[0]));
+}
+
+// US v n: the ready line; no cell changes.
+void readySignal(Context& c) {
+    const char n = c.params[0];
+    if (n != 0 && n != 1 && n != '0' && n != '1')
+        refuse(c);
+}
+
+void macroDefinition(Context& c) {
+    c.reader.defineMacro("\x1F\x3A", "\x1F\x5E", 80);
+}
+
+void macroRun(Context& c) {
+    c.reader.runMacro(c.screen, c.sink);
+}
+
+// US ( A pL pH ... and US ( E pL pH fn ...: pL + 256 pH bytes follow pH.
+int lengthGiven(QByteArrayView p) {
+    if (p.size() < 2)
+        return int(2 - p.size());
+    return int(2 + uchar(p[0]) + 256 * uchar(p[1]) - p.size());
+}
+
+// US ( E: user settings; function 2 leaves the setup mode with a software reset.
+void userSetting(Context& c) {
+    if (c.params.size() > 2 && c.params[2] == 2)
+        reset(c);
+}
+
+// DLE n: a real-time command for the printer, drawn nothing.
+void realTime(Context& c) {
+    const int n = uchar(c.params[0]);
+    if (!(n <= 8 || n == 0x10 || n == 0x12 || n == 0x14))
+        refuse(c);
+}
+
+// 02 05 ... 03: a vendor's set-up frame, which no description defines: read to its 03 and
+// reported.
+int toEtx(QByteArrayView p) {
+    if (p.size() > 64)
+        return -1;
+    return !p.isEmpty() && p.back() == '\x03' ? 0 : 1;
 }
 
 constexpr Command kCommands[] = {
@@ -83,8 +162,15 @@ constexpr Command kCommands[] = {
     cmd("\x1F\x23", ignore).params(2), // annunciator marks, above the cells
     {"\x1F\x40", clear},               // self test, which ends on a blank screen
     {"\x1B\x40", reset},
-    cmd("\x1B\x74", ignore).params(1), // code page: later glyphs only
-    cmd("\x1B\x52", ignore).params(1), // national set
+    cmd("\x1B\x74", codeTable).params(1),
+    cmd("\x1B\x52", nationalSet).params(1),
+    cmd("\x1F\x76", readySignal).params(1),
+    cmd("\x1F\x3A", macroDefinition),
+    cmd("\x1F\x5E", macroRun).params(2),
+    cmd("\x1F\x28\x41", ignore).paramsBy(lengthGiven), // displays chained: this one selected
+    cmd("\x1F\x28\x45", userSetting).paramsBy(lengthGiven),
+    cmd("\x10", realTime).params(1),
+    cmd("\x02\x05", refuse).paramsBy(toEtx),
     cmd("\x1B\x25", ignore).params(1), // user-defined characters on or off
     cmd("\x1B\x3F", ignore).params(1), // a user-defined character cancelled
     cmd("\x1B\x26", ignore).paramsBy(userCharacters),

@@ -12,13 +12,17 @@ Screen::Row blankRow() {
 }
 } // namespace
 
-Screen::Screen(Mode mode, bool cursorShown) : m_cursorShown(cursorShown), m_mode(mode) {
+Screen::Screen(Mode mode, bool cursorShown, Variant variant)
+    : m_style(variant.style), m_lateWrap(variant.lateWrap), m_cursorShown(cursorShown),
+      m_mode(mode) {
     m_cells.fill(blankRow());
+    for (Styles& styles : m_styles)
+        styles.fill(m_style);
 }
 
 bool Screen::operator==(const Screen& o) const {
-    return m_cells == o.m_cells && m_row == o.m_row && m_column == o.m_column &&
-           m_cursorShown == o.m_cursorShown && m_mode == o.m_mode &&
+    return m_cells == o.m_cells && m_styles == o.m_styles && m_row == o.m_row &&
+           m_column == o.m_column && m_cursorShown == o.m_cursorShown && m_mode == o.m_mode &&
            m_brightness == o.m_brightness && m_blink == o.m_blink && m_reversed == o.m_reversed &&
            m_marquee == o.m_marquee;
 }
@@ -50,37 +54,56 @@ int Screen::lastColumn() const {
 
 void Screen::shiftLeft() {
     Row& r = m_cells[size_t(m_row)];
+    Styles& st = m_styles[size_t(m_row)];
     std::rotate(r.begin() + firstColumn(), r.begin() + firstColumn() + 1,
                 r.begin() + lastColumn() + 1);
+    std::rotate(st.begin() + firstColumn(), st.begin() + firstColumn() + 1,
+                st.begin() + lastColumn() + 1);
     r[size_t(lastColumn())] = ' ';
 }
 
 void Screen::shiftRight() {
     Row& r = m_cells[size_t(m_row)];
+    Styles& st = m_styles[size_t(m_row)];
     std::rotate(r.begin() + firstColumn(), r.begin() + lastColumn(), r.begin() + lastColumn() + 1);
+    std::rotate(st.begin() + firstColumn(), st.begin() + lastColumn(),
+                st.begin() + lastColumn() + 1);
     r[size_t(firstColumn())] = ' ';
 }
 
 void Screen::scrollUp() {
     m_cells[0] = m_cells[1];
-    m_cells[1] = blankRow();
+    m_styles[0] = m_styles[1];
+    clearRow(1);
 }
 
 void Screen::scrollDown() {
     m_cells[1] = m_cells[0];
-    m_cells[0] = blankRow();
+    m_styles[1] = m_styles[0];
+    clearRow(0);
+}
+
+void Screen::write(int row, int column, QByteArrayView text) {
+    for (qsizetype i = 0; i < text.size() && column + i < kColumns; ++i) {
+        m_cells[size_t(row)][size_t(column + i)] = text[i];
+        m_styles[size_t(row)][size_t(column + i)] = m_style;
+    }
 }
 
 void Screen::put(char c) {
     if (m_mode == Mode::HorizontalScroll && m_column == lastColumn()) {
         if (m_atEnd)
             shiftLeft();
-        m_cells[size_t(m_row)][size_t(m_column)] = c;
+        write(m_row, m_column, QByteArrayView(&c, 1));
         m_atEnd = true;
         return;
     }
-    m_cells[size_t(m_row)][size_t(m_column)] = c;
-    m_atEnd = false;
+    if (m_lateWrap && m_atEnd) // the wrap that waited for this character
+        right();
+    write(m_row, m_column, QByteArrayView(&c, 1));
+    m_atEnd = m_lateWrap && m_mode != Mode::HorizontalScroll && m_column == kColumns - 1;
+    if (m_atEnd)
+        return;
     if (m_mode == Mode::HorizontalScroll) {
         ++m_column;
         return;
@@ -131,7 +154,7 @@ void Screen::backWrapping(bool erase) {
         m_row = (m_row + kRows - 1) % kRows;
     }
     if (erase)
-        m_cells[size_t(m_row)][size_t(m_column)] = ' ';
+        write(m_row, m_column, " ");
 }
 
 void Screen::left() {
@@ -186,14 +209,13 @@ void Screen::setRow(int row, QByteArrayView data) {
 }
 
 void Screen::draw(int row, int column, QByteArrayView text) {
-    for (qsizetype i = 0; i < text.size() && column + i < kColumns; ++i)
-        m_cells[size_t(row)][size_t(column + i)] = text[i];
+    write(row, column, text);
 }
 
 void Screen::startMarquee(int row, const QByteArray& text, bool once, bool always) {
     m_marquee = {};
     if (always || text.size() > kColumns)
-        m_marquee = {row, text, 0, once};
+        m_marquee = {row, text, m_style, 0, once};
     setRow(row, text.left(kColumns));
 }
 
@@ -201,6 +223,7 @@ void Screen::showMarquee() {
     // The message loops with one blank between its end and its start again.
     const QByteArray loop = QByteArray(m_marquee.text).append(' ');
     Row& r = m_cells[size_t(m_marquee.row)];
+    m_styles[size_t(m_marquee.row)].fill(m_marquee.style);
     for (int i = 0; i < kColumns; ++i) {
         const int at = m_marquee.offset + i;
         r[size_t(i)] = m_marquee.once ? (at < m_marquee.text.size() ? m_marquee.text[at] : ' ')

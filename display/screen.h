@@ -7,12 +7,15 @@
 
 // The screen of a pole display: two rows of 20 cells and a cursor, as the command sets drive
 // it. Rows and columns count from 0 (row 0 is the upper line). A cell holds the byte that was
-// drawn there, 0x20 to 0xFF, a space when blank; the views map the bytes through the
-// Windows-1252 table of the frame.
+// drawn there, 0x20 to 0xFF, a space when blank, and the style it was drawn in (its code table
+// and national set, codetable.h), which glyphs() turns into characters.
 //
-// The cursor is the cell that takes the next character. Writing advances it at once: the
-// wrap or scroll of the chosen mode happens right after the last column is written, not when
-// the next character comes.
+// The cursor is the cell that takes the next character. With the eager wrap (what the
+// descriptions say), writing advances it at once: the wrap or scroll of the chosen mode
+// happens right after the last column is written. With the late wrap (what some displays do),
+// the cursor waits at the last column and the next character wraps before it is drawn; any
+// cursor command (CR, LF, BS, HT, a move, a clear) settles the wait, acting from the last
+// column.
 namespace display {
 
 inline constexpr int kRows = 2;
@@ -27,23 +30,37 @@ enum class Mode {
 // A message that moves one cell to the left on each tick: the power-on scroll data, or a
 // scrolling message of a command set.
 struct Marquee {
-    int row = -1;      // -1: none
-    QByteArray text;   // the message, whose first 20 bytes are shown before the first tick
-    int offset = 0;    // the ticks so far
-    bool once = false; // passes once, then leaves the row blank; else loops
+    int row = -1;            // -1: none
+    QByteArray text;         // the message, whose first 20 bytes are shown before the first tick
+    unsigned char style = 0; // the style it was drawn in
+    int offset = 0;          // the ticks so far
+    bool once = false;       // passes once, then leaves the row blank; else loops
     bool operator==(const Marquee& o) const {
         return row == o.row && text == o.text && offset == o.offset && once == o.once;
     }
 };
 
+// Where displays differ: the style that characters are drawn in at power-on, and the wrap.
+struct Variant {
+    unsigned char style = 0; // codetable.h: PC437, no national set
+    bool lateWrap = false;
+    bool operator==(const Variant& o) const { return style == o.style && lateWrap == o.lateWrap; }
+};
+
 class Screen {
 public:
     using Row = std::array<char, kColumns>;
+    using Styles = std::array<unsigned char, kColumns>;
 
-    // A blank screen, the cursor home and shown, in `mode`.
-    explicit Screen(Mode mode = Mode::Overwrite, bool cursorShown = true);
+    // A blank screen, the cursor home and shown, in `mode`, drawing as `variant` says.
+    explicit Screen(Mode mode = Mode::Overwrite, bool cursorShown = true, Variant variant = {});
 
     const Row& row(int r) const { return m_cells[size_t(r)]; }
+    // The style each cell of row `r` was drawn in.
+    const Styles& styles(int r) const { return m_styles[size_t(r)]; }
+    // The style that later characters are drawn in (ESC t, ESC R and their like change it).
+    unsigned char style() const { return m_style; }
+    void setStyle(unsigned char style) { m_style = style; }
     int cursorRow() const { return m_row; }
     int cursorColumn() const { return m_column; }
     bool cursorShown() const { return m_cursorShown; }
@@ -114,11 +131,17 @@ private:
     void shiftRight();
     void showMarquee();
 
+    // Writes `text` into the row from `column` on, in the current style.
+    void write(int row, int column, QByteArrayView text);
+
     std::array<Row, kRows> m_cells;
+    std::array<Styles, kRows> m_styles{};
+    unsigned char m_style = 0;
+    bool m_lateWrap = false;
     int m_row = 0;
     int m_column = 0;
     bool m_cursorShown = true;
-    bool m_atEnd = false; // horizontal scroll: the last column was just written
+    bool m_atEnd = false; // the last column was just written: horizontal scroll, late wrap
     Mode m_mode;
     int m_brightness = 100;
     int m_blink = 0;

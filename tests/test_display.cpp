@@ -1,3 +1,4 @@
+#include "display/codetable.h"
 #include "display/display.h"
 #include "display/eepromfile.h"
 #include "protocol/frame.h"
@@ -5,7 +6,9 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+
 #include <QTest>
+#include <iconv.h>
 
 using display::Display;
 using display::Eeprom;
@@ -32,6 +35,10 @@ private Q_SLOTS:
     void testPattern_data();
     void testPattern();
     void marquee();
+    void codeTables_data();
+    void codeTables();
+    void variants_data();
+    void variants();
     void everyScrollByteSurvivesARestart();
     void ignoredBytes();
     void everyListAgrees();
@@ -359,6 +366,121 @@ void TestDisplay::everyScrollByteSurvivesARestart() {
     old.write("[eeprom]\ncode=2\nscroll=a\\b\xC2\x81\n");
     old.close();
     QCOMPARE(display::eepromfile::load(path).eeprom, (Eeprom{2, "a\\b\x81"}));
+}
+
+// The glyph that the C library's converter `from` gives byte `b`, U+FFFD where it has none.
+QString viaIconv(const char* from, uchar b) {
+    const iconv_t cd = ::iconv_open("UTF-32LE", from);
+    char in = char(b);
+    char32_t out = 0;
+    char* inPtr = &in;
+    char* outPtr = reinterpret_cast<char*>(&out);
+    size_t inLeft = 1, outLeft = sizeof out;
+    const bool ok = ::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1);
+    ::iconv_close(cd);
+    return ok && !(out >= 0x80 && out < 0xA0) ? QString::fromUcs4(&out, 1)
+                                              : QStringLiteral("\uFFFD");
+}
+
+// Every byte from 0x80, after the bytes that choose a table (or none: the power-on one), draws
+// what the converter of that table gives; Katakana is JIS X 0201's half-width forms.
+void TestDisplay::codeTables_data() {
+    QTest::addColumn<int>("set");
+    QTest::addColumn<QByteArray>("choose");
+    QTest::addColumn<QByteArray>("iconvName"); // empty: Katakana
+    QTest::newRow("set 4 at power-on: PC437") << 4 << QByteArray() << QByteArray("IBM437");
+    QTest::newRow("set 0 at power-on: PC437") << 0 << QByteArray() << QByteArray("IBM437");
+    const struct {
+        int n;
+        const char* iconv;
+    } tables[] = {{2, "IBM850"},  {3, "IBM860"},  {4, "IBM863"},  {5, "IBM865"},
+                  {16, "CP1252"}, {17, "IBM866"}, {18, "IBM852"}, {19, "IBM858"}};
+    for (const auto& t : tables)
+        QTest::addRow("set 4 ESC t %d: %s", t.n, t.iconv)
+            << 4 << QByteArray("\x1B\x74") + char(t.n) << QByteArray(t.iconv);
+    QTest::newRow("set 4 ESC t 1: Katakana") << 4 << QByteArray("\x1B\x74\x01") << QByteArray();
+    QTest::newRow("set 4 ESC t 7 is unknown: PC437 stays")
+        << 4 << QByteArray("\x1B\x74\x07") << QByteArray("IBM437");
+    QTest::newRow("set 4 ESC @ restores PC437")
+        << 4 << QByteArray("\x1B\x74\x13\x1B\x40") << QByteArray("IBM437");
+    QTest::newRow("set 5 ESC c R: PC866") << 5 << QByteArray("\x1B\x63R") << QByteArray("IBM866");
+    QTest::newRow("set 5 ESC c J: Katakana") << 5 << QByteArray("\x1B\x63J") << QByteArray();
+}
+
+void TestDisplay::codeTables() {
+    QFETCH(int, set);
+    QFETCH(QByteArray, choose);
+    QFETCH(QByteArray, iconvName);
+    Display d(Eeprom{set, {}});
+    d.feed(choose, 0);
+    for (int first = 0x80; first < 0x100; first += display::kColumns) {
+        QByteArray bytes;
+        QString expected;
+        for (int b = first; b < first + display::kColumns; ++b) {
+            bytes += char(b < 0x100 ? b : ' ');
+            expected += b >= 0x100               ? QStringLiteral(" ")
+                        : !iconvName.isEmpty()   ? viaIconv(iconvName.constData(), uchar(b))
+                        : b >= 0xA1 && b <= 0xDF ? QString(QChar(0xFF61 + b - 0xA1))
+                                                 : QStringLiteral("\uFFFD");
+        }
+        d.feed(QByteArray("\x0C" + bytes), 0);
+        QCOMPARE(display::glyphs(d.screen(), 0), expected);
+    }
+}
+
+// Where displays differ: the national sets, a later table that leaves earlier cells as they
+// were, and the wrap after the 20th character; each stream also cut at every byte.
+void TestDisplay::variants_data() {
+    QTest::addColumn<int>("set");
+    QTest::addColumn<bool>("late");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("upper");
+    QTest::addColumn<QString>("lower");
+    const QByteArray a20 = "ABCDEFGHIJKLMNOPQRST";
+    auto add = [](const char* name, int set, bool late, const QByteArray& bytes, const char* upper,
+                  const char* lower) {
+        QTest::newRow(name) << set << late << bytes << QString::fromUtf8(upper).leftJustified(20)
+                            << QString::fromUtf8(lower).leftJustified(20);
+    };
+    add("ESC R 2, Germany", 4, false, "\x1BR\x02[\\]{|}~", "ÄÖÜäöüß", "");
+    add("ESC R 2 and PC858", 4, false, "\x1BR\x02\x1Bt\x13[\xD5", "Ä€", "");
+    add("ESC f G, Germany", 5, false, "\x1B\x66G[", "Ä", "");
+    add("a later table changes later cells only", 4, false, "\x82\x1Bt\x10\x82", "é‚", "");
+    add("eager: LF CR after 20 goes back to row 1", 4, false,
+        a20 + "\x0A\x0D"
+              "ab",
+        "abCDEFGHIJKLMNOPQRST", "");
+    add("late: LF CR after 20 reaches row 2", 4, true,
+        a20 + "\x0A\x0D"
+              "ab",
+        "ABCDEFGHIJKLMNOPQRST", "ab");
+    add("late: CR LF too", 4, true,
+        a20 + "\x0D\x0A"
+              "ab",
+        "ABCDEFGHIJKLMNOPQRST", "ab");
+    add("late: the 21st character wraps first", 4, true, a20 + "x", "ABCDEFGHIJKLMNOPQRST", "x");
+    add("late, vertical scroll: the 41st scrolls", 4, true, "\x1F\x02" + a20 + a20 + "x",
+        "ABCDEFGHIJKLMNOPQRST", "x");
+    add("late, vertical scroll: LF on row 2 scrolls", 4, true, "\x1F\x02\x1F\x42" + a20 + "\x0A",
+        "ABCDEFGHIJKLMNOPQRST", "");
+    add("late, set 6: BS from column 20", 6, true,
+        "\x11" + a20 +
+            "\x08"
+            "z",
+        "ABCDEFGHIJKLMNOPQRzT", "");
+}
+
+void TestDisplay::variants() {
+    QFETCH(int, set);
+    QFETCH(bool, late);
+    QFETCH(QByteArray, bytes);
+    for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
+        Display d(Eeprom{set, {}}, -1, display::Variant{0, late});
+        d.feed(bytes.first(cut), 0);
+        d.feed(bytes.sliced(cut), 0);
+        QTEST(display::glyphs(d.screen(), 0), "upper");
+        QTEST(display::glyphs(d.screen(), 1), "lower");
+    }
 }
 
 // The stored scroll data moves on the upper row until the first byte.

@@ -2,6 +2,8 @@
 // control character escaped.
 #include "tools/display/view.h"
 
+#include "display/codetable.h"
+
 #include "protocol/escape.h"
 #include "protocol/frame.h"
 
@@ -22,9 +24,7 @@ public:
         json({{"event", QStringLiteral("listening")}, {"device", where}});
     }
     void screen(const display::Screen& s, int set) override {
-        auto text = [&s](int r) {
-            return frame::fromWindows1252(QByteArray(s.row(r).data(), display::kColumns));
-        };
+        auto text = [&s](int r) { return display::glyphs(s, r); };
         json({{"event", QStringLiteral("screen")},
               {"set", set},
               {"lines", QJsonArray{text(0), text(1)}},

@@ -1,5 +1,6 @@
 #include "tools/display/request.h"
 
+#include "display/codetable.h"
 #include "protocol/escape.h"
 #include "protocol/frame.h"
 #include "tools/cli.h"
@@ -9,7 +10,21 @@
 
 namespace {
 
-enum Option { Link, Device, Input, Set, Eeprom, Speed, Hex, Once, Json, Strict, kOptions };
+enum Option {
+    Link,
+    Device,
+    Input,
+    Set,
+    Eeprom,
+    Speed,
+    Hex,
+    Once,
+    Json,
+    Strict,
+    Table,
+    Wrap,
+    kOptions
+};
 
 // The options, in the order of the enum: name, value name (empty for a switch), help.
 struct OptionRow {
@@ -34,6 +49,12 @@ constexpr OptionRow kOptionRows[] = {
      "Print one JSON object per line for each event: the screen at power-on and after each "
      "change, each frame, each run of ignored bytes."},
     {"strict", "", "With --input: exit with 65 when some bytes were not understood."},
+    {"code-table", "NAME",
+     "The code table at power-on, as a display's setup memory sets it: %2. Default: PC437."},
+    {"wrap", "eager|late",
+     "After the 20th character of a row: eager, the cursor moves on at once (as the "
+     "descriptions say); late, it waits at column 20 until the next character (as some "
+     "displays do). Default: eager."},
 };
 static_assert(std::size(kOptionRows) == kOptions, "a row for every option");
 
@@ -41,10 +62,14 @@ QList<QCommandLineOption> options() {
     QList<QCommandLineOption> all;
     for (const OptionRow& row : kOptionRows) {
         const QString help = QString::fromUtf8(row.help);
-        QCommandLineOption o(QString::fromLatin1(row.name),
-                             help.contains(QLatin1String("%1")) ? help.arg(frame::codeRange())
-                                                                : help,
-                             QString::fromLatin1(row.value));
+        QCommandLineOption o(
+            QString::fromLatin1(row.name),
+            help.contains(QLatin1String("%1")) ? help.arg(frame::codeRange())
+            : help.contains(QLatin1String("%2"))
+                ? QString(help).replace(QLatin1String("%2"),
+                                        display::codeTableNames().join(QStringLiteral(", ")))
+                : help,
+            QString::fromLatin1(row.value));
         if (qstrcmp(row.name, "speed") == 0)
             o.setDefaultValue(QStringLiteral("9600"));
         all << o;
@@ -95,6 +120,26 @@ std::optional<int> refuseCombinations(const cli::Parser& parser,
     return std::nullopt;
 }
 
+// --code-table and --wrap.
+std::optional<int> readVariant(const cli::Parser& parser, const QList<QCommandLineOption>& all,
+                               display::Variant& variant) {
+    if (parser.isSet(all[Table])) {
+        const auto table = display::codeTableNamed(parser.value(all[Table]));
+        if (!table)
+            return cli::fail(EX_USAGE,
+                             QStringLiteral("--code-table must be one of %1, not \"%2\"")
+                                 .arg(display::codeTableNames().join(QStringLiteral(", ")),
+                                      shown(parser.value(all[Table]))));
+        variant.style = display::styleOf(*table);
+    }
+    const QString wrap = parser.value(all[Wrap]);
+    if (parser.isSet(all[Wrap]) && wrap != QLatin1String("eager") && wrap != QLatin1String("late"))
+        return cli::fail(
+            EX_USAGE, QStringLiteral("--wrap must be eager or late, not \"%1\"").arg(shown(wrap)));
+    variant.lateWrap = wrap == QLatin1String("late");
+    return std::nullopt;
+}
+
 } // namespace
 
 std::variant<Request, int> parseRequest(int argc, char* argv[]) {
@@ -121,6 +166,8 @@ std::variant<Request, int> parseRequest(int argc, char* argv[]) {
                     parser.isSet(all[Once]),
                     parser.isSet(all[Json]),
                     parser.isSet(all[Strict])};
+    if (const auto stop = readVariant(parser, all, request.variant))
+        return *stop;
     if (parser.isSet(all[Set])) {
         const std::optional<int> set = frame::codeOf(parser.value(all[Set]));
         if (!set)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "display/screen.h"
+
 #include <QString>
 
 #include <variant>
@@ -16,6 +18,7 @@ struct Request {
     bool once = false;
     bool json = false;
     bool strict = false;
+    display::Variant variant = {}; // --code-table, --wrap
 };
 
 // The request that `argv` makes, or the exit status when it makes none that can be run

@@ -10,8 +10,8 @@
 #include <sysexits.h>
 
 Session::Session(const Request& request, const display::Eeprom& eeprom, bool persist, Output& out)
-    : m_request(request), m_display(eeprom, request.set), m_persist(persist), m_out(out),
-      m_view(View::make(request.json, out)) {
+    : m_request(request), m_display(eeprom, request.set, request.variant), m_persist(persist),
+      m_out(out), m_view(View::make(request.json, out)) {
     m_clock.start();
 }
 

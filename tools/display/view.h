@@ -44,8 +44,8 @@ public:
 
 // The words that the plain and terminal views share.
 namespace viewtext {
-// A row as the views show it: the bytes through Windows-1252, and a byte that is no
-// printable character there as U+FFFD.
+// A row as the views show it: each cell's glyph in the code table and national set it was
+// drawn in, U+FFFD for a byte with none.
 QString row(const display::Screen& screen, int row);
 // "overwrite", "vertical scroll", "horizontal scroll".
 QString modeName(display::Mode mode);

@@ -1,5 +1,7 @@
 #include "tools/display/view.h"
 
+#include "display/codetable.h"
+
 #include "protocol/escape.h"
 #include "protocol/frame.h"
 
@@ -20,11 +22,7 @@ QString quoted(const QString& s) {
 } // namespace
 
 QString row(const display::Screen& screen, int row) {
-    QString text = frame::fromWindows1252(QByteArray(screen.row(row).data(), display::kColumns));
-    for (QChar& c : text)
-        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
-            c = QChar(0xFFFD);
-    return text;
+    return display::glyphs(screen, row);
 }
 
 QString modeName(display::Mode mode) {
