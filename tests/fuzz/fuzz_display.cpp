@@ -6,6 +6,7 @@
 // Built with -fsanitize=fuzzer it is a libFuzzer target (make fuzz). Without, it is a program
 // that feeds samples (every command of every set, with parameters) and then `n` random
 // streams, and with --write-corpus DIR writes the samples there instead.
+#include "display/codetable.h"
 #include "display/display.h"
 #include "protocol/frame.h"
 
@@ -30,11 +31,15 @@ void check(bool ok, const char* what) {
 void run(const uint8_t* data, size_t size) {
     if (size < 2)
         return;
-    const int set = data[0] % frame::kCommandSetCount;
+    // The first byte: the set, then (from bit 3) the power-on code table and (bit 7) the late
+    // wrap; the second: the size of the split reads.
+    const int set = (data[0] & 0x07) % frame::kCommandSetCount;
+    const display::Variant variant{
+        display::styleOf(display::CodeTable(((data[0] >> 3) & 0x0F) % 11)), (data[0] & 0x80) != 0};
     const size_t chunk = size_t(data[1]) + 1;
     const QByteArrayView bytes(reinterpret_cast<const char*>(data) + 2, qsizetype(size - 2));
-    display::Display whole(display::Eeprom{set, {}});
-    display::Display split(display::Eeprom{set, {}});
+    display::Display whole(display::Eeprom{set, {}}, -1, variant);
+    display::Display split(display::Eeprom{set, {}}, -1, variant);
     QList<display::Display::Event> events;
     whole.feed(bytes, 0, &events);
     whole.end(&events);
@@ -48,6 +53,9 @@ void run(const uint8_t* data, size_t size) {
               "the cursor left the grid");
     }
     check(whole.screen() == split.screen(), "split reads gave another screen");
+    for (int r = 0; r < display::kRows; ++r)
+        check(display::glyphs(whole.screen(), r).size() >= display::kColumns,
+              "a row drew fewer than 20 glyphs");
     check(whole.set() == split.set() && whole.eeprom() == split.eeprom(),
           "split reads gave another set or EEPROM");
     check(whole.ignoredBytes() == split.ignoredBytes(), "split reads ignored other bytes");
