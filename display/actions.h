@@ -176,12 +176,14 @@ inline void select(Context& c) {
 inline void useTable(Context& c, std::optional<CodeTable> table) {
     if (!table)
         return refuse(c);
+    c.reader.chooseTable();
     c.screen.setStyle(styleOf(*table, nationalOf(c.screen.style())));
 }
 // The national set for later characters, 0 to 13; another is reported and changes nothing.
 inline void useNational(Context& c, int national) {
     if (national < 0 || national >= kNationalSets)
         return refuse(c);
+    c.reader.chooseTable();
     c.screen.setStyle(styleOf(tableOf(c.screen.style()), national));
 }
 

@@ -119,6 +119,9 @@ public:
     // each other).
     void switchTo(int code) { m_switchTo = code; }
     int takeSwitch();
+    // Whether the stream has chosen a code table or national set.
+    bool tableChosen() const { return m_tableChosen; }
+    void chooseTable() { m_tableChosen = true; }
     // Set 4's macro: from the next byte on, bytes are stored and not read until `end` comes;
     // more than `most` bytes, or `abort` among them, end the definition with no macro.
     void defineMacro(QByteArrayView end, QByteArrayView abort, int most);
@@ -147,6 +150,7 @@ private:
     int m_prefixLength = 0; // bytes of the command itself in m_sequence
     int m_dataStart = 0;    // where its data begins in m_sequence
     bool m_deselected = false;
+    bool m_tableChosen = false;
     int m_switchTo = -1;
     QByteArray m_clock = QByteArrayLiteral("00:00");
     QByteArray m_macro;    // the stored macro

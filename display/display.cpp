@@ -1,5 +1,7 @@
 #include "display/display.h"
 
+#include "display/codetable.h"
+
 #include "display/sets.h"
 #include "protocol/frame.h"
 
@@ -150,43 +152,126 @@ void Display::frameReports(const QList<FrameDecoder::Report>& reports, QList<Eve
 }
 
 void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
-    static const QByteArray start = frame::kStart + frame::kAccessCode.toLatin1();
     flush(nowMs, events);
     beginEvents();
+    const qsizetype partedAt = events ? events->size() : 0;
     for (const char b : bytes) {
-        if (m_inFrame) {
-            if (b != frame::kStart) {
-                if (const auto reports = m_frames.feed(QByteArray(1, b), nowMs); !reports.isEmpty())
-                    endFrame(reports, events);
-                continue;
-            }
-            // Another ESC cuts the frame off and may begin the next.
-            endFrame(m_frames.feed(QByteArray(1, b), nowMs), events);
+        feedByte(b, nowMs, events);
+        if (m_other) {
+            m_other->feedByte(b, nowMs, nullptr);
+            compareReadings(events);
         }
-        if (m_start.isEmpty() && b != frame::kStart) {
-            toSet(b, events);
-            continue;
-        }
-        m_start.append(b);
-        if (start.startsWith(m_start)) {
-            if (m_start.size() == start.size()) {
-                m_frames.feed(std::exchange(m_start, {}), nowMs);
-                m_inFrame = true;
-            }
-            continue;
-        }
-        // Not a frame after all: its bytes go to the set, and an ESC among them may begin one.
-        const QByteArray held = std::exchange(m_start, {});
-        const bool again = held.back() == frame::kStart;
-        for (const char h : QByteArrayView(held).chopped(again ? 1 : 0))
-            toSet(h, events);
-        if (again)
-            m_start.append(frame::kStart);
+        if (m_watchTable && !m_tableReported && uchar(b) >= 0x80)
+            checkTable(events);
+        ++m_offset;
     }
+    // A dependence shows the other reading as this read left it.
+    for (qsizetype i = partedAt; events && i < events->size(); ++i)
+        if ((*events)[i].kind == Event::Kind::Depends)
+            (*events)[i].lines = otherLines((*events)[i].on);
+}
+
+void Display::watchDependences() {
+    Variant other = m_variant;
+    other.lateWrap = !other.lateWrap;
+    m_other = std::make_unique<Display>(m_eeprom, m_set, other);
+    m_watchTable = true;
+}
+
+void Display::compareReadings(QList<Event>* events) {
+    const bool parted =
+        m_screen.row(0) != m_other->m_screen.row(0) || m_screen.row(1) != m_other->m_screen.row(1);
+    if (parted && !m_parted && events) {
+        noteScreen(events);
+        Event e;
+        e.kind = Event::Kind::Depends;
+        e.on = Event::On::Wrap;
+        e.offset = m_offset;
+        e.set = m_set;
+        events->append(e);
+        ++m_dependences;
+    }
+    m_parted = parted;
+}
+
+void Display::checkTable(QList<Event>* events) {
+    // A byte from 0x80 drawn in the power-on table, by a stream that never chose one.
+    if (m_reader->tableChosen() || m_screen.style() != m_variant.style)
+        return;
+    for (int r = 0; r < kRows; ++r)
+        for (int c = 0; c < kColumns; ++c)
+            if (uchar(m_screen.row(r)[size_t(c)]) >= 0x80 && events) {
+                noteScreen(events);
+                Event e;
+                e.kind = Event::Kind::Depends;
+                e.on = Event::On::CodeTable;
+                e.offset = m_offset;
+                e.set = m_set;
+                events->append(e);
+                ++m_dependences;
+                m_tableReported = true;
+                return;
+            }
+}
+
+QStringList Display::otherLines(Event::On on) const {
+    if (on == Event::On::Wrap)
+        return {glyphs(m_other->m_screen, 0), glyphs(m_other->m_screen, 1)};
+    // The same bytes in the other common table: Windows-1252 for PC437, else PC437.
+    const CodeTable other =
+        tableOf(m_variant.style) == CodeTable::PC437 ? CodeTable::WPC1252 : CodeTable::PC437;
+    Screen s = m_screen;
+    QStringList lines;
+    for (int r = 0; r < kRows; ++r) {
+        QString line;
+        for (int c = 0; c < kColumns; ++c) {
+            const uchar style = s.styles(r)[size_t(c)];
+            line += QChar::fromUcs4(
+                glyph(uchar(s.row(r)[size_t(c)]), tableOf(style) == tableOf(m_variant.style)
+                                                      ? styleOf(other, nationalOf(style))
+                                                      : style));
+        }
+        lines << line;
+    }
+    return lines;
+}
+
+void Display::feedByte(char b, qint64 nowMs, QList<Event>* events) {
+    static const QByteArray start = frame::kStart + frame::kAccessCode.toLatin1();
+    if (m_inFrame) {
+        if (b != frame::kStart) {
+            if (const auto reports = m_frames.feed(QByteArray(1, b), nowMs); !reports.isEmpty())
+                endFrame(reports, events);
+            return;
+        }
+        // Another ESC cuts the frame off and may begin the next.
+        endFrame(m_frames.feed(QByteArray(1, b), nowMs), events);
+    }
+    if (m_start.isEmpty() && b != frame::kStart) {
+        toSet(b, events);
+        return;
+    }
+    m_start.append(b);
+    if (start.startsWith(m_start)) {
+        if (m_start.size() == start.size()) {
+            m_frames.feed(std::exchange(m_start, {}), nowMs);
+            m_inFrame = true;
+        }
+        return;
+    }
+    // Not a frame after all: its bytes go to the set, and an ESC among them may begin one.
+    const QByteArray held = std::exchange(m_start, {});
+    const bool again = held.back() == frame::kStart;
+    for (const char h : QByteArrayView(held).chopped(again ? 1 : 0))
+        toSet(h, events);
+    if (again)
+        m_start.append(frame::kStart);
 }
 
 void Display::flush(qint64 nowMs, QList<Event>* events) {
     beginEvents();
+    if (m_other)
+        m_other->flush(nowMs, nullptr);
     if (!m_inFrame)
         return;
     if (const auto reports = m_frames.flush(nowMs); !reports.isEmpty())
@@ -201,6 +286,8 @@ void Display::endFrame(const QList<FrameDecoder::Report>& reports, QList<Event>*
 
 void Display::end(QList<Event>* events) {
     beginEvents();
+    if (m_other)
+        m_other->end(nullptr);
     if (m_inFrame)
         endFrame(m_frames.hangUp(), events);
     if (!m_start.isEmpty()) { // a frame start cut off: the recogniser's to report

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QStringList>
 
 #include <memory>
 
@@ -42,7 +43,14 @@ public:
     // ignored bytes that follows characters which changed the screen (within one feed), a
     // Screen event shows the screen as those characters left it.
     struct Event {
-        enum class Kind { Frame, Ignored, Screen } kind = Kind::Frame;
+        enum class Kind { Frame, Ignored, Screen, Depends } kind = Kind::Frame;
+        // Depends: what the screen depends on, where displays differ. Wrap: the other wrap
+        // reading's screen parted from this one at `offset` (once per part). CodeTable: a
+        // byte from 0x80 at `offset` was drawn in the power-on table, by a stream that never
+        // chose one (once). `lines`: the other reading's screen at the end of that read.
+        enum class On { Wrap, CodeTable } on = On::Wrap;
+        qint64 offset = 0; // the byte's offset in the stream, 0 for the first
+        QStringList lines;
         FrameDecoder::Report frame; // a frame, valid or not
         QByteArray bytes;           // the bytes ignored, in order, when Ignored
         int set = 0;                // the set in force when it happened
@@ -67,6 +75,9 @@ public:
     void end(QList<Event>* events);
     // The marquee moves one cell; false when nothing moved.
     bool tick() { return m_screen.tick(); }
+    // From now on, reports Depends events: keeps the other wrap reading alongside.
+    void watchDependences();
+    qint64 dependences() const { return m_dependences; }
 
     const Screen& screen() const { return m_screen; }
     int set() const { return m_set; }
@@ -80,6 +91,10 @@ private:
     // The frame under way has ended with `reports`: the decoder starts afresh.
     void endFrame(const QList<FrameDecoder::Report>& reports, QList<Event>* events);
     void use(int set);
+    void feedByte(char b, qint64 nowMs, QList<Event>* events);
+    void compareReadings(QList<Event>* events);
+    void checkTable(QList<Event>* events);
+    QStringList otherLines(Event::On on) const;
     // A Screen event when the screen or the set changed since the last event of this call.
     void noteScreen(QList<Event>* events);
     void beginEvents();
@@ -93,9 +108,15 @@ private:
     bool m_inFrame = false; // FrameDecoder is reading a frame
     FrameDecoder m_frames;
     qint64 m_ignoredBytes = 0;
-    bool m_lastIgnored = false; // the last event is Ignored, and may still grow
-    Screen m_eventScreen;       // the screen and set as the last event, or the call's start,
-    int m_eventSet = 0;         // left them
+    bool m_lastIgnored = false;       // the last event is Ignored, and may still grow
+    std::unique_ptr<Display> m_other; // the other wrap reading, while dependences are watched
+    bool m_parted = false;
+    bool m_watchTable = false;
+    bool m_tableReported = false;
+    qint64 m_offset = 0;
+    qint64 m_dependences = 0;
+    Screen m_eventScreen; // the screen and set as the last event, or the call's start,
+    int m_eventSet = 0;   // left them
 };
 
 } // namespace display

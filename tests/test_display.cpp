@@ -39,6 +39,8 @@ private Q_SLOTS:
     void codeTables();
     void variants_data();
     void variants();
+    void dependences_data();
+    void dependences();
     void everyScrollByteSurvivesARestart();
     void ignoredBytes();
     void everyListAgrees();
@@ -481,6 +483,42 @@ void TestDisplay::variants() {
         QTEST(display::glyphs(d.screen(), 0), "upper");
         QTEST(display::glyphs(d.screen(), 1), "lower");
     }
+}
+
+// Streams whose screen depends on where displays differ are reported, at the byte where the
+// readings part, once per part; a stream that depends on neither is not.
+void TestDisplay::dependences_data() {
+    QTest::addColumn<int>("set");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("reports"); // "wrap 23", "code-table 3"
+    const QByteArray a20 = "ABCDEFGHIJKLMNOPQRST";
+    QTest::newRow("20 characters, LF CR, a row") << 4
+                                                 << "\x0C" + a20 +
+                                                        "\x0A\x0D"
+                                                        "abc"
+                                                 << QStringList{QStringLiteral("wrap 23")};
+    QTest::newRow("a byte from 0x80, no table chosen")
+        << 4 << QByteArray("ab\x82") << QStringList{QStringLiteral("code-table 2")};
+    QTest::newRow("a table chosen, rows addressed")
+        << 4 << QByteArray("\x1Bt\x13\x1F$\x01\x02\xD5") << QStringList();
+    QTest::newRow("the test pattern") << 5 << display::testPattern(5) << QStringList();
+}
+
+void TestDisplay::dependences() {
+    QFETCH(int, set);
+    QFETCH(QByteArray, bytes);
+    Display d(Eeprom{set, {}});
+    d.watchDependences();
+    QList<Display::Event> events;
+    d.feed(bytes, 0, &events);
+    QStringList reports;
+    for (const Display::Event& e : events)
+        if (e.kind == Display::Event::Kind::Depends)
+            reports << QStringLiteral("%1 %2")
+                           .arg(e.on == Display::Event::On::Wrap ? QStringLiteral("wrap")
+                                                                 : QStringLiteral("code-table"))
+                           .arg(e.offset);
+    QTEST(reports, "reports");
 }
 
 // The stored scroll data moves on the upper row until the first byte.

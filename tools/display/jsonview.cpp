@@ -34,6 +34,13 @@ public:
     void ignored(const Event& e) override {
         json({{"event", QStringLiteral("ignored")}, {"set", e.set}, {"bytes", toHex(e.bytes)}});
     }
+    void depends(const Event& e) override {
+        json({{"event", QStringLiteral("depends")},
+              {"on",
+               e.on == Event::On::Wrap ? QStringLiteral("wrap") : QStringLiteral("code-table")},
+              {"offset", double(e.offset)},
+              {"lines", QJsonArray::fromStringList(e.lines)}});
+    }
     void frame(const Event& e, bool) override {
         const FrameDecoder::Report& r = e.frame;
         if (r.valid)

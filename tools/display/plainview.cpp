@@ -17,6 +17,7 @@ public:
         m_out << '|' << viewtext::row(s, 0) << "|\n|" << viewtext::row(s, 1) << "|\n\n";
     }
     void ignored(const Event& e) override { log(viewtext::lines(e, false)); }
+    void depends(const Event& e) override { log(viewtext::lines(e, false)); }
     void frame(const Event& e, bool hex) override { log(viewtext::lines(e, hex)); }
 
 private:

@@ -12,6 +12,7 @@
 Session::Session(const Request& request, const display::Eeprom& eeprom, bool persist, Output& out)
     : m_request(request), m_display(eeprom, request.set, request.variant), m_persist(persist),
       m_out(out), m_view(View::make(request.json, out)) {
+    m_display.watchDependences();
     m_clock.start();
 }
 
@@ -65,6 +66,9 @@ void Session::show(const QList<View::Event>& events) {
         }
         if (e.kind == View::Event::Kind::Screen) {
             showScreen(e.screen, e.set);
+        } else if (e.kind == View::Event::Kind::Depends) {
+            m_understoodAll = false;
+            m_view->depends(e);
         } else if (e.kind == View::Event::Kind::Ignored) {
             m_understoodAll = false;
             m_view->ignored(e);

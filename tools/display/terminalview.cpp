@@ -20,6 +20,7 @@ public:
     }
     void screen(const display::Screen& s, int set) override { redraw(s, set); }
     void ignored(const Event& e) override { log(viewtext::lines(e, false)); }
+    void depends(const Event& e) override { log(viewtext::lines(e, false)); }
     void frame(const Event& e, bool hex) override { log(viewtext::lines(e, hex)); }
     void unchanged(const display::Screen& s, int set) override { redraw(s, set); }
     bool idle(const display::Screen& s, int set) override {

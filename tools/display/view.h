@@ -21,6 +21,9 @@ public:
     // The screen changed (or is shown for the first time), in the set `set`.
     virtual void screen(const display::Screen& screen, int set) = 0;
     virtual void ignored(const Event& e) = 0;
+    // The screen depends on where displays differ (the wrap, the code table): e.on, e.offset,
+    // and the other reading's screen in e.lines.
+    virtual void depends(const Event& e) = 0;
     // A frame, valid or not; with `hex`, its bytes are shown too where the view has room.
     virtual void frame(const Event& e, bool hex) = 0;
     // Events came that changed nothing on the screen.
@@ -50,6 +53,6 @@ QString row(const display::Screen& screen, int row);
 // "overwrite", "vertical scroll", "horizontal scroll".
 QString modeName(display::Mode mode);
 // The lines of the log for an event: "Frame: ...", "Stores: ...", "Malformed: ...",
-// "Ignored by ...", and with `hex` the frame's bytes.
+// "Ignored by ...", "Depends on ...", and with `hex` the frame's bytes.
 QStringList lines(const View::Event& e, bool hex);
 } // namespace viewtext

@@ -44,6 +44,15 @@ QStringList lines(const View::Event& e, bool hex) {
                     .arg(toHex(e.bytes.left(64)) +
                              (e.bytes.size() > 64 ? QStringLiteral(" …") : QString()),
                          byteCount(e.bytes))};
+    if (e.kind == View::Event::Kind::Depends)
+        return {QStringLiteral("Depends on the %1 from byte %2: %3 shows |%4|%5|")
+                    .arg(e.on == View::Event::On::Wrap ? QStringLiteral("wrap")
+                                                       : QStringLiteral("code table"))
+                    .arg(e.offset)
+                    .arg(e.on == View::Event::On::Wrap
+                             ? QStringLiteral("the other wrap")
+                             : QStringLiteral("another power-on code table"),
+                         e.lines.value(0), e.lines.value(1))};
     const FrameDecoder::Report& r = e.frame;
     QStringList text;
     if (r.valid)
