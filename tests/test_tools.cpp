@@ -2,6 +2,7 @@
 // sent by one and decoded by the other. Every run that may open a port is given a
 // pseudo-terminal or a missing path; usage errors are checked with --dry-run, which opens
 // nothing whatever else is wrong.
+#include "display/display.h"
 #include "protocol/frame.h"
 #include "store/writerecord.h"
 #include "support.h"
@@ -141,6 +142,8 @@ private Q_SLOTS:
     void displayHonoursSignalsOnPipes_data();
     void displayHonoursSignalsOnPipes();
     void killedSenderLeavesTheLineFree();
+    void identifyNamesTheSet_data();
+    void identifyNamesTheSet();
 };
 
 void TestTools::initTestCase() {
@@ -1033,6 +1036,37 @@ void TestTools::killedSenderLeavesTheLineFree() {
                       : write(QStringList{QStringLiteral("--port"), device} << words("--code 1"));
     QVERIFY2(w.status == 0, qPrintable(w.err));
     QVERIFY(live.waitFor(QStringLiteral("\"code\":1")));
+}
+
+void TestTools::identifyNamesTheSet_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("set"); // -1: no set understands every byte
+    for (int set = 0; set < frame::kCommandSetCount; ++set)
+        QTest::addRow("test pattern %d", set) << display::testPattern(set) << set;
+    QByteArray noise;
+    for (int i = 0; i < 4096; ++i)
+        noise += char((i * 7919 + i / 13) % 256);
+    QTest::newRow("noise") << noise << -1;
+}
+
+// --identify names each set's test pattern as that set, or as a tie that includes it; for
+// bytes that no set understands, it exits with 65.
+void TestTools::identifyNamesTheSet() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, set);
+    QTemporaryDir dir;
+    QFile capture(dir.filePath(QStringLiteral("capture")));
+    QVERIFY(capture.open(QIODevice::WriteOnly));
+    capture.write(bytes);
+    capture.close();
+    const Run r =
+        run(QStringLiteral(VORQ_DISPLAY), {QStringLiteral("--identify"), QStringLiteral("--json"),
+                                           QStringLiteral("--input"), capture.fileName()});
+    QCOMPARE(r.status, set < 0 ? EX_DATAERR : EX_OK);
+    const QJsonObject result = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    QCOMPARE(result[QLatin1String("sets")].toArray().size(), frame::kCommandSetCount);
+    if (set >= 0)
+        QVERIFY2(result[QLatin1String("best")].toArray().contains(set), qPrintable(r.out));
 }
 
 QTEST_GUILESS_MAIN(TestTools)

@@ -126,6 +126,8 @@ int readInput(const Request& request, Session& session, bool stdinOpen) {
                          QStringLiteral("cannot read %1: %2").arg(name, systemError(err)));
     if (SignalWatch::pending())
         return SignalWatch::exitStatus();
+    if (request.identify)
+        return session.identify();
     if (!session.onceStatus())
         session.ended();
     if (session.onceStatus())
@@ -236,6 +238,9 @@ int main(int argc, char* argv[]) {
         marquee.start(300);
     }
     signals.endEventLoopOnSignal();
-    return request.device.isEmpty() ? listenOnPty(request, session)
-                                    : listenOnDevice(request, session);
+    const int status =
+        request.device.isEmpty() ? listenOnPty(request, session) : listenOnDevice(request, session);
+    // Live, the identification ends the run, whether the line went quiet or a signal came.
+    return request.identify && (status == 0 || SignalWatch::pending()) ? session.identify()
+                                                                       : status;
 }

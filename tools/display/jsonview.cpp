@@ -9,6 +9,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QJsonValue>
 
 #include <initializer_list>
@@ -40,6 +41,18 @@ public:
                e.on == Event::On::Wrap ? QStringLiteral("wrap") : QStringLiteral("code-table")},
               {"offset", double(e.offset)},
               {"lines", QJsonArray::fromStringList(e.lines)}});
+    }
+    void identified(const QList<display::SetReading>& ranked) override {
+        QJsonArray best, sets;
+        for (const display::SetReading& r : display::best(ranked))
+            best << r.set;
+        for (const display::SetReading& r : ranked)
+            sets << QJsonObject{{QStringLiteral("set"), r.set},
+                                {QStringLiteral("name"), frame::commandSetName(r.set)},
+                                {QStringLiteral("ignored"), double(r.notUnderstood)},
+                                {QStringLiteral("depends"), double(r.dependences)},
+                                {QStringLiteral("lines"), QJsonArray::fromStringList(r.lines)}};
+        json({{"event", QStringLiteral("identify")}, {"best", best}, {"sets", sets}});
     }
     void frame(const Event& e, bool) override {
         const FrameDecoder::Report& r = e.frame;

@@ -18,6 +18,9 @@ public:
     }
     void ignored(const Event& e) override { log(viewtext::lines(e, false)); }
     void depends(const Event& e) override { log(viewtext::lines(e, false)); }
+    void identified(const QList<display::SetReading>& ranked) override {
+        log(viewtext::identification(ranked));
+    }
     void frame(const Event& e, bool hex) override { log(viewtext::lines(e, hex)); }
 
 private:

@@ -23,6 +23,7 @@ enum Option {
     Strict,
     Table,
     Wrap,
+    Identify,
     kOptions
 };
 
@@ -55,6 +56,11 @@ constexpr OptionRow kOptionRows[] = {
      "After the 20th character of a row: eager, the cursor moves on at once (as the "
      "descriptions say); late, it waits at column 20 until the next character (as some "
      "displays do). Default: eager."},
+    {"identify", "",
+     "Tell which command set the bytes were written for: read them in all seven sets and rank "
+     "the sets by the bytes each does not understand. With --input, at its end; live, once the "
+     "line has been quiet for 3 s or the program is ended. Exit 0 when some set understands "
+     "every byte, 65 when none does."},
 };
 static_assert(std::size(kOptionRows) == kOptions, "a row for every option");
 
@@ -117,6 +123,11 @@ std::optional<int> refuseCombinations(const cli::Parser& parser,
                           .arg(given(Device) ? QStringLiteral("device") : QStringLiteral("link")));
     if (given(Strict) && !given(Input))
         return cli::fail(EX_USAGE, QStringLiteral("--strict applies to --input"));
+    if (given(Identify) && (given(Once) || given(Strict)))
+        return cli::fail(EX_USAGE,
+                         QStringLiteral("--identify has an exit status of its own; it "
+                                        "takes no --%1")
+                             .arg(given(Once) ? QStringLiteral("once") : QStringLiteral("strict")));
     return std::nullopt;
 }
 
@@ -166,6 +177,7 @@ std::variant<Request, int> parseRequest(int argc, char* argv[]) {
                     parser.isSet(all[Once]),
                     parser.isSet(all[Json]),
                     parser.isSet(all[Strict])};
+    request.identify = parser.isSet(all[Identify]);
     if (const auto stop = readVariant(parser, all, request.variant))
         return *stop;
     if (parser.isSet(all[Set])) {

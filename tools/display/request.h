@@ -19,6 +19,7 @@ struct Request {
     bool json = false;
     bool strict = false;
     display::Variant variant = {}; // --code-table, --wrap
+    bool identify = false;
 };
 
 // The request that `argv` makes, or the exit status when it makes none that can be run

@@ -14,6 +14,12 @@ Session::Session(const Request& request, const display::Eeprom& eeprom, bool per
       m_out(out), m_view(View::make(request.json, out)) {
     m_display.watchDependences();
     m_clock.start();
+    if (request.identify && request.input.isEmpty()) {
+        m_quiet = new QTimer(qApp);
+        m_quiet->setSingleShot(true);
+        m_quiet->setInterval(3000);
+        QObject::connect(m_quiet, &QTimer::timeout, qApp, [] { QCoreApplication::exit(0); });
+    }
 }
 
 void Session::listening(const QString& where) {
@@ -22,13 +28,31 @@ void Session::listening(const QString& where) {
 }
 
 void Session::powerOn() {
+    if (m_request.identify) {
+        if (m_quiet)
+            m_quiet->start();
+        return;
+    }
     m_shown = m_display.screen();
     m_shownSet = m_display.set();
     m_view->screen(m_display.screen(), m_display.set());
     m_out.flush();
 }
 
+int Session::identify() {
+    const QList<display::SetReading> ranked = display::identify(m_captured, m_request.variant);
+    m_view->identified(ranked);
+    m_out.flush();
+    return ranked.first().notUnderstood == 0 ? EX_OK : EX_DATAERR;
+}
+
 void Session::arrived(QByteArrayView bytes) {
+    if (m_request.identify) {
+        m_captured += bytes;
+        if (m_quiet)
+            m_quiet->start();
+        return;
+    }
     QList<View::Event> events;
     m_display.feed(bytes, m_clock.elapsed(), &events);
     show(events);

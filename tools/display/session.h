@@ -6,6 +6,7 @@
 #include "tools/output.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -36,6 +37,9 @@ public:
     // The line hung up: reports what was left of a frame, says why and ends the event loop
     // with 74, so that the port and its lock are released.
     void hungUp(const QString& why);
+    // With --identify: shows which set the bytes so far were written for; 0 when some set
+    // understands every byte, 65 when none does.
+    int identify();
 
 private:
     void show(const QList<View::Event>& events);
@@ -53,4 +57,6 @@ private:
     QElapsedTimer m_clock;
     bool m_understoodAll = true;
     std::optional<int> m_onceStatus;
+    QByteArray m_captured;     // with --identify, every byte so far
+    QTimer* m_quiet = nullptr; // with --identify on a line: 3 s without a byte end it
 };

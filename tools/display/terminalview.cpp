@@ -21,6 +21,10 @@ public:
     void screen(const display::Screen& s, int set) override { redraw(s, set); }
     void ignored(const Event& e) override { log(viewtext::lines(e, false)); }
     void depends(const Event& e) override { log(viewtext::lines(e, false)); }
+    void identified(const QList<display::SetReading>& ranked) override {
+        for (const QString& l : viewtext::identification(ranked))
+            m_out << escaped(l) << '\n';
+    }
     void frame(const Event& e, bool hex) override { log(viewtext::lines(e, hex)); }
     void unchanged(const display::Screen& s, int set) override { redraw(s, set); }
     bool idle(const display::Screen& s, int set) override {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "display/display.h"
+#include "display/identify.h"
 #include "tools/output.h"
 
 #include <QString>
@@ -26,6 +27,8 @@ public:
     virtual void depends(const Event& e) = 0;
     // A frame, valid or not; with `hex`, its bytes are shown too where the view has room.
     virtual void frame(const Event& e, bool hex) = 0;
+    // Which set the bytes were written for: every set's reading, best first.
+    virtual void identified(const QList<display::SetReading>& ranked) = 0;
     // Events came that changed nothing on the screen.
     virtual void unchanged(const display::Screen& screen, int set) {
         static_cast<void>(screen);
@@ -55,4 +58,6 @@ QString modeName(display::Mode mode);
 // The lines of the log for an event: "Frame: ...", "Stores: ...", "Malformed: ...",
 // "Ignored by ...", "Depends on ...", and with `hex` the frame's bytes.
 QStringList lines(const View::Event& e, bool hex);
+// The table of every set's reading and the verdict: which code to write.
+QStringList identification(const QList<display::SetReading>& ranked);
 } // namespace viewtext
