@@ -364,7 +364,10 @@ LinkResult SerialPort::openDevice(const QString& path) {
     m_port.setPortName(canonical);
     if (LinkResult applied = applySettings(); !applied)
         return applied;
-    if (!m_port.open(m_receiving ? QIODevice::ReadOnly : QIODevice::WriteOnly)) {
+    const QIODevice::OpenMode mode = !m_receiving   ? QIODevice::WriteOnly
+                                     : m_alsoSending ? QIODevice::ReadWrite
+                                                     : QIODevice::ReadOnly;
+    if (!m_port.open(mode)) {
         const LinkResult failed =
             explainOpenFailure(canonical, m_port.error(), m_port.errorString(), m_lockDirectories);
         m_port.clearError();
@@ -492,6 +495,20 @@ LinkResult SerialPort::SetSpeed(int index) {
 
 LinkResult SerialPort::WriteBytes(const QByteArray& bytes) {
     return Output(bytes);
+}
+
+LinkResult SerialPort::queue(const QByteArray& bytes) {
+    if (!m_port.isOpen()) {
+        LinkResult r = m_openFailure ? failure(Cause::Io) : m_openFailure;
+        r.stage = LinkResult::Stage::Closed;
+        return r;
+    }
+    if (m_port.write(bytes) != bytes.size()) {
+        LinkResult r = failure(Cause::Io, m_port.errorString());
+        r.stage = LinkResult::Stage::Write;
+        return r;
+    }
+    return LinkResult::success();
 }
 
 // The meta-object code, compiled with this file instead of on its own.

@@ -91,6 +91,11 @@ public:
     LinkResult SetSpeed(int index);
     // The frame as one output.
     LinkResult WriteBytes(const QByteArray& bytes);
+    // Hands `bytes` to the port and returns at once: they leave from the event loop, in
+    // order, and a failure on the way closes the port (closedByError). For passing a stream
+    // on (vorq-display --forward), where waiting for each write to drain would stall the
+    // other direction.
+    LinkResult queue(const QByteArray& bytes);
 
     // The device of the current port number ("" when it has none) and its operator name:
     // "COMn" for port numbers from 1, "" for 0 (a resolver that names one device directly).
@@ -104,8 +109,12 @@ public:
     void setLockDirectories(QStringList directories) { m_lockDirectories = std::move(directories); }
 
     // Opens for receiving instead of sending from the next open on; received() then carries
-    // every byte that arrives. VORQ itself never receives.
-    void setReceiving(bool receiving) { m_receiving = receiving; }
+    // every byte that arrives. With `alsoSending`, for both (vorq-display --forward). VORQ
+    // itself never receives.
+    void setReceiving(bool receiving, bool alsoSending = false) {
+        m_receiving = receiving;
+        m_alsoSending = alsoSending;
+    }
 
 Q_SIGNALS:
     void received(const QByteArray& bytes);
@@ -129,6 +138,7 @@ private:
     std::optional<LineSettings> m_line; // m_settings, parsed; nothing before the first
     LinkResult m_openFailure;           // why the last open failed; success after a successful one
     bool m_receiving = false;
+    bool m_alsoSending = false;
     QStringList m_lockDirectories{QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
     QSerialPort m_port;
 };

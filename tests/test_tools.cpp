@@ -9,6 +9,7 @@
 #include "tools/cli.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,6 +26,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sysexits.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -142,6 +144,8 @@ private Q_SLOTS:
     void displayHonoursSignalsOnPipes_data();
     void displayHonoursSignalsOnPipes();
     void killedSenderLeavesTheLineFree();
+    void forwardPassesEveryByteBothWays_data();
+    void forwardPassesEveryByteBothWays();
     void identifyNamesTheSet_data();
     void identifyNamesTheSet();
 };
@@ -1036,6 +1040,74 @@ void TestTools::killedSenderLeavesTheLineFree() {
                       : write(QStringList{QStringLiteral("--port"), device} << words("--code 1"));
     QVERIFY2(w.status == 0, qPrintable(w.err));
     QVERIFY(live.waitFor(QStringLiteral("\"code\":1")));
+}
+
+void TestTools::forwardPassesEveryByteBothWays_data() {
+    QTest::addColumn<int>("ending"); // 0: SIGTERM; -1: the real display hangs up
+    QTest::newRow("ended by SIGTERM") << 0;
+    QTest::newRow("the display hangs up") << -1;
+}
+
+// 64 KiB of every byte value each way pass unchanged and in order between the software (on
+// the pseudo-terminal) and the real display (here a pseudo-terminal too); a signal leaves the
+// display's line free, a hang-up ends the program with 74.
+void TestTools::forwardPassesEveryByteBothWays() {
+    QFETCH(int, ending);
+    if (qEnvironmentVariableIsEmpty("VORQ_TEST_ROOT"))
+        QSKIP("takes a lock in /run/lock: run through isolate (ctest does)");
+    Pty real;
+    DisplayProcess live({QStringLiteral("--json"), QStringLiteral("--forward"), real.slavePath()});
+    QVERIFY(!live.device().isEmpty());
+    const int software = ::open(qPrintable(live.device()), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(software >= 0);
+    termios raw{};
+    ::tcgetattr(software, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(software, TCSANOW, &raw);
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all += char(i);
+    all = all.repeated(256);
+    QByteArray atDisplay, atSoftware;
+    qsizetype sent = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while ((atDisplay.size() < all.size() || atSoftware.size() < all.size()) &&
+           clock.elapsed() < 30000) {
+        if (sent < all.size()) {
+            const ssize_t n = ::write(software, all.constData() + sent,
+                                      size_t(qMin<qsizetype>(4096, all.size() - sent)));
+            sent += n > 0 ? n : 0;
+        }
+        atDisplay += real.read(5);
+        live.process().waitForReadyRead(0); // what it shows meanwhile, so that it never waits
+        live.process().readAllStandardOutput();
+        if (atSoftware.size() < all.size() && atDisplay.size() > atSoftware.size())
+            real.send(all.sliced(atSoftware.size(),
+                                 qMin<qsizetype>(4096, all.size() - atSoftware.size())));
+        char buffer[8192];
+        for (ssize_t n; (n = ::read(software, buffer, sizeof buffer)) > 0;)
+            atSoftware.append(buffer, n);
+    }
+    QVERIFY2(
+        atDisplay == all,
+        qPrintable(
+            QStringLiteral("%1 %2 %3").arg(atDisplay.size()).arg(atSoftware.size()).arg(sent)));
+    QVERIFY(atSoftware == all);
+    if (ending == 0) {
+        ::kill(pid_t(live.process().processId()), SIGTERM);
+        QVERIFY(live.process().waitForFinished(10000));
+        QCOMPARE(live.process().exitCode(), 128 + SIGTERM);
+        QVERIFY(!real.exclusive());
+        QCOMPARE(QDir(QStringLiteral("/run/lock"))
+                     .entryList({QStringLiteral("LCK..*")}, QDir::AllEntries | QDir::System),
+                 QStringList());
+    } else {
+        real.vanish();
+        QString out;
+        QCOMPARE(live.finish(&out), EX_IOERR);
+    }
+    ::close(software);
 }
 
 void TestTools::identifyNamesTheSet_data() {

@@ -243,4 +243,31 @@ void Parser::answer(const QList<QCommandLineOption>& options, bool help) const {
     qt.showVersion();
 }
 
+int comNumberOf(const PortMap& map, const QString& path) {
+    for (int n = 1; n <= PortMap::kPorts; ++n)
+        if (map.device(n) == path)
+            return n;
+    return 0;
+}
+
+std::variant<Target, int> resolvePort(const PortMap& map, const QString& port, const char* option) {
+    const int named = ::comNumberOf(port);
+    if (named < 0 && !port.isEmpty()) {
+        if (const QString why = PortMap::unusableDevice(port); !why.isEmpty())
+            return fail(EX_USAGE, QStringLiteral("%1 \"%2\" cannot be a device: %3")
+                                      .arg(QLatin1String(option), shown(port), why));
+        return Target{comNumberOf(map, port), port};
+    }
+    const int n = qMax(named, 0);
+    if (n < 1 || n > PortMap::kPorts)
+        return fail(EX_USAGE, QStringLiteral("%1 must be COM1 to COM%2 or a device path, not "
+                                             "\"%3\"")
+                                  .arg(QLatin1String(option))
+                                  .arg(PortMap::kPorts)
+                                  .arg(shown(port)));
+    if (const LinkResult refused = map.refusal(n); !refused)
+        return fail(exitStatus(refused.cause), describe(refused));
+    return Target{n, map.device(n)};
+}
+
 } // namespace cli

@@ -13,6 +13,7 @@
 
 #include <optional>
 #include <sysexits.h>
+#include <variant>
 
 namespace cli {
 
@@ -102,6 +103,22 @@ int exitStatus(LinkResult::Cause cause);
 // One line for what the link answered, naming the port or device, what happened and what
 // to do about it.
 QString describe(const LinkResult& result);
+
+// The COM number (1 to 5) whose device is `path` in `map`, or 0.
+int comNumberOf(const PortMap& map, const QString& path);
+
+// A serial device to open, and the COM number it is.
+struct Target {
+    int number = 0; // COMn, or 0 for a device that is none of COM1 to COM5
+    QString path;
+    QString label() const {
+        return number ? QStringLiteral("%1 (COM%2)").arg(shown(path)).arg(number) : shown(path);
+    }
+};
+
+// The device that `port` (COM1 to COM5, or a device path, as the value of `option`) names,
+// or the exit status after saying why there is none to use.
+std::variant<Target, int> resolvePort(const PortMap& map, const QString& port, const char* option);
 
 // One line for an ignored settings line (see portmap.h).
 using ::describe;

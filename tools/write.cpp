@@ -26,6 +26,8 @@
 
 namespace {
 
+using cli::Target;
+
 QTextStream out(stdout);
 
 // What the command line asks for, once it has been checked.
@@ -79,43 +81,6 @@ QByteArray toJson(const Outcome& o) {
     return QJsonDocument(json).toJson(QJsonDocument::Compact);
 }
 
-// The COM number (1 to 5) whose device is `path`, or 0.
-int comNumberOf(const PortMap& map, const QString& path) {
-    for (int n = 1; n <= PortMap::kPorts; ++n)
-        if (map.device(n) == path)
-            return n;
-    return 0;
-}
-
-struct Target {
-    int number = 0; // COMn, or 0 for a device that is none of COM1 to COM5
-    QString path;
-    QString label() const {
-        return number ? QStringLiteral("%1 (COM%2)").arg(shown(path)).arg(number) : shown(path);
-    }
-};
-
-// The device that `port` names, or the exit status when there is none to use.
-std::variant<Target, int> resolvePort(const PortMap& map, const QString& port) {
-    const int named = comNumberOf(port);
-    if (named < 0 && !port.isEmpty()) {
-        if (const QString why = PortMap::unusableDevice(port); !why.isEmpty())
-            return cli::fail(
-                EX_USAGE,
-                QStringLiteral("--port \"%1\" cannot be a device: %2").arg(shown(port), why));
-        return Target{comNumberOf(map, port), port};
-    }
-    const int n = qMax(named, 0);
-    if (n < 1 || n > PortMap::kPorts)
-        return cli::fail(EX_USAGE, QStringLiteral("--port must be COM1 to COM%1 or a device "
-                                                  "path, not \"%2\"")
-                                       .arg(PortMap::kPorts)
-                                       .arg(shown(port)));
-    if (const LinkResult refused = map.refusal(n); !refused)
-        return cli::fail(cli::exitStatus(refused.cause), cli::describe(refused));
-    return Target{n, map.device(n)};
-}
-
 // The serial devices present, then what each COM number maps to and whether it is here.
 int listPorts(const PortMap& map) {
     const QList<SerialDevice> devices = systemSerialDevices();
@@ -125,9 +90,9 @@ int listPorts(const PortMap& map) {
     } else {
         out << "device\tCOM\tdescription\tmaker\tserial number\tby-id" << Qt::endl;
         for (const SerialDevice& d : devices) {
-            int n = comNumberOf(map, d.path);
+            int n = cli::comNumberOf(map, d.path);
             if (n == 0 && !d.byId.isEmpty())
-                n = comNumberOf(map, d.byId);
+                n = cli::comNumberOf(map, d.byId);
             out << shown(d.path) << '\t'
                 << (n ? QStringLiteral("COM%1").arg(n) : QStringLiteral("-")) << '\t'
                 << orDash(d.description) << '\t' << orDash(d.manufacturer) << '\t'
@@ -369,7 +334,7 @@ Outcome run(const Request& request) {
         return failed(o, EX_USAGE,
                       QStringLiteral("--code must be one digit from %1, not \"%2\"")
                           .arg(frame::codeRange(), shown(request.code)));
-    const auto resolved = resolvePort(map, request.port);
+    const auto resolved = cli::resolvePort(map, request.port, "--port");
     if (const int* status = std::get_if<int>(&resolved)) {
         o.status = *status;
         o.message = cli::lastFailure();

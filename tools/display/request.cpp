@@ -24,6 +24,7 @@ enum Option {
     Table,
     Wrap,
     Identify,
+    Forward,
     kOptions
 };
 
@@ -61,6 +62,11 @@ constexpr OptionRow kOptionRows[] = {
      "the sets by the bytes each does not understand. With --input, at its end; live, once the "
      "line has been quiet for 3 s or the program is ended. Exit 0 when some set understands "
      "every byte, 65 when none does."},
+    {"forward", "DEVICE",
+     "Pass every byte the software writes to the pseudo-terminal on to the real display at "
+     "DEVICE (COM1 to COM5, as mapped in vorq.conf, or a device path; at --speed), and what "
+     "the display sends back to the software, unchanged, while the screen is shown as this "
+     "display reads it. The device is opened as vorq-write opens it."},
 };
 static_assert(std::size(kOptionRows) == kOptions, "a row for every option");
 
@@ -99,7 +105,7 @@ QString description() {
 // one names nothing.
 std::optional<int> refusePaths(const cli::Parser& parser, const QList<QCommandLineOption>& all,
                                const QStringList& arguments, const QList<int>& invalid) {
-    for (const Option path : {Link, Device, Input, Eeprom}) {
+    for (const Option path : {Link, Device, Input, Eeprom, Forward}) {
         const QString option = QStringLiteral("--") + all[path].names().first();
         for (const int i : invalid)
             if (arguments[i].startsWith(option + u'=') || (i > 1 && arguments[i - 1] == option))
@@ -121,6 +127,11 @@ std::optional<int> refuseCombinations(const cli::Parser& parser,
         return cli::fail(
             EX_USAGE, QStringLiteral("--input reads a capture; it takes no --%1")
                           .arg(given(Device) ? QStringLiteral("device") : QStringLiteral("link")));
+    if (given(Forward) && (given(Input) || given(Device)))
+        return cli::fail(
+            EX_USAGE, QStringLiteral("--forward passes on what comes to the "
+                                     "pseudo-terminal; it takes no --%1")
+                          .arg(given(Input) ? QStringLiteral("input") : QStringLiteral("device")));
     if (given(Strict) && !given(Input))
         return cli::fail(EX_USAGE, QStringLiteral("--strict applies to --input"));
     if (given(Identify) && (given(Once) || given(Strict)))
@@ -178,6 +189,7 @@ std::variant<Request, int> parseRequest(int argc, char* argv[]) {
                     parser.isSet(all[Json]),
                     parser.isSet(all[Strict])};
     request.identify = parser.isSet(all[Identify]);
+    request.forward = parser.value(all[Forward]);
     if (const auto stop = readVariant(parser, all, request.variant))
         return *stop;
     if (parser.isSet(all[Set])) {

@@ -20,6 +20,7 @@ struct Request {
     bool strict = false;
     display::Variant variant = {}; // --code-table, --wrap
     bool identify = false;
+    QString forward = {}; // the real display's device (or COMn) to pass bytes on to, or empty
 };
 
 // The request that `argv` makes, or the exit status when it makes none that can be run
