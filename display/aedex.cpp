@@ -6,6 +6,8 @@
 // blank the rest of their row and leave the cursor; "!#A" with data is an upper-line message
 // and without data a reset; "!#B" is a lower-line message; the clock shows on the lower row,
 // at its right end; scroll messages keep 40 bytes.
+//
+// Characters: PC437 at power-on (no description says), with no command to change it.
 #include "display/actions.h"
 #include "display/sets.h"
 

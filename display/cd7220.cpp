@@ -5,6 +5,12 @@
 // lower row; ESC l outside the grid is dropped; string mode (ESC Q A, ESC Q B) lasts until
 // its 0x0D, and CLR or CAN end it early; horizontal scrolling keeps to the ESC W window, and
 // without one to the cursor's whole row. The set-4 forms with US are not read.
+//
+// Characters: PC437 at power-on (no description says); ESC c takes A (PC437), J (Katakana),
+// R (PC866) and L (PC852); ESC f takes the letters of the one readable table, A for the USA
+// and N for Norway inferred, with L and R choosing font families as ESC c does; any other
+// letter is reported and changes nothing. The wrap after column 20 is eager unless --wrap
+// late (the descriptions fit both).
 #include "display/actions.h"
 #include "display/sets.h"
 

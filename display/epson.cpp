@@ -3,9 +3,21 @@
 //
 // Unverified, and read as most read them: CLR and ESC @ leave the cursor home, CAN at the
 // start of its row, US B at the start of the lower row; US $ outside the grid is dropped;
-// ESC W (windows) is n m and, unless m is 0, four bytes more, read and not applied; ESC = n
-// selects the display with bit 1. The cursor is hidden at power-on. A character drawn with a
-// period or comma (US . , ;) is drawn without them, and the clock does not run.
+// ESC W (windows) is n m and, unless m is 0 or '0', four bytes more, read and not applied;
+// ESC = 1, 2 and 3 choose the printer, the display or both, and any other n changes nothing.
+// The cursor is hidden at power-on. A character drawn with a period or comma (US . , ;) is
+// drawn without them, and the clock does not run.
+//
+// Characters: PC437 at power-on unless the display's setup memory (--code-table) says
+// otherwise (the descriptions disagree); ESC t takes 0 to 5, 16 to 19, and 254 and 255 as a
+// blank page, and any other number is reported and keeps the table; ESC R takes 0 to 13 and
+// reports any other. The wrap after column 20 is eager unless --wrap late (no description
+// states the late one). Beyond the table of the manuals: US v n is read and changes no cell;
+// US : stores a macro of at most 80 bytes, which are not shown while it is defined, and US ^
+// runs it once at once (its timing is not kept), the next byte clearing the screen; US ( A
+// and US ( E are read to their length, and US ( E function 2 resets; DLE n is read and drawn
+// nothing, and an n that no description lists is reported; 02 05 up to the next 03 (a
+// vendor's set-up frame) is read and reported.
 #include "display/actions.h"
 #include "display/sets.h"
 

@@ -1,6 +1,8 @@
 // Set 0, General: no public description defines it, so it is a conservative subset whose
 // every byte means the same, or nearly, in the other sets that have it. It has no modes:
 // writing always runs on as in overwrite mode. CLR is the common reading.
+//
+// Characters: PC437 at power-on (no description says), with no command to change it.
 #include "display/actions.h"
 #include "display/sets.h"
 

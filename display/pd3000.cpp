@@ -3,6 +3,10 @@
 //
 // The three ESC scroll messages are documented for the family, not on the set's own page;
 // they are read, and every message is shown moving left, whichever way it runs on a display.
+//
+// Characters: PC437 at power-on, as a related emulation states; its 02 n, which the set's own
+// list lacks, is not read. The wrap after column 20 is eager, as the descriptions say,
+// unless --wrap late.
 #include "display/actions.h"
 #include "display/sets.h"
 

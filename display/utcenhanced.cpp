@@ -4,6 +4,8 @@
 // "Back to standard" is written ESC RS CR but given in hex as 1B 0F 0D by most tables and as
 // 1B 1E by one: both are read. The clock is read as 24-hour, on the lower row at its right
 // end; line messages keep 20 bytes, scroll messages 40.
+//
+// Characters: PC437 at power-on (no description says), with no command to change it.
 #include "display/actions.h"
 #include "display/sets.h"
 

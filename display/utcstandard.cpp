@@ -2,6 +2,9 @@
 // Control bytes that the set does not define are dropped. The power-on mode is not stated by
 // any description: overwrite is taken. The bytes that only some descriptions give (04, 18,
 // 19, 1C, 1D, 1E) are not read.
+//
+// Characters: PC437 at power-on (no description says), with no command to change it. The
+// wrap after column 20 is eager, as set 6 describes it, unless --wrap late.
 #include "display/actions.h"
 #include "display/sets.h"
 
