@@ -364,7 +364,7 @@ LinkResult SerialPort::openDevice(const QString& path) {
     m_port.setPortName(canonical);
     if (LinkResult applied = applySettings(); !applied)
         return applied;
-    const QIODevice::OpenMode mode = !m_receiving   ? QIODevice::WriteOnly
+    const QIODevice::OpenMode mode = !m_receiving    ? QIODevice::WriteOnly
                                      : m_alsoSending ? QIODevice::ReadWrite
                                                      : QIODevice::ReadOnly;
     if (!m_port.open(mode)) {
