@@ -12,15 +12,24 @@ QList<SetReading> identify(QByteArrayView bytes, Variant variant) {
     for (int set = 0; set < frame::kCommandSetCount; ++set) {
         Display d(Eeprom{set, {}}, set, variant);
         d.watchDependences();
+        qint64 malformed = 0;
         QList<Display::Event> events;
-        d.feed(bytes, 0, &events);
+        auto count = [&] {
+            for (const Display::Event& e : events)
+                if (e.kind == Display::Event::Kind::Frame && !e.frame.valid)
+                    malformed += e.frame.bytes.size();
+            events.clear();
+        };
+        for (qsizetype at = 0; at < bytes.size(); at += 4096) { // in reads, with memory flat
+            d.feed(bytes.sliced(at, qMin<qsizetype>(4096, bytes.size() - at)), 0, &events);
+            count();
+        }
         d.end(&events);
-        SetReading r{
-            set, d.ignoredBytes(), d.dependences(), {glyphs(d.screen(), 0), glyphs(d.screen(), 1)}};
-        for (const Display::Event& e : events)
-            if (e.kind == Display::Event::Kind::Frame && !e.frame.valid)
-                r.notUnderstood += e.frame.bytes.size();
-        readings << r;
+        count();
+        readings << SetReading{set,
+                               d.ignoredBytes() + malformed,
+                               d.dependences(),
+                               {glyphs(d.screen(), 0), glyphs(d.screen(), 1)}};
     }
     std::stable_sort(readings.begin(), readings.end(),
                      [](const SetReading& a, const SetReading& b) {

@@ -17,6 +17,33 @@
 
 namespace {
 
+// `text` as a JSON string: UTF-8, with '"', '\\' and every control character (C0, DEL and
+// C1) written as escapes, so that a line drives no terminal.
+void appendString(QByteArray& out, const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    out += '"';
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const uchar b = uchar(utf8[i]);
+        uint control = 0x100; // none
+        if (b < 0x20 || b == 0x7F)
+            control = b;
+        else if (b == 0xC2 && i + 1 < utf8.size() && uchar(utf8[i + 1]) < 0xA0)
+            control = uchar(utf8[++i]);
+        if (control < 0x100) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[control >> 4];
+            out += hex[control & 0x0F];
+        } else if (b == '"' || b == '\\') {
+            out += '\\';
+            out += char(b);
+        } else {
+            out += char(b);
+        }
+    }
+    out += '"';
+}
+
 class JsonView : public View {
 public:
     explicit JsonView(Output& out) : m_out(out) {}
@@ -24,16 +51,21 @@ public:
     void listening(const QString& where) override {
         json({{"event", QStringLiteral("listening")}, {"device", where}});
     }
+    // The most frequent events are written directly, without a document for each.
     void screen(const display::Screen& s, int set) override {
-        auto text = [&s](int r) { return display::glyphs(s, r); };
-        json({{"event", QStringLiteral("screen")},
-              {"set", set},
-              {"lines", QJsonArray{text(0), text(1)}},
-              {"cursor", QJsonArray{s.cursorRow(), s.cursorColumn()}},
-              {"cursorShown", s.cursorShown()}});
+        QByteArray line =
+            "{\"event\":\"screen\",\"set\":" + QByteArray::number(set) + ",\"lines\":[";
+        appendString(line, display::glyphs(s, 0));
+        line += ',';
+        appendString(line, display::glyphs(s, 1));
+        line += "],\"cursor\":[" + QByteArray::number(s.cursorRow()) + ',' +
+                QByteArray::number(s.cursorColumn()) +
+                "],\"cursorShown\":" + (s.cursorShown() ? "true" : "false") + "}\n";
+        m_out << line;
     }
     void ignored(const Event& e) override {
-        json({{"event", QStringLiteral("ignored")}, {"set", e.set}, {"bytes", toHex(e.bytes)}});
+        m_out << "{\"event\":\"ignored\",\"set\":" + QByteArray::number(e.set) + ",\"bytes\":\"" +
+                     e.bytes.toHex(' ').toUpper() + "\"}\n";
     }
     void depends(const Event& e) override {
         json({{"event", QStringLiteral("depends")},
