@@ -1069,7 +1069,7 @@ void TestTools::forwardPassesEveryByteBothWays() {
         all += char(i);
     all = all.repeated(256);
     QByteArray atDisplay, atSoftware;
-    qsizetype sent = 0;
+    qsizetype sent = 0, sentBack = 0;
     QElapsedTimer clock;
     clock.start();
     while ((atDisplay.size() < all.size() || atSoftware.size() < all.size()) &&
@@ -1082,9 +1082,12 @@ void TestTools::forwardPassesEveryByteBothWays() {
         atDisplay += real.read(5);
         live.process().waitForReadyRead(0); // what it shows meanwhile, so that it never waits
         live.process().readAllStandardOutput();
-        if (atSoftware.size() < all.size() && atDisplay.size() > atSoftware.size())
-            real.send(all.sliced(atSoftware.size(),
-                                 qMin<qsizetype>(4096, all.size() - atSoftware.size())));
+        if (sentBack < atDisplay.size()) { // the display answers what has reached it
+            const QByteArray back =
+                all.sliced(sentBack, qMin<qsizetype>(4096, atDisplay.size() - sentBack));
+            real.send(back);
+            sentBack += back.size();
+        }
         char buffer[8192];
         for (ssize_t n; (n = ::read(software, buffer, sizeof buffer)) > 0;)
             atSoftware.append(buffer, n);

@@ -19,6 +19,7 @@
 #include "protocol/frame.h"
 #include "store/files.h"
 #include "tools/cli.h"
+#include "tools/display/forward.h"
 #include "tools/display/request.h"
 #include "tools/display/session.h"
 #include "tools/output.h"
@@ -176,62 +177,6 @@ QString linkRefusal(const OwnLink::Result& made) {
     }
     return {};
 }
-
-// With --forward, the real display, opened as vorq-write opens it (its lock, exclusive mode
-// and refusals), for both ways; or the exit status when it cannot be opened.
-std::variant<std::unique_ptr<SerialPort>, int> openForward(const Request& request) {
-    PortMap map(SerialPort::systemDevice, PortMap::standardFiles());
-    for (const PortMap::Warning& warning : map.load())
-        cli::fail(0, QStringLiteral("warning: ") + cli::describe(warning));
-    const auto resolved = cli::resolvePort(map, request.forward, "--forward");
-    if (const int* status = std::get_if<int>(&resolved))
-        return *status;
-    const cli::Target target = std::get<cli::Target>(resolved);
-    const QString path = target.path;
-    auto serial = std::make_unique<SerialPort>([path](int) { return path; });
-    serial->setCommPort(target.number);
-    serial->setReceiving(true, true);
-    LinkResult opened = serial->setSettings(lineSettingsFor(request.bps));
-    if (opened)
-        opened = serial->setPortOpen(true);
-    if (!opened)
-        return cli::fail(cli::exitStatus(opened.cause), cli::describe(opened));
-    return serial;
-}
-
-// What the real display sends back, on its way to the software: written to the
-// pseudo-terminal's master as it can take it, never waiting, so that neither direction
-// stalls the other.
-class ToSoftware {
-public:
-    explicit ToSoftware(int master) : m_master(master), m_writable(master, QSocketNotifier::Write) {
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-        m_writable.setEnabled(false);
-        QObject::connect(&m_writable, &QSocketNotifier::activated, &m_writable,
-                         [this] { drain(); });
-    }
-    void send(const QByteArray& bytes) {
-        m_pending += bytes;
-        drain();
-    }
-
-private:
-    void drain() {
-        while (!m_pending.isEmpty()) {
-            const ssize_t n = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            m_pending.remove(0, n);
-        }
-        m_writable.setEnabled(!m_pending.isEmpty());
-    }
-
-    int m_master;
-    QSocketNotifier m_writable;
-    QByteArray m_pending;
-};
 
 // Listens on a pseudo-terminal of its own, linked from the request's path if it names one;
 // the link is removed when the program ends. With --forward, the bytes go on to the real
