@@ -276,15 +276,18 @@ bool writeTemporary(const QByteArray& folder, QByteArray& temporary, const QByte
     ok = ok && (!flush || ::fsync(fd) == 0);
     if (ok && unnamed) {
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+        static const char kLetters[] =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        quint64 seed = quint64(::getpid()) * 0x9E3779B97F4A7C15ULL ^ quint64(now.tv_nsec) ^
+                       quint64(now.tv_sec);
         for (int tries = 0; tries < 100; ++tries) {
-            QByteArray name = temporary;
-            const int probe = ::mkostemp(name.data(), O_CLOEXEC); // a free name, then freed
-            if (probe < 0) {
-                ok = false;
-                break;
+            QByteArray name = temporary; // the template's XXXXXX, filled in
+            for (qsizetype i = name.size() - 6; i < name.size(); ++i) {
+                seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+                name[i] = kLetters[(seed >> 33) % 62];
             }
-            ::close(probe);
-            ::unlink(name.constData());
             if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 temporary = name;
