@@ -15,11 +15,14 @@ Reader::Reader(const SetRules& rules, Variant variant) : m_rules(&rules), m_vari
 void Reader::setAttention(QByteArrayView code) {
     m_attention = code.toByteArray();
     m_starts.fill(false);
+    m_first.assign(size_t(m_rules->commandCount), 0);
     QByteArray scratch;
     for (int i = 0; i < m_rules->commandCount; ++i) {
         const QByteArrayView p = prefixOf(m_rules->commands[i], scratch);
-        if (!p.isEmpty())
+        if (!p.isEmpty()) {
             m_starts[uchar(p[0])] = true;
+            m_first[size_t(i)] = uchar(p[0]);
+        }
     }
 }
 
@@ -66,7 +69,7 @@ void Reader::runMacro(Screen& screen, Sink& sink) {
     m_macroShown = true;
 }
 
-void Reader::feed(char byte, Screen& screen, Sink& sink) {
+void Reader::feedAroundMacro(char byte, Screen& screen, Sink& sink) {
     if (m_inDefinition) {
         m_defining.append(byte);
         if (m_defining.endsWith(m_macroEnd)) {
@@ -83,6 +86,10 @@ void Reader::feed(char byte, Screen& screen, Sink& sink) {
         m_macroShown = false;
         screen.clear();
     }
+    feedByte(byte, screen, sink);
+}
+
+void Reader::feedByte(char byte, Screen& screen, Sink& sink) {
     if (m_command) {
         parameter(byte, screen, sink);
         return;
@@ -99,6 +106,8 @@ void Reader::feed(char byte, Screen& screen, Sink& sink) {
     bool longer = false;
     QByteArray scratch;
     for (int i = 0; i < m_rules->commandCount && !exact; ++i) {
+        if (m_first[size_t(i)] != uchar(m_sequence[0])) // most rows, without building the prefix
+            continue;
         const QByteArrayView p = prefixOf(m_rules->commands[i], scratch);
         if (!p.startsWith(m_sequence))
             continue;

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <string_view>
+#include <vector>
 
 // The command sets as tables, and the one state machine that reads a byte stream by them.
 namespace display {
@@ -103,7 +104,11 @@ public:
     // Reads by `rules`, on a display that draws as `variant` says at power-on.
     explicit Reader(const SetRules& rules, Variant variant = {});
 
-    void feed(char byte, Screen& screen, Sink& sink);
+    void feed(char byte, Screen& screen, Sink& sink) {
+        if (Q_UNLIKELY(m_inDefinition || m_macroShown))
+            return feedAroundMacro(byte, screen, sink);
+        feedByte(byte, screen, sink);
+    }
     // The rest of a command under way, when the input ends: it is ignored.
     void end(Sink& sink);
     // The screen as the set leaves it at power-on or on its reset command.
@@ -133,6 +138,8 @@ public:
     void setClock(const QByteArray& hhmm) { m_clock = hhmm; }
 
 private:
+    void feedAroundMacro(char byte, Screen& screen, Sink& sink);
+    void feedByte(char byte, Screen& screen, Sink& sink);
     QByteArrayView prefixOf(const Command& c, QByteArray& scratch) const;
     void begin(const Command& c, Screen& screen, Sink& sink);
     void parameter(char byte, Screen& screen, Sink& sink);
@@ -142,8 +149,9 @@ private:
     const SetRules* m_rules;
     Variant m_variant;
     QByteArray m_attention;
-    std::array<bool, 256> m_starts{}; // bytes that begin a command
-    QByteArray m_sequence;            // the command's bytes so far, then its parameters
+    std::array<bool, 256> m_starts{};   // bytes that begin a command
+    std::vector<unsigned char> m_first; // the first byte of each command, by its row
+    QByteArray m_sequence;              // the command's bytes so far, then its parameters
     const Command* m_command = nullptr;
     int m_need = 0;         // parameter bytes still to come
     bool m_inData = false;  // reading the data, up to 0x0D

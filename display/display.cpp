@@ -155,6 +155,12 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
     flush(nowMs, events);
     beginEvents();
     const qsizetype partedAt = events ? events->size() : 0;
+    if (!m_other && !m_watchTable) { // the plain reading alone
+        for (const char b : bytes)
+            feedByte(b, nowMs, events);
+        m_offset += bytes.size();
+        return;
+    }
     for (const char b : bytes) {
         feedByte(b, nowMs, events);
         if (m_other) {

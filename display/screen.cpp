@@ -100,7 +100,8 @@ void Screen::put(char c) {
     }
     if (m_lateWrap && m_atEnd) // the wrap that waited for this character
         right();
-    write(m_row, m_column, QByteArrayView(&c, 1));
+    m_cells[size_t(m_row)][size_t(m_column)] = c;
+    m_styles[size_t(m_row)][size_t(m_column)] = m_style;
     m_atEnd = m_lateWrap && m_mode != Mode::HorizontalScroll && m_column == kColumns - 1;
     if (m_atEnd)
         return;
