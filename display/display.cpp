@@ -151,6 +151,12 @@ void Display::frameReports(const QList<FrameDecoder::Report>& reports, QList<Eve
     }
 }
 
+// ESC and the access code: the bytes that begin every frame.
+const QByteArray& Display::frameStart() {
+    static const QByteArray start = frame::kStart + frame::kAccessCode.toLatin1();
+    return start;
+}
+
 void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
     flush(nowMs, events);
     beginEvents();
@@ -243,7 +249,7 @@ QStringList Display::otherLines(Event::On on) const {
 }
 
 void Display::feedByte(char b, qint64 nowMs, QList<Event>* events) {
-    static const QByteArray start = frame::kStart + frame::kAccessCode.toLatin1();
+    const QByteArray& start = frameStart();
     if (m_inFrame) {
         if (b != frame::kStart) {
             if (const auto reports = m_frames.feed(QByteArray(1, b), nowMs); !reports.isEmpty())

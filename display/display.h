@@ -92,6 +92,7 @@ private:
     void endFrame(const QList<FrameDecoder::Report>& reports, QList<Event>* events);
     void use(int set);
     void feedByte(char b, qint64 nowMs, QList<Event>* events);
+    static const QByteArray& frameStart();
     void compareReadings(QList<Event>* events);
     void checkTable(QList<Event>* events);
     QStringList otherLines(Event::On on) const;

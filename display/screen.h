@@ -117,7 +117,10 @@ public:
     // `always`.
     void startMarquee(int row, const QByteArray& text, bool once, bool always);
     // The marquee stops where it is.
-    void stopMarquee() { m_marquee = {}; }
+    void stopMarquee() {
+        if (m_marquee.row >= 0)
+            m_marquee = {};
+    }
     // The marquee moves one cell; false when there is none.
     bool tick();
 
