@@ -193,17 +193,22 @@ void Display::watchDependences() {
 void Display::compareReadings(QList<Event>* events) {
     const bool parted =
         m_screen.row(0) != m_other->m_screen.row(0) || m_screen.row(1) != m_other->m_screen.row(1);
-    if (parted && !m_parted && events) {
-        noteScreen(events);
-        Event e;
-        e.kind = Event::Kind::Depends;
-        e.on = Event::On::Wrap;
-        e.offset = m_offset;
-        e.set = m_set;
-        events->append(e);
-        ++m_dependences;
-    }
+    if (parted && !m_parted)
+        reportDependence(Event::On::Wrap, events);
     m_parted = parted;
+}
+
+void Display::reportDependence(Event::On on, QList<Event>* events) {
+    ++m_dependences;
+    if (!events)
+        return;
+    noteScreen(events);
+    Event e;
+    e.kind = Event::Kind::Depends;
+    e.on = on;
+    e.offset = m_offset;
+    e.set = m_set;
+    events->append(e);
 }
 
 void Display::checkTable(QList<Event>* events) {
@@ -212,15 +217,8 @@ void Display::checkTable(QList<Event>* events) {
         return;
     for (int r = 0; r < kRows; ++r)
         for (int c = 0; c < kColumns; ++c)
-            if (uchar(m_screen.row(r)[size_t(c)]) >= 0x80 && events) {
-                noteScreen(events);
-                Event e;
-                e.kind = Event::Kind::Depends;
-                e.on = Event::On::CodeTable;
-                e.offset = m_offset;
-                e.set = m_set;
-                events->append(e);
-                ++m_dependences;
+            if (uchar(m_screen.row(r)[size_t(c)]) >= 0x80) {
+                reportDependence(Event::On::CodeTable, events);
                 m_tableReported = true;
                 return;
             }

@@ -95,6 +95,7 @@ private:
     static const QByteArray& frameStart();
     void compareReadings(QList<Event>* events);
     void checkTable(QList<Event>* events);
+    void reportDependence(Event::On on, QList<Event>* events);
     QStringList otherLines(Event::On on) const;
     // A Screen event when the screen or the set changed since the last event of this call.
     void noteScreen(QList<Event>* events);

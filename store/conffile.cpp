@@ -280,13 +280,13 @@ bool writeTemporary(const QByteArray& folder, QByteArray& temporary, const QByte
             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
         timespec now{};
         ::clock_gettime(CLOCK_REALTIME, &now);
-        quint64 seed = quint64(::getpid()) * 0x9E3779B97F4A7C15ULL ^ quint64(now.tv_nsec) ^
-                       quint64(now.tv_sec);
+        quint64 state = quint64(::getpid()) * 0x9E3779B97F4A7C15ULL ^ quint64(now.tv_nsec) ^
+                        quint64(now.tv_sec);
         for (int tries = 0; tries < 100; ++tries) {
             QByteArray name = temporary; // the template's XXXXXX, filled in
             for (qsizetype i = name.size() - 6; i < name.size(); ++i) {
-                seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-                name[i] = kLetters[(seed >> 33) % 62];
+                state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+                name[i] = kLetters[(state >> 33) % 62];
             }
             if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(),
                          AT_SYMLINK_FOLLOW) == 0) {
