@@ -230,7 +230,7 @@ QStringList Display::otherLines(Event::On on) const {
     // The same bytes in the other common table: Windows-1252 for PC437, else PC437.
     const CodeTable other =
         tableOf(m_variant.style) == CodeTable::PC437 ? CodeTable::WPC1252 : CodeTable::PC437;
-    Screen s = m_screen;
+    const Screen& s = m_screen;
     QStringList lines;
     for (int r = 0; r < kRows; ++r) {
         QString line;

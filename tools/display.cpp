@@ -26,13 +26,11 @@
 #include "version.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <fcntl.h>
-#include <optional>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sysexits.h>
