@@ -10,6 +10,7 @@ constexpr char kCR = 0x0D;
 
 Reader::Reader(const SetRules& rules, Variant variant) : m_rules(&rules), m_variant(variant) {
     setAttention(QByteArrayView(rules.attention.data(), qsizetype(rules.attention.size())));
+    setDrawing();
 }
 
 void Reader::setAttention(QByteArrayView code) {
@@ -46,7 +47,7 @@ QByteArrayView Reader::prefixOf(const Command& c, QByteArray& scratch) const {
 }
 
 void Reader::reset() {
-    m_sequence.clear();
+    m_sequence.resize(0); // keeps its capacity for the next command
     m_command = nullptr;
     m_need = 0;
     m_inData = false;
@@ -54,6 +55,7 @@ void Reader::reset() {
 
 void Reader::defineMacro(QByteArrayView end, QByteArrayView abort, int most) {
     m_inDefinition = true;
+    setDrawing();
     m_defining.clear();
     m_macroEnd = end.toByteArray();
     m_macroAbort = abort.toByteArray();
@@ -67,6 +69,7 @@ void Reader::runMacro(Screen& screen, Sink& sink) {
     for (const char b : macro)
         feed(b, screen, sink);
     m_macroShown = true;
+    setDrawing();
 }
 
 void Reader::feedAroundMacro(char byte, Screen& screen, Sink& sink) {
@@ -80,10 +83,12 @@ void Reader::feedAroundMacro(char byte, Screen& screen, Sink& sink) {
             m_inDefinition = false;
             m_macro.clear();
         }
+        setDrawing();
         return;
     }
     if (m_macroShown && !m_command && m_sequence.isEmpty()) {
         m_macroShown = false;
+        setDrawing();
         screen.clear();
     }
     feedByte(byte, screen, sink);
@@ -124,11 +129,11 @@ void Reader::feedByte(char byte, Screen& screen, Sink& sink) {
         const char last = m_sequence.back();
         if (m_starts[uchar(last)]) {
             sink.ignored(QByteArrayView(m_sequence).chopped(1));
-            m_sequence.clear();
+            m_sequence.resize(0);
             feed(last, screen, sink);
         } else {
             sink.ignored(m_sequence);
-            m_sequence.clear();
+            m_sequence.resize(0);
         }
     }
 }
@@ -189,12 +194,18 @@ void Reader::parameter(char byte, Screen& screen, Sink& sink) {
 
 void Reader::finish(Screen& screen, Sink& sink) {
     const Command& c = *m_command;
-    const QByteArray sequence = std::exchange(m_sequence, {});
+    // The action may feed bytes of its own (a macro): it reads the command from a buffer of
+    // its own, which is handed back afterwards for its capacity.
+    QByteArray sequence = std::exchange(m_sequence, {});
     const int prefix = m_prefixLength;
     reset();
     if (!m_deselected || c.whenDeselected) {
         Context context{screen, *this, sink, sequence, QByteArrayView(sequence).sliced(prefix)};
         c.run(context);
+    }
+    if (m_sequence.isEmpty() && m_sequence.capacity() == 0) {
+        sequence.resize(0);
+        m_sequence = std::move(sequence);
     }
 }
 

@@ -105,10 +105,22 @@ public:
     explicit Reader(const SetRules& rules, Variant variant = {});
 
     void feed(char byte, Screen& screen, Sink& sink) {
+        if (Q_LIKELY(alone(byte) && draws(byte))) {
+            screen.put(byte);
+            return;
+        }
         if (Q_UNLIKELY(m_inDefinition || m_macroShown))
             return feedAroundMacro(byte, screen, sink);
         feedByte(byte, screen, sink);
     }
+    // `byte` begins no command and none is under way: it is drawn, or ignored, on its own,
+    // and the reader stays as it is.
+    bool alone(char byte) const {
+        return !m_starts[uchar(byte)] && !m_command && m_sequence.isEmpty() && !m_inDefinition &&
+               !m_macroShown;
+    }
+    // A byte alone is drawn as a character; else it is ignored.
+    bool draws(char byte) const { return m_drawing && uchar(byte) >= 0x20; }
     // The rest of a command under way, when the input ends: it is ignored.
     void end(Sink& sink);
     // The screen as the set leaves it at power-on or on its reset command.
@@ -119,11 +131,15 @@ public:
     void setAttention(QByteArrayView code);
     // While deselected (ESC = of sets 4 and 5), commands are read but only those marked
     // whenDeselected run, and characters are not drawn.
-    void setDeselected(bool deselected) { m_deselected = deselected; }
+    void setDeselected(bool deselected) {
+        m_deselected = deselected;
+        setDrawing();
+    }
     // Asks for the set with `code` to take over after this command (sets 2 and 3 switch to
     // each other).
     void switchTo(int code) { m_switchTo = code; }
     int takeSwitch();
+    bool switching() const { return m_switchTo >= 0; }
     // Whether the stream has chosen a code table or national set.
     bool tableChosen() const { return m_tableChosen; }
     void chooseTable() { m_tableChosen = true; }
@@ -145,6 +161,10 @@ private:
     void parameter(char byte, Screen& screen, Sink& sink);
     void finish(Screen& screen, Sink& sink);
     void reset();
+    // Keeps m_drawing true only while a character byte may go straight to the screen.
+    void setDrawing() {
+        m_drawing = m_rules->drawsCharacters && !m_deselected && !m_inDefinition && !m_macroShown;
+    }
 
     const SetRules* m_rules;
     Variant m_variant;
@@ -167,6 +187,7 @@ private:
     QByteArray m_macroEnd, m_macroAbort;
     int m_macroMost = 0;
     bool m_macroShown = false; // a macro has run: the next byte clears the screen
+    bool m_drawing = false;    // the set draws, not deselected, no macro being defined or shown
 };
 
 } // namespace display

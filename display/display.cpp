@@ -62,38 +62,33 @@ QList<int> readAlike(int code) {
     return alike;
 }
 
-// Hands a reader's dropped bytes to the event list.
-class Display::Collector : public Sink {
-public:
-    Collector(Display& display, QList<Event>* events) : m_display(display), m_events(events) {}
-    void ignored(QByteArrayView bytes) override {
-        m_display.m_ignoredBytes += bytes.size();
-        if (!m_events || bytes.isEmpty())
-            return;
-        if (m_display.m_lastIgnored && !m_events->isEmpty() &&
-            m_events->back().kind == Event::Kind::Ignored) {
-            m_events->back().bytes += bytes;
-        } else {
-            m_display.noteScreen(m_events);
-            Event e;
-            e.kind = Event::Kind::Ignored;
-            e.bytes = bytes.toByteArray();
-            e.set = m_display.m_set;
-            m_events->append(e);
-        }
-        m_display.m_lastIgnored = true;
+void Display::ignored(QByteArrayView bytes) {
+    m_ignoredBytes += bytes.size();
+    if (!m_events || bytes.isEmpty())
+        return;
+    if (m_lastIgnored && !m_events->isEmpty() && m_events->back().kind == Event::Kind::Ignored) {
+        QByteArray& run = m_events->back().bytes;
+        if (bytes.size() == 1)
+            run.append(bytes[0]);
+        else
+            run += bytes;
+    } else {
+        noteScreen(m_events);
+        Event e;
+        e.kind = Event::Kind::Ignored;
+        e.bytes = bytes.toByteArray();
+        e.set = m_set;
+        m_events->append(std::move(e));
     }
-
-private:
-    Display& m_display;
-    QList<Event>* m_events;
-};
+    m_lastIgnored = true;
+}
 
 Display::Display(const Eeprom& eeprom, int set, Variant variant)
     : m_eeprom(eeprom), m_variant(variant) {
     use(set >= 0 ? set : eeprom.code);
     m_screen = m_reader->powerOnScreen();
     m_screen.startMarquee(0, m_eeprom.scrollData, false, false);
+    m_screen.takeDrewHigh(); // only the stream's bytes count
 }
 
 Display::~Display() = default;
@@ -103,17 +98,6 @@ void Display::use(int set) {
     m_reader = std::make_unique<Reader>(rulesFor(set), m_variant);
 }
 
-void Display::toSet(char byte, QList<Event>* events) {
-    m_screen.stopMarquee();
-    Collector sink(*this, events);
-    const qint64 ignored = m_ignoredBytes;
-    m_reader->feed(byte, m_screen, sink);
-    if (m_ignoredBytes == ignored)
-        m_lastIgnored = false;
-    if (const int next = m_reader->takeSwitch(); next >= 0)
-        use(next);
-}
-
 void Display::noteScreen(QList<Event>* events) {
     if (!events || (m_screen == m_eventScreen && m_set == m_eventSet))
         return;
@@ -121,7 +105,7 @@ void Display::noteScreen(QList<Event>* events) {
     e.kind = Event::Kind::Screen;
     e.screen = m_screen;
     e.set = m_set;
-    events->append(e);
+    events->append(std::move(e));
     beginEvents();
 }
 
@@ -146,15 +130,9 @@ void Display::frameReports(const QList<FrameDecoder::Report>& reports, QList<Eve
             e.kind = Event::Kind::Frame;
             e.frame = r;
             e.set = m_set;
-            events->append(e);
+            events->append(std::move(e));
         }
     }
-}
-
-// ESC and the access code: the bytes that begin every frame.
-const QByteArray& Display::frameStart() {
-    static const QByteArray start = frame::kStart + frame::kAccessCode.toLatin1();
-    return start;
 }
 
 void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
@@ -168,12 +146,18 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
         return;
     }
     for (const char b : bytes) {
-        feedByte(b, nowMs, events);
-        if (m_other) {
+        if (m_other && m_inStep && alikeInEitherWrap(b) && m_other->alikeInEitherWrap(b)) {
+            // Both readings draw or ignore the byte alike: they stay the same.
+            toSet(b, events);
+            m_other->toSet(b, nullptr);
+        } else if (m_other) {
+            feedByte(b, nowMs, events);
             m_other->feedByte(b, nowMs, nullptr);
             compareReadings(events);
+        } else {
+            feedByte(b, nowMs, events);
         }
-        if (m_watchTable && !m_tableReported && uchar(b) >= 0x80)
+        if (m_screen.takeDrewHigh() && m_watchTable && !m_tableReported)
             checkTable(events);
         ++m_offset;
     }
@@ -188,14 +172,17 @@ void Display::watchDependences() {
     other.lateWrap = !other.lateWrap;
     m_other = std::make_unique<Display>(m_eeprom, m_set, other);
     m_watchTable = true;
+    m_screen.takeDrewHigh();
+    m_parted = !m_screen.sameCells(m_other->m_screen);
+    m_inStep = !m_parted && m_screen.sameState(m_other->m_screen);
 }
 
 void Display::compareReadings(QList<Event>* events) {
-    const bool parted =
-        m_screen.row(0) != m_other->m_screen.row(0) || m_screen.row(1) != m_other->m_screen.row(1);
+    const bool parted = !m_screen.sameCells(m_other->m_screen);
     if (parted && !m_parted)
         reportDependence(Event::On::Wrap, events);
     m_parted = parted;
+    m_inStep = !parted && m_set == m_other->m_set && m_screen.sameState(m_other->m_screen);
 }
 
 void Display::reportDependence(Event::On on, QList<Event>* events) {
@@ -208,20 +195,15 @@ void Display::reportDependence(Event::On on, QList<Event>* events) {
     e.on = on;
     e.offset = m_offset;
     e.set = m_set;
-    events->append(e);
+    events->append(std::move(e));
 }
 
 void Display::checkTable(QList<Event>* events) {
     // A byte from 0x80 drawn in the power-on table, by a stream that never chose one.
     if (m_reader->tableChosen() || m_screen.style() != m_variant.style)
         return;
-    for (int r = 0; r < kRows; ++r)
-        for (int c = 0; c < kColumns; ++c)
-            if (uchar(m_screen.row(r)[size_t(c)]) >= 0x80) {
-                reportDependence(Event::On::CodeTable, events);
-                m_tableReported = true;
-                return;
-            }
+    reportDependence(Event::On::CodeTable, events);
+    m_tableReported = true;
 }
 
 QStringList Display::otherLines(Event::On on) const {
@@ -246,8 +228,9 @@ QStringList Display::otherLines(Event::On on) const {
     return lines;
 }
 
-void Display::feedByte(char b, qint64 nowMs, QList<Event>* events) {
-    const QByteArray& start = frameStart();
+void Display::feedAroundFrame(char b, qint64 nowMs, QList<Event>* events) {
+    // ESC and the access code: the bytes that begin every frame.
+    static const QByteArray start = frame::kStart + frame::kAccessCode.toLatin1();
     if (m_inFrame) {
         if (b != frame::kStart) {
             if (const auto reports = m_frames.feed(QByteArray(1, b), nowMs); !reports.isEmpty())
@@ -305,8 +288,8 @@ void Display::end(QList<Event>* events) {
         cut.feed(std::exchange(m_start, {}), 0);
         frameReports(cut.hangUp(), events);
     }
-    Collector sink(*this, events);
-    m_reader->end(sink);
+    m_events = events;
+    m_reader->end(*this);
 }
 
 } // namespace display

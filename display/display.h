@@ -3,6 +3,7 @@
 #include "display/commands.h"
 #include "display/screen.h"
 #include "protocol/decoder.h"
+#include "protocol/frame.h"
 
 #include <QByteArray>
 #include <QList>
@@ -37,7 +38,7 @@ QByteArray testPattern(int code);
 // same in sets 4 and 5; every other pattern uses what its set has and the others lack.
 QList<int> readAlike(int code);
 
-class Display {
+class Display : private Sink {
 public:
     // What happened, in the order of the bytes that caused it. Before a frame or a run of
     // ignored bytes that follows characters which changed the screen (within one feed), a
@@ -62,7 +63,7 @@ public:
     // when there are more.
     // `variant`: the power-on code table and national set, and the wrap, where displays differ.
     explicit Display(const Eeprom& eeprom = {}, int set = -1, Variant variant = {});
-    ~Display();
+    ~Display() override;
 
     // Reads bytes that came at `nowMs` (any monotonic clock). Appends what happened to
     // `events` when given: frames, and runs of ignored bytes joined while nothing else came
@@ -85,14 +86,35 @@ public:
     qint64 ignoredBytes() const { return m_ignoredBytes; }
 
 private:
-    class Collector;
-    void toSet(char byte, QList<Event>* events);
+    // A byte that the set reads: the reader's dropped bytes come back through ignored().
+    void toSet(char byte, QList<Event>* events) {
+        m_screen.stopMarquee();
+        m_events = events;
+        const qint64 ignored = m_ignoredBytes;
+        m_reader->feed(byte, m_screen, *this);
+        if (m_ignoredBytes == ignored)
+            m_lastIgnored = false;
+        if (Q_UNLIKELY(m_reader->switching()))
+            use(m_reader->takeSwitch());
+    }
+    void ignored(QByteArrayView bytes) override;
     void frameReports(const QList<FrameDecoder::Report>& reports, QList<Event>* events);
     // The frame under way has ended with `reports`: the decoder starts afresh.
     void endFrame(const QList<FrameDecoder::Report>& reports, QList<Event>* events);
     void use(int set);
-    void feedByte(char b, qint64 nowMs, QList<Event>* events);
-    static const QByteArray& frameStart();
+    void feedByte(char b, qint64 nowMs, QList<Event>* events) {
+        if (Q_LIKELY(!m_inFrame && m_start.isEmpty() && b != frame::kStart))
+            toSet(b, events);
+        else
+            feedAroundFrame(b, nowMs, events);
+    }
+    // `b` would be drawn or ignored on its own, in the same way whichever the wrap.
+    bool alikeInEitherWrap(char b) const {
+        return !m_inFrame && m_start.isEmpty() && b != frame::kStart && m_reader->alone(b) &&
+               (!m_reader->draws(b) || m_screen.putsAlikeInEitherWrap());
+    }
+    // A byte within a frame or a frame start, or one that may begin them.
+    void feedAroundFrame(char b, qint64 nowMs, QList<Event>* events);
     void compareReadings(QList<Event>* events);
     void checkTable(QList<Event>* events);
     void reportDependence(Event::On on, QList<Event>* events);
@@ -111,8 +133,10 @@ private:
     FrameDecoder m_frames;
     qint64 m_ignoredBytes = 0;
     bool m_lastIgnored = false;       // the last event is Ignored, and may still grow
+    QList<Event>* m_events = nullptr; // where ignored() reports, for the byte being read
     std::unique_ptr<Display> m_other; // the other wrap reading, while dependences are watched
     bool m_parted = false;
+    bool m_inStep = false; // the other reading's screen is this one's, all but the wrap
     bool m_watchTable = false;
     bool m_tableReported = false;
     qint64 m_offset = 0;

@@ -1,6 +1,7 @@
 #include "display/screen.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace display {
 
@@ -21,10 +22,17 @@ Screen::Screen(Mode mode, bool cursorShown, Variant variant)
 }
 
 bool Screen::operator==(const Screen& o) const {
-    return m_cells == o.m_cells && m_styles == o.m_styles && m_row == o.m_row &&
-           m_column == o.m_column && m_cursorShown == o.m_cursorShown && m_mode == o.m_mode &&
+    return m_row == o.m_row && m_column == o.m_column && sameCells(o) &&
+           std::memcmp(m_styles.data(), o.m_styles.data(), sizeof m_styles) == 0 &&
+           m_cursorShown == o.m_cursorShown && m_mode == o.m_mode &&
            m_brightness == o.m_brightness && m_blink == o.m_blink && m_reversed == o.m_reversed &&
            m_marquee == o.m_marquee;
+}
+
+bool Screen::sameState(const Screen& o) const {
+    return *this == o && m_style == o.m_style && m_atEnd == o.m_atEnd &&
+           m_windowRow == o.m_windowRow && m_windowFirst == o.m_windowFirst &&
+           m_windowLast == o.m_windowLast && m_marquee.style == o.m_marquee.style;
 }
 
 void Screen::setMode(Mode mode) {
@@ -53,22 +61,25 @@ int Screen::lastColumn() const {
 }
 
 void Screen::shiftLeft() {
+    const size_t first = size_t(firstColumn()), last = size_t(lastColumn());
     Row& r = m_cells[size_t(m_row)];
     Styles& st = m_styles[size_t(m_row)];
-    std::rotate(r.begin() + firstColumn(), r.begin() + firstColumn() + 1,
-                r.begin() + lastColumn() + 1);
-    std::rotate(st.begin() + firstColumn(), st.begin() + firstColumn() + 1,
-                st.begin() + lastColumn() + 1);
-    r[size_t(lastColumn())] = ' ';
+    const unsigned char out = st[first]; // the blank keeps the style of the cell pushed out
+    std::memmove(&r[first], &r[first + 1], last - first);
+    std::memmove(&st[first], &st[first + 1], last - first);
+    r[last] = ' ';
+    st[last] = out;
 }
 
 void Screen::shiftRight() {
+    const size_t first = size_t(firstColumn()), last = size_t(lastColumn());
     Row& r = m_cells[size_t(m_row)];
     Styles& st = m_styles[size_t(m_row)];
-    std::rotate(r.begin() + firstColumn(), r.begin() + lastColumn(), r.begin() + lastColumn() + 1);
-    std::rotate(st.begin() + firstColumn(), st.begin() + lastColumn(),
-                st.begin() + lastColumn() + 1);
-    r[size_t(firstColumn())] = ' ';
+    const unsigned char out = st[last];
+    std::memmove(&r[first + 1], &r[first], last - first);
+    std::memmove(&st[first + 1], &st[first], last - first);
+    r[first] = ' ';
+    st[first] = out;
 }
 
 void Screen::scrollUp() {
@@ -87,10 +98,11 @@ void Screen::write(int row, int column, QByteArrayView text) {
     for (qsizetype i = 0; i < text.size() && column + i < kColumns; ++i) {
         m_cells[size_t(row)][size_t(column + i)] = text[i];
         m_styles[size_t(row)][size_t(column + i)] = m_style;
+        m_drewHigh |= uchar(text[i]) >= 0x80;
     }
 }
 
-void Screen::put(char c) {
+void Screen::putAtEdge(char c) {
     if (m_mode == Mode::HorizontalScroll && m_column == lastColumn()) {
         if (m_atEnd)
             shiftLeft();
@@ -102,6 +114,7 @@ void Screen::put(char c) {
         right();
     m_cells[size_t(m_row)][size_t(m_column)] = c;
     m_styles[size_t(m_row)][size_t(m_column)] = m_style;
+    m_drewHigh |= uchar(c) >= 0x80;
     m_atEnd = m_lateWrap && m_mode != Mode::HorizontalScroll && m_column == kColumns - 1;
     if (m_atEnd)
         return;

@@ -4,6 +4,8 @@
 #include <QByteArrayView>
 
 #include <array>
+#include <cstring>
+#include <utility>
 
 // The screen of a pole display: two rows of 20 cells and a cursor, as the command sets drive
 // it. Rows and columns count from 0 (row 0 is the upper line). A cell holds the byte that was
@@ -70,6 +72,13 @@ public:
     bool reversed() const { return m_reversed; }    // characters now drawn reversed
     const Marquee& marquee() const { return m_marquee; }
 
+    // The same bytes in every cell (styles aside).
+    bool sameCells(const Screen& o) const {
+        return std::memcmp(m_cells.data(), o.m_cells.data(), sizeof m_cells) == 0;
+    }
+    // What operator== compares, and all that later bytes act on but the wrap: the style
+    // that characters are drawn in, the scroll window and a waiting cursor.
+    bool sameState(const Screen& o) const;
     // Every cell, the cursor, its visibility, the mode, brightness, blink and marquee.
     bool operator==(const Screen& o) const;
     bool operator!=(const Screen& o) const { return !(*this == o); }
@@ -84,7 +93,27 @@ public:
     void setScrollWindow(int row, int first, int last);
 
     // Draws `c` (0x20 to 0xFF) at the cursor and advances it as the mode says.
-    void put(char c);
+    void put(char c) {
+        if (Q_LIKELY(putsWithinRow())) {
+            m_cells[size_t(m_row)][size_t(m_column)] = c;
+            m_styles[size_t(m_row)][size_t(m_column)] = m_style;
+            m_drewHigh |= uchar(c) >= 0x80;
+            ++m_column;
+            return;
+        }
+        putAtEdge(c);
+    }
+    // put() would draw and move one cell right, with no wrap, scroll or wait: the same
+    // whichever the wrap.
+    bool putsWithinRow() const {
+        return m_mode != Mode::HorizontalScroll && !m_atEnd && m_column + 1 < kColumns;
+    }
+    // Whether a byte from 0x80 was drawn since the last call.
+    bool takeDrewHigh() { return std::exchange(m_drewHigh, false); }
+    // put() has the same effect whichever the wrap.
+    bool putsAlikeInEitherWrap() const {
+        return m_mode == Mode::HorizontalScroll || putsWithinRow();
+    }
     // Moves the cursor to (`row`, `column`); false, and nothing moves, when outside the grid.
     bool moveTo(int row, int column);
     void home() { moveTo(0, 0); }
@@ -125,8 +154,9 @@ public:
     bool tick();
 
 private:
-    void scrollUp();   // row 1 onto row 0, row 1 blank
-    void scrollDown(); // row 0 onto row 1, row 0 blank
+    void putAtEdge(char c); // put() at the last column, after it, or in horizontal scroll mode
+    void scrollUp();        // row 1 onto row 0, row 1 blank
+    void scrollDown();      // row 0 onto row 1, row 0 blank
     bool inWindow() const;
     int firstColumn() const;
     int lastColumn() const;
@@ -149,6 +179,7 @@ private:
     int m_brightness = 100;
     int m_blink = 0;
     bool m_reversed = false;
+    bool m_drewHigh = false;
     int m_windowRow = -1;
     int m_windowFirst = 0;
     int m_windowLast = kColumns - 1;
