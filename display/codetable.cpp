@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <iconv.h>
 #include <iterator>
+#include <memory>
 
 namespace display {
 
@@ -120,15 +121,46 @@ char32_t glyph(unsigned char byte, unsigned char style) {
     return byte;
 }
 
-QString glyphs(const Screen& screen, int row) {
-    QString text;
+namespace {
+Utf8Glyph toUtf8(char32_t c) {
+    Utf8Glyph u{};
+    if (c < 0x80) {
+        u = {1, char(c)};
+    } else if (c < 0x800) {
+        u = {2, char(0xC0 | (c >> 6)), char(0x80 | (c & 0x3F))};
+    } else if (c < 0x10000) {
+        u = {3, char(0xE0 | (c >> 12)), char(0x80 | ((c >> 6) & 0x3F)), char(0x80 | (c & 0x3F))};
+    } else {
+        u = {4, char(0xF0 | (c >> 18)), char(0x80 | ((c >> 12) & 0x3F)),
+             char(0x80 | ((c >> 6) & 0x3F)), char(0x80 | (c & 0x3F))};
+    }
+    return u;
+}
+} // namespace
+
+const std::array<Utf8Glyph, 256>& utf8Glyphs(unsigned char style) {
+    // Every style's 256 glyphs, made when the style is first drawn.
+    static std::array<std::unique_ptr<std::array<Utf8Glyph, 256>>, 256> made;
+    std::unique_ptr<std::array<Utf8Glyph, 256>>& table = made[style];
+    if (Q_UNLIKELY(!table)) {
+        table = std::make_unique<std::array<Utf8Glyph, 256>>();
+        for (int b = 0; b < 256; ++b)
+            (*table)[size_t(b)] = toUtf8(glyph(uchar(b), style));
+    }
+    return *table;
+}
+
+void appendGlyphs(QByteArray& out, const Screen& screen, int row) {
     const Screen::Row& bytes = screen.row(row);
     const Screen::Styles& styles = screen.styles(row);
-    for (int c = 0; c < kColumns; ++c) {
-        const char32_t g = glyph(uchar(bytes[size_t(c)]), styles[size_t(c)]);
-        text += QChar::fromUcs4(g);
-    }
-    return text;
+    for (int c = 0; c < kColumns; ++c)
+        out += utf8Glyph(uchar(bytes[size_t(c)]), styles[size_t(c)]);
+}
+
+QString glyphs(const Screen& screen, int row) {
+    QByteArray utf8;
+    appendGlyphs(utf8, screen, row);
+    return QString::fromUtf8(utf8);
 }
 
 } // namespace display

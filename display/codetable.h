@@ -2,10 +2,13 @@
 
 #include "display/screen.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
+#include <array>
 #include <optional>
 
 // The characters that a display draws for its bytes: a code table for 0x80 to 0xFF and a
@@ -54,7 +57,18 @@ QStringList codeTableNames();
 
 // The character drawn for `byte` in `style`.
 char32_t glyph(unsigned char byte, unsigned char style);
+// The character drawn for `byte` in `style`, as UTF-8 (1 to 4 bytes). The glyphs of a style
+// are converted on its first use, so this is for one thread at a time.
+// A glyph as UTF-8: its length, then its bytes.
+using Utf8Glyph = std::array<char, 5>;
+const std::array<Utf8Glyph, 256>& utf8Glyphs(unsigned char style);
+inline QByteArrayView utf8Glyph(unsigned char byte, unsigned char style) {
+    const Utf8Glyph& g = utf8Glyphs(style)[byte];
+    return QByteArrayView(g.data() + 1, g[0]);
+}
 // Row `row` of `screen` as its glyphs, 20 characters.
 QString glyphs(const Screen& screen, int row);
+// The same as UTF-8, appended to `out`.
+void appendGlyphs(QByteArray& out, const Screen& screen, int row);
 
 } // namespace display

@@ -36,6 +36,35 @@ QString toHex(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
+namespace {
+void appendControl(QByteArray& out, uint code) {
+    static const char hex[] = "0123456789abcdef";
+    const char escape[] = {'\\', 'u', '0', '0', hex[code >> 4], hex[code & 0x0F]};
+    out.append(escape, sizeof escape);
+}
+} // namespace
+
+void appendJsonString(QByteArray& out, QByteArrayView utf8) {
+    out += '"';
+    qsizetype copied = 0;
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const uchar b = uchar(utf8[i]);
+        const bool c1 = b == 0xC2 && i + 1 < utf8.size() && uchar(utf8[i + 1]) < 0xA0;
+        if (b >= 0x20 && b != 0x7F && b != '"' && b != '\\' && !c1)
+            continue;
+        out.append(utf8.data() + copied, i - copied);
+        if (b == '"' || b == '\\') {
+            out += '\\';
+            out += char(b);
+        } else {
+            appendControl(out, c1 ? uchar(utf8[++i]) : b);
+        }
+        copied = i + 1;
+    }
+    out.append(utf8.data() + copied, utf8.size() - copied);
+    out += '"';
+}
+
 QByteArray terminalSafeJson(const QByteArray& json) {
     QByteArray safe;
     qsizetype copied = 0;
@@ -49,8 +78,7 @@ QByteArray terminalSafeJson(const QByteArray& json) {
         if (safe.isEmpty())
             safe.reserve(json.size() + 16);
         safe.append(json.constData() + copied, i - copied);
-        const uint code = del ? 0x7F : uchar(json.at(i + 1));
-        safe.append("\\u00").append(QByteArray::number(code, 16).rightJustified(2, '0'));
+        appendControl(safe, del ? 0x7F : uchar(json.at(i + 1)));
         i += del ? 0 : 1;
         copied = i + 1;
     }

@@ -499,6 +499,8 @@ void TestDisplay::dependences_data() {
                                                  << QStringList{QStringLiteral("wrap 23")};
     QTest::newRow("a byte from 0x80, no table chosen")
         << 4 << QByteArray("ab\x82") << QStringList{QStringLiteral("code-table 2")};
+    QTest::newRow("a byte from 0x80 drawn by a command's end")
+        << 1 << QByteArray("!#1A\x82\r") << QStringList{QStringLiteral("code-table 5")};
     QTest::newRow("a table chosen, rows addressed")
         << 4 << QByteArray("\x1Bt\x13\x1F$\x01\x02\xD5") << QStringList();
     QTest::newRow("the test pattern") << 5 << display::testPattern(5) << QStringList();

@@ -3,16 +3,27 @@
 #include "line/signalwatch.h"
 
 #include <cerrno>
+#include <climits>
+#include <limits>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+Output::Output(int fd) : m_fd(fd) {
+    // A pipe or socket that polls writable takes PIPE_BUF bytes at once, a terminal less; a
+    // file or a device such as /dev/null takes all.
+    struct stat st {};
+    const bool whole =
+        ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISCHR(st.st_mode)) && !terminal();
+    m_chunk = whole ? std::numeric_limits<qsizetype>::max() : terminal() ? 256 : PIPE_BUF;
+}
 
 bool Output::terminal() const {
     return ::isatty(m_fd) == 1;
 }
 
 bool Output::flush() {
-    // A pipe that polls writable takes PIPE_BUF bytes at once; a terminal takes less.
-    const qsizetype chunk = terminal() ? 256 : 4096;
+    const qsizetype chunk = m_chunk;
     qsizetype done = 0;
     bool ok = true;
     while (done < m_buffer.size()) {
@@ -43,6 +54,10 @@ bool Output::flush() {
         }
         done += n;
     }
-    m_buffer.clear();
+    // The buffer keeps its room for the next bytes, unless a burst made it large.
+    if (m_buffer.capacity() > (1 << 20))
+        m_buffer.clear();
+    else
+        m_buffer.resize(0);
     return ok;
 }

@@ -9,7 +9,7 @@
 // what is left is dropped, so that the program can end as the signal asks.
 class Output {
 public:
-    explicit Output(int fd) : m_fd(fd) {}
+    explicit Output(int fd);
     ~Output() { flush(); }
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
@@ -32,6 +32,8 @@ public:
         m_buffer += QByteArray::number(n);
         return *this;
     }
+    // The bytes not yet written, for a writer that appends to them directly.
+    QByteArray& pending() { return m_buffer; }
     // False when the bytes could not all be written: the reader has gone or a signal came.
     bool flush();
     // The descriptor is a terminal.
@@ -39,5 +41,6 @@ public:
 
 private:
     int m_fd;
+    qsizetype m_chunk; // the most one write() may be given without blocking
     QByteArray m_buffer;
 };

@@ -1,5 +1,6 @@
 // The JSON view: one object per line for each event, its members in a fixed order, every
-// control character escaped.
+// control character escaped. Lines are written straight into the output, without a document
+// for each: a capture of random bytes makes millions of them.
 #include "tools/display/view.h"
 
 #include "display/codetable.h"
@@ -7,41 +8,150 @@
 #include "protocol/escape.h"
 #include "protocol/frame.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
-
-#include <initializer_list>
-#include <utility>
+#include <charconv>
+#include <cstring>
 
 namespace {
 
-// `text` as a JSON string: UTF-8, with '"', '\\' and every control character (C0, DEL and
-// C1) written as escapes, so that a line drives no terminal.
-void appendString(QByteArray& out, const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
-    out += '"';
-    for (qsizetype i = 0; i < utf8.size(); ++i) {
-        const uchar b = uchar(utf8[i]);
-        uint control = 0x100; // none
-        if (b < 0x20 || b == 0x7F)
-            control = b;
-        else if (b == 0xC2 && i + 1 < utf8.size() && uchar(utf8[i + 1]) < 0xA0)
-            control = uchar(utf8[++i]);
-        if (control < 0x100) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[control >> 4];
-            out += hex[control & 0x0F];
-        } else if (b == '"' || b == '\\') {
-            out += '\\';
-            out += char(b);
-        } else {
-            out += char(b);
+// The raw writers below write at `p` and return the end of what they wrote; the caller
+// has made room for the most they may write.
+template <size_t N> char* put(char* p, const char (&text)[N]) {
+    std::memcpy(p, text, N - 1);
+    return p + N - 1;
+}
+
+char* put(char* p, qint64 n) {
+    return std::to_chars(p, p + 20, n).ptr;
+}
+
+// Row `r` as a JSON string: at most kRowRoom bytes. A glyph is never a control character:
+// only a quote and a backslash need escapes.
+constexpr qsizetype kRowRoom = display::kColumns * 5 + 2;
+char* putRow(char* p, const display::Screen& s, int r) {
+    *p++ = '"';
+    const display::Screen::Styles& styles = s.styles(r);
+    unsigned char style = styles[0];
+    const auto* glyphs = &display::utf8Glyphs(style);
+    for (int c = 0; c < display::kColumns; ++c) {
+        if (styles[size_t(c)] != style) {
+            style = styles[size_t(c)];
+            glyphs = &display::utf8Glyphs(style);
         }
+        const display::Utf8Glyph& g = (*glyphs)[uchar(s.row(r)[size_t(c)])];
+        if (g[0] == 1 && (g[1] == '"' || g[1] == '\\'))
+            *p++ = '\\';
+        std::memcpy(p, g.data() + 1, 4); // a glyph's room is 5 with its escape
+        p += g[0];
     }
-    out += '"';
+    *p++ = '"';
+    return p;
+}
+
+// Bytes as upper-case hex pairs separated by spaces, quoted: 3 bytes each and 2.
+char* putHex(char* p, const QByteArray& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    *p++ = '"';
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (i > 0)
+            *p++ = ' ';
+        *p++ = digits[uchar(bytes[i]) >> 4];
+        *p++ = digits[uchar(bytes[i]) & 0x0F];
+    }
+    *p++ = '"';
+    return p;
+}
+
+// Makes room for `most` bytes at the end of `out`, for `write` to fill; keeps what it wrote.
+template <typename Write> void appendRaw(QByteArray& out, qsizetype most, Write write) {
+    const qsizetype at = out.size();
+    out.resize(at + most);
+    char* end = write(out.data() + at);
+    out.resize(end - out.constData());
+}
+
+// Writes one JSON object into `out`, member by member, in the order of the calls.
+class Object {
+public:
+    explicit Object(QByteArray& out) : m_out(out) { m_out += '{'; }
+    ~Object() { m_out += '}'; }
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+
+    Object& number(const char* key, qint64 n) {
+        name(key);
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+        m_out.append(digits, end - digits);
+        return *this;
+    }
+    Object& boolean(const char* key, bool b) {
+        name(key);
+        m_out += b ? "true" : "false";
+        return *this;
+    }
+    Object& string(const char* key, const QString& s) {
+        name(key);
+        appendJsonString(m_out, s.toUtf8());
+        return *this;
+    }
+    // A string of bytes that need no escapes (ASCII words and hex).
+    Object& plain(const char* key, QByteArrayView ascii) {
+        name(key);
+        m_out += '"';
+        m_out += ascii;
+        m_out += '"';
+        return *this;
+    }
+    Object& strings(const char* key, const QStringList& list) {
+        name(key);
+        m_out += '[';
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            if (i > 0)
+                m_out += ',';
+            appendJsonString(m_out, list[i].toUtf8());
+        }
+        m_out += ']';
+        return *this;
+    }
+    Object& hex(const char* key, const QByteArray& bytes) {
+        name(key);
+        appendRaw(m_out, 3 * bytes.size() + 2, [&](char* p) { return putHex(p, bytes); });
+        return *this;
+    }
+    // The member's name; its value is then written into the returned buffer.
+    QByteArray& value(const char* key) {
+        name(key);
+        return m_out;
+    }
+
+private:
+    void name(const char* key) {
+        const size_t length = std::strlen(key);
+        const qsizetype at = m_out.size();
+        m_out.resize(at + qsizetype(length) + 4);
+        char* p = m_out.data() + at;
+        if (!m_first)
+            *p++ = ',';
+        m_first = false;
+        *p++ = '"';
+        std::memcpy(p, key, length);
+        p += length;
+        *p++ = '"';
+        *p++ = ':';
+        m_out.resize(p - m_out.constData());
+    }
+    QByteArray& m_out;
+    bool m_first = true;
+};
+
+// One event's object, its "event" member first, on one line of the output.
+template <typename Fill> void line(Output& out, const char* event, Fill fill) {
+    {
+        Object o(out.pending());
+        o.plain("event", event);
+        fill(o);
+    }
+    out.pending() += '\n';
 }
 
 class JsonView : public View {
@@ -49,73 +159,83 @@ public:
     explicit JsonView(Output& out) : m_out(out) {}
 
     void listening(const QString& where) override {
-        json({{"event", QStringLiteral("listening")}, {"device", where}});
+        line(m_out, "listening", [&](Object& o) { o.string("device", where); });
     }
-    // The most frequent events are written directly, without a document for each.
+    // The most frequent events, each written with one resize.
     void screen(const display::Screen& s, int set) override {
-        QByteArray line =
-            "{\"event\":\"screen\",\"set\":" + QByteArray::number(set) + ",\"lines\":[";
-        appendString(line, display::glyphs(s, 0));
-        line += ',';
-        appendString(line, display::glyphs(s, 1));
-        line += "],\"cursor\":[" + QByteArray::number(s.cursorRow()) + ',' +
-                QByteArray::number(s.cursorColumn()) +
-                "],\"cursorShown\":" + (s.cursorShown() ? "true" : "false") + "}\n";
-        m_out << line;
+        appendRaw(m_out.pending(), 2 * kRowRoom + 100, [&](char* p) {
+            p = put(p, "{\"event\":\"screen\",\"set\":");
+            p = put(p, set);
+            p = put(p, ",\"lines\":[");
+            p = putRow(p, s, 0);
+            *p++ = ',';
+            p = putRow(p, s, 1);
+            p = put(p, "],\"cursor\":[");
+            p = put(p, s.cursorRow());
+            *p++ = ',';
+            p = put(p, s.cursorColumn());
+            p = put(p, "],\"cursorShown\":");
+            return s.cursorShown() ? put(p, "true}\n") : put(p, "false}\n");
+        });
     }
     void ignored(const Event& e) override {
-        m_out << "{\"event\":\"ignored\",\"set\":" + QByteArray::number(e.set) + ",\"bytes\":\"" +
-                     e.bytes.toHex(' ').toUpper() + "\"}\n";
+        appendRaw(m_out.pending(), 3 * e.bytes.size() + 60, [&](char* p) {
+            p = put(p, "{\"event\":\"ignored\",\"set\":");
+            p = put(p, e.set);
+            p = put(p, ",\"bytes\":");
+            p = putHex(p, e.bytes);
+            return put(p, "}\n");
+        });
     }
     void depends(const Event& e) override {
-        json({{"event", QStringLiteral("depends")},
-              {"on",
-               e.on == Event::On::Wrap ? QStringLiteral("wrap") : QStringLiteral("code-table")},
-              {"offset", double(e.offset)},
-              {"lines", QJsonArray::fromStringList(e.lines)}});
+        line(m_out, "depends", [&](Object& o) {
+            o.plain("on", e.on == Event::On::Wrap ? "wrap" : "code-table")
+                .number("offset", e.offset)
+                .strings("lines", e.lines);
+        });
     }
     void identified(const QList<display::SetReading>& ranked) override {
-        QJsonArray best, sets;
-        for (const display::SetReading& r : display::best(ranked))
-            best << r.set;
-        for (const display::SetReading& r : ranked)
-            sets << QJsonObject{{QStringLiteral("set"), r.set},
-                                {QStringLiteral("name"), frame::commandSetName(r.set)},
-                                {QStringLiteral("ignored"), double(r.notUnderstood)},
-                                {QStringLiteral("depends"), double(r.dependences)},
-                                {QStringLiteral("lines"), QJsonArray::fromStringList(r.lines)}};
-        json({{"event", QStringLiteral("identify")}, {"best", best}, {"sets", sets}});
+        line(m_out, "identify", [&](Object& o) {
+            QByteArray& best = o.value("best");
+            best += '[';
+            const char* comma = "";
+            for (const display::SetReading& r : display::best(ranked)) {
+                best += comma;
+                best += char('0' + r.set);
+                comma = ",";
+            }
+            best += ']';
+            QByteArray& sets = o.value("sets");
+            sets += '[';
+            comma = "";
+            for (const display::SetReading& r : ranked) {
+                sets += comma;
+                comma = ",";
+                Object(sets)
+                    .number("set", r.set)
+                    .string("name", frame::commandSetName(r.set))
+                    .number("ignored", r.notUnderstood)
+                    .number("depends", r.dependences)
+                    .strings("lines", r.lines);
+            }
+            sets += ']';
+        });
     }
     void frame(const Event& e, bool) override {
         const FrameDecoder::Report& r = e.frame;
-        if (r.valid)
-            json({{"event", QStringLiteral("frame")},
-                  {"valid", true},
-                  {"code", r.code},
-                  {"name", frame::commandSetName(r.code)},
-                  {"scrollData", r.scrollData},
-                  {"length", int(r.bytes.size())},
-                  {"bytes", toHex(r.bytes)}});
-        else
-            json({{"event", QStringLiteral("frame")},
-                  {"valid", false},
-                  {"problem", r.problem},
-                  {"length", int(r.bytes.size())},
-                  {"bytes", toHex(r.bytes)}});
+        line(m_out, "frame", [&](Object& o) {
+            o.boolean("valid", r.valid);
+            if (r.valid)
+                o.number("code", r.code)
+                    .string("name", frame::commandSetName(r.code))
+                    .string("scrollData", r.scrollData);
+            else
+                o.string("problem", r.problem);
+            o.number("length", r.bytes.size()).hex("bytes", r.bytes);
+        });
     }
 
 private:
-    // One object on one line, its members in the order given.
-    void json(std::initializer_list<std::pair<const char*, QJsonValue>> members) {
-        QByteArray line = "{";
-        for (const auto& [key, value] : members) {
-            const QByteArray v = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-            line +=
-                (line.size() > 1 ? ",\"" : "\"") + QByteArray(key) + "\":" + v.mid(1, v.size() - 2);
-        }
-        m_out << terminalSafeJson(line) << "}\n";
-    }
-
     Output& m_out;
 };
 

@@ -53,15 +53,15 @@ void Session::arrived(QByteArrayView bytes) {
             m_quiet->start();
         return;
     }
-    QList<View::Event> events;
-    m_display.feed(bytes, m_clock.elapsed(), &events);
-    show(events);
+    m_events.clear(); // keeps its room
+    m_display.feed(bytes, m_clock.elapsed(), &m_events);
+    show(m_events);
 }
 
 void Session::tick() {
-    QList<View::Event> events;
-    m_display.flush(m_clock.elapsed(), &events);
-    show(events);
+    m_events.clear(); // keeps its room
+    m_display.flush(m_clock.elapsed(), &m_events);
+    show(m_events);
 }
 
 void Session::marquee() {
@@ -72,9 +72,9 @@ void Session::marquee() {
 }
 
 void Session::ended() {
-    QList<View::Event> events;
-    m_display.end(&events);
-    show(events);
+    m_events.clear(); // keeps its room
+    m_display.end(&m_events);
+    show(m_events);
 }
 
 void Session::hungUp(const QString& why) {

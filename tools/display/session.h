@@ -55,6 +55,7 @@ private:
     display::Screen m_shown;
     int m_shownSet = 0;
     QElapsedTimer m_clock;
+    QList<View::Event> m_events; // those of the bytes being read
     bool m_understoodAll = true;
     std::optional<int> m_onceStatus;
     QByteArray m_captured;     // with --identify, every byte so far
