@@ -1,5 +1,7 @@
 #include "display/commands.h"
 
+#include <algorithm>
+#include <string_view>
 #include <utility>
 
 namespace display {
@@ -16,15 +18,30 @@ Reader::Reader(const SetRules& rules, Variant variant) : m_rules(&rules), m_vari
 void Reader::setAttention(QByteArrayView code) {
     m_attention = code.toByteArray();
     m_starts.fill(false);
-    m_first.assign(size_t(m_rules->commandCount), 0);
-    QByteArray scratch;
+    m_prefixBytes.clear();
+    m_prefixes.clear();
     for (int i = 0; i < m_rules->commandCount; ++i) {
-        const QByteArrayView p = prefixOf(m_rules->commands[i], scratch);
-        if (!p.isEmpty()) {
-            m_starts[uchar(p[0])] = true;
-            m_first[size_t(i)] = uchar(p[0]);
-        }
+        const Command& c = m_rules->commands[i];
+        const qsizetype at = m_prefixBytes.size();
+        if (c.afterAttention)
+            m_prefixBytes += m_attention;
+        m_prefixBytes.append(c.bytes.data(), qsizetype(c.bytes.size()));
+        if (m_prefixBytes.size() > at)
+            m_prefixes.push_back({int(at), int(m_prefixBytes.size() - at), &c});
     }
+    const auto bytes = [this](const Prefix& p) {
+        return std::string_view(m_prefixBytes.constData() + p.at, size_t(p.size));
+    };
+    std::stable_sort(m_prefixes.begin(), m_prefixes.end(),
+                     [&](const Prefix& a, const Prefix& b) { return bytes(a) < bytes(b); });
+    size_t i = 0; // string_view orders bytes as unsigned
+    for (int b = 0; b <= 256; ++b) {
+        while (i < m_prefixes.size() && uchar(m_prefixBytes[m_prefixes[i].at]) < b)
+            ++i;
+        m_firstAt[size_t(b)] = int(i);
+    }
+    for (const Prefix& p : m_prefixes)
+        m_starts[uchar(m_prefixBytes[p.at])] = true;
 }
 
 Screen Reader::powerOnScreen() const {
@@ -35,15 +52,6 @@ int Reader::takeSwitch() {
     const int code = m_switchTo;
     m_switchTo = -1;
     return code;
-}
-
-QByteArrayView Reader::prefixOf(const Command& c, QByteArray& scratch) const {
-    const QByteArrayView bytes(c.bytes.data(), qsizetype(c.bytes.size()));
-    if (!c.afterAttention)
-        return bytes;
-    scratch = m_attention;
-    scratch.append(bytes);
-    return scratch;
 }
 
 void Reader::reset() {
@@ -107,20 +115,25 @@ void Reader::feedByte(char byte, Screen& screen, Sink& sink) {
         return;
     }
     m_sequence.append(byte);
-    const Command* exact = nullptr;
-    bool longer = false;
-    QByteArray scratch;
-    for (int i = 0; i < m_rules->commandCount && !exact; ++i) {
-        if (m_first[size_t(i)] != uchar(m_sequence[0])) // most rows, without building the prefix
-            continue;
-        const QByteArrayView p = prefixOf(m_rules->commands[i], scratch);
-        if (!p.startsWith(m_sequence))
-            continue;
-        if (p.size() == m_sequence.size())
-            exact = &m_rules->commands[i];
-        else
-            longer = true;
-    }
+    // The commands that begin with the bytes so far are together, as the prefixes are sorted;
+    // the shortest comes first. Keep those whose next byte is this one.
+    const int k = int(m_sequence.size()) - 1;
+    int lo = k == 0 ? m_firstAt[uchar(byte)] : m_lo;
+    const int end = k == 0 ? m_firstAt[uchar(byte) + 1] : m_hi;
+    const auto has = [&](int i) {
+        const Prefix& p = m_prefixes[size_t(i)];
+        return p.size > k && m_prefixBytes[p.at + k] == byte;
+    };
+    while (lo < end && !has(lo))
+        ++lo;
+    int hi = lo;
+    while (hi < end && has(hi))
+        ++hi;
+    m_lo = lo;
+    m_hi = hi;
+    const Command* exact =
+        lo < hi && m_prefixes[size_t(lo)].size == k + 1 ? m_prefixes[size_t(lo)].command : nullptr;
+    const bool longer = hi - lo > (exact ? 1 : 0);
     if (exact) {
         begin(*exact, screen, sink);
     } else if (!longer) {

@@ -156,7 +156,6 @@ public:
 private:
     void feedAroundMacro(char byte, Screen& screen, Sink& sink);
     void feedByte(char byte, Screen& screen, Sink& sink);
-    QByteArrayView prefixOf(const Command& c, QByteArray& scratch) const;
     void begin(const Command& c, Screen& screen, Sink& sink);
     void parameter(char byte, Screen& screen, Sink& sink);
     void finish(Screen& screen, Sink& sink);
@@ -169,9 +168,19 @@ private:
     const SetRules* m_rules;
     Variant m_variant;
     QByteArray m_attention;
-    std::array<bool, 256> m_starts{};   // bytes that begin a command
-    std::vector<unsigned char> m_first; // the first byte of each command, by its row
-    QByteArray m_sequence;              // the command's bytes so far, then its parameters
+    std::array<bool, 256> m_starts{}; // bytes that begin a command
+    // Each command's bytes, the attention code first for those that follow it, sorted by
+    // their bytes (rows of the same bytes in the table's order); the commands that begin
+    // with byte b are m_prefixes[m_firstAt[b]] up to m_firstAt[b + 1].
+    struct Prefix {
+        int at, size; // in m_prefixBytes
+        const Command* command;
+    };
+    QByteArray m_prefixBytes;
+    std::vector<Prefix> m_prefixes;
+    std::array<int, 257> m_firstAt{};
+    int m_lo = 0, m_hi = 0; // the prefixes that begin with m_sequence, while it is matched
+    QByteArray m_sequence;  // the command's bytes so far, then its parameters
     const Command* m_command = nullptr;
     int m_need = 0;         // parameter bytes still to come
     bool m_inData = false;  // reading the data, up to 0x0D

@@ -74,11 +74,10 @@ void Display::ignored(QByteArrayView bytes) {
             run += bytes;
     } else {
         noteScreen(m_events);
-        Event e;
+        Event& e = m_events->emplaceBack();
         e.kind = Event::Kind::Ignored;
         e.bytes = bytes.toByteArray();
         e.set = m_set;
-        m_events->append(std::move(e));
     }
     m_lastIgnored = true;
 }
@@ -101,11 +100,10 @@ void Display::use(int set) {
 void Display::noteScreen(QList<Event>* events) {
     if (!events || (m_screen == m_eventScreen && m_set == m_eventSet))
         return;
-    Event e;
+    Event& e = events->emplaceBack();
     e.kind = Event::Kind::Screen;
     e.screen = m_screen;
     e.set = m_set;
-    events->append(std::move(e));
     beginEvents();
 }
 
@@ -126,11 +124,10 @@ void Display::frameReports(const QList<FrameDecoder::Report>& reports, QList<Eve
         }
         m_lastIgnored = false;
         if (events) {
-            Event e;
+            Event& e = events->emplaceBack();
             e.kind = Event::Kind::Frame;
             e.frame = r;
             e.set = m_set;
-            events->append(std::move(e));
         }
     }
 }
@@ -190,12 +187,11 @@ void Display::reportDependence(Event::On on, QList<Event>* events) {
     if (!events)
         return;
     noteScreen(events);
-    Event e;
+    Event& e = events->emplaceBack();
     e.kind = Event::Kind::Depends;
     e.on = on;
     e.offset = m_offset;
     e.set = m_set;
-    events->append(std::move(e));
 }
 
 void Display::checkTable(QList<Event>* events) {
