@@ -405,6 +405,12 @@ void TestTools::recordAndJson() {
                          .contains(QLatin1String("unchanged since ")),
                      qPrintable(r.out));
     }
+    // A refused text is echoed with its controls escaped: C1 (U+0085) drives some terminals.
+    const Run refused = write(words("--json --dry-run --code 3 --port /nonexistent/ttyUSB9")
+                              << QStringLiteral("--text") << QStringLiteral("A\u0085B"));
+    QVERIFY2(refused.status != 0 && !refused.out.contains(QChar(0x85)) &&
+                 refused.out.contains(QLatin1String("A\\u0085B")),
+             qPrintable(refused.out));
 }
 
 void TestTools::openFailures() {

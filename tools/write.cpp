@@ -9,6 +9,7 @@
 #include "line/portmap.h"
 #include "line/serialport.h"
 #include "line/signalwatch.h"
+#include "protocol/escape.h"
 #include "protocol/frame.h"
 #include "store/writerecord.h"
 #include "tools/cli.h"
@@ -401,7 +402,7 @@ int main(int argc, char* argv[]) {
     if (SignalWatch::pending())
         outcome.status = SignalWatch::exitStatus();
     if (json)
-        out << toJson(outcome) << Qt::endl;
+        out << terminalSafeJson(toJson(outcome)) << Qt::endl;
     else if (succeeded && !listed)
         out << outcome.message << Qt::endl;
     if (succeeded && SignalWatch::pending())
