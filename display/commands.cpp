@@ -108,9 +108,10 @@ void Reader::feedByte(char byte, Screen& screen, Sink& sink) {
         return;
     }
     if (m_sequence.isEmpty() && !m_starts[uchar(byte)]) {
-        if (m_rules->drawsCharacters && !m_deselected && uchar(byte) >= 0x20)
+        if (m_rules->drawsCharacters && !m_deselected && uchar(byte) >= 0x20) {
             screen.put(byte);
-        else
+            ++m_drawn;
+        } else
             sink.ignored(QByteArrayView(&byte, 1));
         return;
     }

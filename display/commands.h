@@ -107,6 +107,7 @@ public:
     void feed(char byte, Screen& screen, Sink& sink) {
         if (Q_LIKELY(alone(byte) && draws(byte))) {
             screen.put(byte);
+            ++m_drawn;
             return;
         }
         if (Q_UNLIKELY(m_inDefinition || m_macroShown))
@@ -121,6 +122,8 @@ public:
     }
     // A byte alone is drawn as a character; else it is ignored.
     bool draws(char byte) const { return m_drawing && uchar(byte) >= 0x20; }
+    // The bytes drawn as characters outside any command so far.
+    qint64 drawn() const { return m_drawn; }
     // The rest of a command under way, when the input ends: it is ignored.
     void end(Sink& sink);
     // The screen as the set leaves it at power-on or on its reset command.
@@ -196,7 +199,8 @@ private:
     QByteArray m_macroEnd, m_macroAbort;
     int m_macroMost = 0;
     bool m_macroShown = false; // a macro has run: the next byte clears the screen
-    bool m_drawing = false;    // the set draws, not deselected, no macro being defined or shown
+    qint64 m_drawn = 0;
+    bool m_drawing = false; // the set draws, not deselected, no macro being defined or shown
 };
 
 } // namespace display

@@ -93,6 +93,8 @@ Display::Display(const Eeprom& eeprom, int set, Variant variant)
 Display::~Display() = default;
 
 void Display::use(int set) {
+    if (m_reader)
+        m_drawnBefore += m_reader->drawn();
     m_set = set;
     m_reader = std::make_unique<Reader>(rulesFor(set), m_variant);
 }

@@ -84,6 +84,9 @@ public:
     int set() const { return m_set; }
     const Eeprom& eeprom() const { return m_eeprom; }
     qint64 ignoredBytes() const { return m_ignoredBytes; }
+    // The bytes drawn as characters outside any command: those the set did not read as
+    // commands, nor ignore.
+    qint64 drawnBytes() const { return m_drawnBefore + m_reader->drawn(); }
 
 private:
     // A byte that the set reads: the reader's dropped bytes come back through ignored().
@@ -132,6 +135,7 @@ private:
     bool m_inFrame = false; // FrameDecoder is reading a frame
     FrameDecoder m_frames;
     qint64 m_ignoredBytes = 0;
+    qint64 m_drawnBefore = 0;         // by the readers before this one
     bool m_lastIgnored = false;       // the last event is Ignored, and may still grow
     QList<Event>* m_events = nullptr; // where ignored() reports, for the byte being read
     std::unique_ptr<Display> m_other; // the other wrap reading, while dependences are watched

@@ -4,8 +4,15 @@
 #include "protocol/frame.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace display {
+
+namespace {
+std::tuple<qint64, qint64, qint64> rank(const SetReading& r) {
+    return {r.notUnderstood, r.dependences, r.drawn};
+}
+} // namespace
 
 QList<SetReading> identify(QByteArrayView bytes, Variant variant) {
     QList<SetReading> readings;
@@ -29,21 +36,18 @@ QList<SetReading> identify(QByteArrayView bytes, Variant variant) {
         readings << SetReading{set,
                                d.ignoredBytes() + malformed,
                                d.dependences(),
+                               d.drawnBytes(),
                                {glyphs(d.screen(), 0), glyphs(d.screen(), 1)}};
     }
     std::stable_sort(readings.begin(), readings.end(),
-                     [](const SetReading& a, const SetReading& b) {
-                         return std::pair(a.notUnderstood, a.dependences) <
-                                std::pair(b.notUnderstood, b.dependences);
-                     });
+                     [](const SetReading& a, const SetReading& b) { return rank(a) < rank(b); });
     return readings;
 }
 
 QList<SetReading> best(const QList<SetReading>& ranked) {
     QList<SetReading> tied;
     for (const SetReading& r : ranked)
-        if (r.notUnderstood == ranked.first().notUnderstood &&
-            r.dependences == ranked.first().dependences)
+        if (rank(r) == rank(ranked.first()))
             tied << r;
     return tied;
 }
