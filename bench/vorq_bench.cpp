@@ -130,8 +130,14 @@ void press(Display* dpy, KeySym key) {
     XFlush(dpy);
 }
 
-// Wall time from exec to exit of `argv`, in ms; -1 when it failed.
-double runToExit(const std::vector<std::string>& args) {
+// A child's wall time from exec to exit in ms, its exit status and its peak resident set in
+// KiB; stdout goes to /dev/null.
+struct Run {
+    double ms = -1;
+    int status = -1;
+    long peakKiB = 0;
+};
+Run runMeasured(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -143,12 +149,22 @@ double runToExit(const std::vector<std::string>& args) {
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&quiet);
+    Run run;
     if (spawned != 0)
-        return -1;
+        return run;
     int status = 0;
-    waitpid(pid, &status, 0);
-    const double ms = msSince(t0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    run.ms = msSince(t0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.peakKiB = usage.ru_maxrss;
+    return run;
+}
+
+// Wall time from exec to exit of `args`, in ms; -1 when it failed.
+double runToExit(const std::vector<std::string>& args) {
+    const Run run = runMeasured(args);
+    return run.status == 0 ? run.ms : -1;
 }
 
 // vorq-write against the floor sender, alternated, `runs` each after a warm-up round; both
@@ -238,37 +254,6 @@ void measureDecoders(int megabytes, double* slowestMBps, int* slowestSet, double
         }
     }
     *growthKiB = peakKiB() - before;
-}
-
-// A child's wall time from exec to exit in ms, its exit status and its peak resident set in
-// KiB; stdout goes to /dev/null.
-struct Run {
-    double ms = -1;
-    int status = -1;
-    long peakKiB = 0;
-};
-Run runMeasured(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const auto t0 = Clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    Run run;
-    if (spawned != 0)
-        return run;
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    run.ms = msSince(t0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.peakKiB = usage.ru_maxrss;
-    return run;
 }
 
 // A file of `megabytes` MB of random bytes in `dir`.
