@@ -42,6 +42,8 @@ void Reader::setAttention(QByteArrayView code) {
     }
     for (const Prefix& p : m_prefixes)
         m_starts[uchar(m_prefixBytes[p.at])] = true;
+    for (int b = 0; b < 256; ++b)
+        m_plain[size_t(b)] = b >= 0x20 && !m_starts[size_t(b)];
 }
 
 Screen Reader::powerOnScreen() const {
@@ -227,6 +229,7 @@ void Reader::end(Sink& sink) {
     if (!m_sequence.isEmpty())
         sink.ignored(m_sequence);
     reset();
+    settle();
 }
 
 } // namespace display

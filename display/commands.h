@@ -105,21 +105,27 @@ public:
     explicit Reader(const SetRules& rules, Variant variant = {});
 
     void feed(char byte, Screen& screen, Sink& sink) {
-        if (Q_LIKELY(alone(byte) && draws(byte))) {
-            screen.put(byte);
-            ++m_drawn;
+        if (Q_LIKELY(drawsAlone(byte))) {
+            drawAlone(byte, screen);
             return;
         }
         if (Q_UNLIKELY(m_inDefinition || m_macroShown))
-            return feedAroundMacro(byte, screen, sink);
-        feedByte(byte, screen, sink);
+            feedAroundMacro(byte, screen, sink);
+        else
+            feedByte(byte, screen, sink);
+        settle();
+    }
+    // Whether `byte` is drawn at once as a character of its own: the reader waits for a
+    // command, draws, and `byte` is 0x20 or more and begins none.
+    bool drawsAlone(char byte) const { return m_ready && m_plain[uchar(byte)]; }
+    // Feeds `byte`, for which drawsAlone() holds.
+    void drawAlone(char byte, Screen& screen) {
+        screen.put(byte);
+        ++m_drawn;
     }
     // `byte` begins no command and none is under way: it is drawn, or ignored, on its own,
     // and the reader stays as it is.
-    bool alone(char byte) const {
-        return !m_starts[uchar(byte)] && !m_command && m_sequence.isEmpty() && !m_inDefinition &&
-               !m_macroShown;
-    }
+    bool alone(char byte) const { return m_idle && !m_starts[uchar(byte)]; }
     // A byte alone is drawn as a character; else it is ignored.
     bool draws(char byte) const { return m_drawing && uchar(byte) >= 0x20; }
     // The bytes drawn as characters outside any command so far.
@@ -166,6 +172,12 @@ private:
     // Keeps m_drawing true only while a character byte may go straight to the screen.
     void setDrawing() {
         m_drawing = m_rules->drawsCharacters && !m_deselected && !m_inDefinition && !m_macroShown;
+        settle();
+    }
+    // After every byte read in full: m_ready follows the state it is derived from.
+    void settle() {
+        m_idle = !m_command && m_sequence.isEmpty() && !m_inDefinition && !m_macroShown;
+        m_ready = m_idle && m_drawing;
     }
 
     const SetRules* m_rules;
@@ -201,6 +213,9 @@ private:
     bool m_macroShown = false; // a macro has run: the next byte clears the screen
     qint64 m_drawn = 0;
     bool m_drawing = false; // the set draws, not deselected, no macro being defined or shown
+    bool m_idle = false;    // no command, macro definition or shown macro under way
+    bool m_ready = false;   // m_idle and m_drawing
+    std::array<bool, 256> m_plain{}; // bytes of 0x20 or more that begin no command
 };
 
 } // namespace display

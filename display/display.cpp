@@ -145,7 +145,13 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
         return;
     }
     for (const char b : bytes) {
-        if (m_other && m_inStep && alikeInEitherWrap(b) && m_other->alikeInEitherWrap(b)) {
+        if (m_inStep && drawsAlike(b) && m_other->drawsAlike(b)) {
+            drawAlone(b);
+            m_other->drawAlone(b);
+        } else if (m_inStep && ignoresAlone(b) && m_other->ignoresAlone(b)) {
+            ignoreAlone(b, events);
+            m_other->ignoreAlone(b, nullptr);
+        } else if (m_other && m_inStep && alikeInEitherWrap(b) && m_other->alikeInEitherWrap(b)) {
             // Both readings draw or ignore the byte alike: they stay the same.
             toSet(b, events);
             m_other->toSet(b, nullptr);

@@ -106,11 +106,37 @@ private:
     void endFrame(const QList<FrameDecoder::Report>& reports, QList<Event>* events);
     void use(int set);
     void feedByte(char b, qint64 nowMs, QList<Event>* events) {
-        if (Q_LIKELY(!m_inFrame && m_start.isEmpty() && b != frame::kStart))
+        if (Q_LIKELY(drawsAlone(b)))
+            drawAlone(b);
+        else if (Q_LIKELY(!m_inFrame && m_start.isEmpty() && b != frame::kStart))
             toSet(b, events);
         else
             feedAroundFrame(b, nowMs, events);
     }
+    // `b` is drawn at once as a character of its own, outside any frame.
+    bool drawsAlone(char b) const {
+        static_assert(uchar(frame::kStart) < 0x20, "a frame's first byte is never drawn");
+        return m_reader->drawsAlone(b) && !m_inFrame && m_start.isEmpty();
+    }
+    // Feeds `b`, for which drawsAlone() holds.
+    void drawAlone(char b) {
+        m_screen.stopMarquee();
+        m_reader->drawAlone(b, m_screen);
+        m_lastIgnored = false;
+    }
+    // `b` is read on its own, outside any frame, and ignored.
+    bool ignoresAlone(char b) const {
+        return !m_inFrame && m_start.isEmpty() && b != frame::kStart && m_reader->alone(b) &&
+               !m_reader->draws(b);
+    }
+    // Feeds `b`, for which ignoresAlone() holds.
+    void ignoreAlone(char b, QList<Event>* events) {
+        m_screen.stopMarquee();
+        m_events = events;
+        Display::ignored(QByteArrayView(&b, 1));
+    }
+    // `b` is drawn alone, in the same way whichever the wrap.
+    bool drawsAlike(char b) const { return drawsAlone(b) && m_screen.putsAlikeInEitherWrap(); }
     // `b` would be drawn or ignored on its own, in the same way whichever the wrap.
     bool alikeInEitherWrap(char b) const {
         return !m_inFrame && m_start.isEmpty() && b != frame::kStart && m_reader->alone(b) &&
