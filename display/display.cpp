@@ -145,16 +145,20 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
         return;
     }
     for (const char b : bytes) {
-        if (m_inStep && drawsAlike(b) && m_other->drawsAlike(b)) {
-            drawAlone(b);
-            m_other->drawAlone(b);
-        } else if (m_inStep && ignoresAlone(b) && m_other->ignoresAlone(b)) {
-            ignoreAlone(b, events);
-            m_other->ignoreAlone(b, nullptr);
-        } else if (m_other && m_inStep && alikeInEitherWrap(b) && m_other->alikeInEitherWrap(b)) {
-            // Both readings draw or ignore the byte alike: they stay the same.
-            toSet(b, events);
-            m_other->toSet(b, nullptr);
+        if (m_inStep) {
+            if (drawsAlone(b) && m_other->drawsAlone(b)) {
+                drawAlone(b);
+                m_other->drawAlone(b);
+            } else if (ignoresAlone(b) && m_other->ignoresAlone(b)) {
+                ignoreAlone(b, events);
+                m_other->ignoreAlone(b, nullptr);
+            } else {
+                feedByte(b, nowMs, events);
+                m_other->feedByte(b, nowMs, nullptr);
+            }
+            // In step, the readings can part only where the wrap is consulted.
+            if (Q_UNLIKELY(m_screen.takeWrapConsulted() | m_other->m_screen.takeWrapConsulted()))
+                compareReadings(events);
         } else if (m_other) {
             feedByte(b, nowMs, events);
             m_other->feedByte(b, nowMs, nullptr);
@@ -183,6 +187,8 @@ void Display::watchDependences() {
 }
 
 void Display::compareReadings(QList<Event>* events) {
+    m_screen.takeWrapConsulted();
+    m_other->m_screen.takeWrapConsulted();
     const bool parted = !m_screen.sameCells(m_other->m_screen);
     if (parted && !m_parted)
         reportDependence(Event::On::Wrap, events);

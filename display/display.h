@@ -135,13 +135,6 @@ private:
         m_events = events;
         Display::ignored(QByteArrayView(&b, 1));
     }
-    // `b` is drawn alone, in the same way whichever the wrap.
-    bool drawsAlike(char b) const { return drawsAlone(b) && m_screen.putsAlikeInEitherWrap(); }
-    // `b` would be drawn or ignored on its own, in the same way whichever the wrap.
-    bool alikeInEitherWrap(char b) const {
-        return !m_inFrame && m_start.isEmpty() && b != frame::kStart && m_reader->alone(b) &&
-               (!m_reader->draws(b) || m_screen.putsAlikeInEitherWrap());
-    }
     // A byte within a frame or a frame start, or one that may begin them.
     void feedAroundFrame(char b, qint64 nowMs, QList<Event>* events);
     void compareReadings(QList<Event>* events);

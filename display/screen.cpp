@@ -22,17 +22,17 @@ Screen::Screen(Mode mode, bool cursorShown, Variant variant)
 }
 
 bool Screen::operator==(const Screen& o) const {
-    return m_row == o.m_row && m_column == o.m_column && sameCells(o) &&
+    return m_row == o.m_row && m_column == o.m_column && m_cursorShown == o.m_cursorShown &&
+           m_mode == o.m_mode && m_brightness == o.m_brightness && m_blink == o.m_blink &&
+           m_reversed == o.m_reversed && sameCells(o) &&
            std::memcmp(m_styles.data(), o.m_styles.data(), sizeof m_styles) == 0 &&
-           m_cursorShown == o.m_cursorShown && m_mode == o.m_mode &&
-           m_brightness == o.m_brightness && m_blink == o.m_blink && m_reversed == o.m_reversed &&
            m_marquee == o.m_marquee;
 }
 
 bool Screen::sameState(const Screen& o) const {
-    return *this == o && m_style == o.m_style && m_atEnd == o.m_atEnd &&
-           m_windowRow == o.m_windowRow && m_windowFirst == o.m_windowFirst &&
-           m_windowLast == o.m_windowLast && m_marquee.style == o.m_marquee.style;
+    return m_atEnd == o.m_atEnd && m_style == o.m_style && m_windowRow == o.m_windowRow &&
+           m_windowFirst == o.m_windowFirst && m_windowLast == o.m_windowLast &&
+           m_marquee.style == o.m_marquee.style && *this == o;
 }
 
 void Screen::setMode(Mode mode) {
@@ -110,6 +110,7 @@ void Screen::putAtEdge(char c) {
         m_atEnd = true;
         return;
     }
+    m_wrapConsulted = true;
     if (m_lateWrap && m_atEnd) // the wrap that waited for this character
         right();
     m_cells[size_t(m_row)][size_t(m_column)] = c;

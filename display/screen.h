@@ -110,10 +110,9 @@ public:
     }
     // Whether a byte from 0x80 was drawn since the last call.
     bool takeDrewHigh() { return std::exchange(m_drewHigh, false); }
-    // put() has the same effect whichever the wrap.
-    bool putsAlikeInEitherWrap() const {
-        return m_mode == Mode::HorizontalScroll || putsWithinRow();
-    }
+    // Whether the wrap was consulted since the last call: two screens in the same state but
+    // the wrap (sameState) stay so until it is.
+    bool takeWrapConsulted() { return std::exchange(m_wrapConsulted, false); }
     // Moves the cursor to (`row`, `column`); false, and nothing moves, when outside the grid.
     bool moveTo(int row, int column);
     void home() { moveTo(0, 0); }
@@ -180,6 +179,7 @@ private:
     int m_blink = 0;
     bool m_reversed = false;
     bool m_drewHigh = false;
+    bool m_wrapConsulted = false;
     int m_windowRow = -1;
     int m_windowFirst = 0;
     int m_windowLast = kColumns - 1;
