@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <iconv.h>
 #include <iterator>
 #include <memory>
@@ -153,14 +154,32 @@ const std::array<Utf8Glyph, 256>& utf8Glyphs(unsigned char style) {
 void appendGlyphs(QByteArray& out, const Screen& screen, int row) {
     const Screen::Row& bytes = screen.row(row);
     const Screen::Styles& styles = screen.styles(row);
-    for (int c = 0; c < kColumns; ++c)
-        out += utf8Glyph(uchar(bytes[size_t(c)]), styles[size_t(c)]);
+    const qsizetype at = out.size();
+    out.resize(at + 4 * kColumns + 1); // the last glyph's copy takes 4 bytes whatever its length
+    char* p = out.data() + at;
+    for (int c = 0; c < kColumns; ++c) {
+        const Utf8Glyph& g = utf8Glyphs(styles[size_t(c)])[uchar(bytes[size_t(c)])];
+        std::memcpy(p, g.data() + 1, 4);
+        p += g[0];
+    }
+    out.resize(p - out.constData());
 }
 
 QString glyphs(const Screen& screen, int row) {
-    QByteArray utf8;
-    appendGlyphs(utf8, screen, row);
-    return QString::fromUtf8(utf8);
+    const Screen::Row& bytes = screen.row(row);
+    const Screen::Styles& styles = screen.styles(row);
+    std::array<char16_t, 2 * kColumns> units;
+    size_t n = 0;
+    for (int c = 0; c < kColumns; ++c) {
+        const char32_t g = glyph(uchar(bytes[size_t(c)]), styles[size_t(c)]);
+        if (QChar::requiresSurrogates(g)) {
+            units[n++] = QChar::highSurrogate(g);
+            units[n++] = QChar::lowSurrogate(g);
+        } else {
+            units[n++] = char16_t(g);
+        }
+    }
+    return QString(reinterpret_cast<const QChar*>(units.data()), qsizetype(n));
 }
 
 } // namespace display

@@ -74,10 +74,7 @@ void Display::ignored(QByteArrayView bytes) {
             run += bytes;
     } else {
         noteScreen(m_events);
-        Event& e = m_events->emplaceBack();
-        e.kind = Event::Kind::Ignored;
-        e.bytes = bytes.toByteArray();
-        e.set = m_set;
+        m_events->add(Event::Kind::Ignored, m_set).bytes.append(bytes);
     }
     m_lastIgnored = true;
 }
@@ -99,13 +96,10 @@ void Display::use(int set) {
     m_reader = std::make_unique<Reader>(rulesFor(set), m_variant);
 }
 
-void Display::noteScreen(QList<Event>* events) {
+void Display::noteScreen(Events* events) {
     if (!events || (m_screen == m_eventScreen && m_set == m_eventSet))
         return;
-    Event& e = events->emplaceBack();
-    e.kind = Event::Kind::Screen;
-    e.screen = m_screen;
-    e.set = m_set;
+    events->add(Event::Kind::Screen, m_set).screen = m_screen;
     beginEvents();
 }
 
@@ -114,7 +108,7 @@ void Display::beginEvents() {
     m_eventSet = m_set;
 }
 
-void Display::frameReports(const QList<FrameDecoder::Report>& reports, QList<Event>* events) {
+void Display::frameReports(const QList<FrameDecoder::Report>& reports, Events* events) {
     for (const FrameDecoder::Report& r : reports) {
         noteScreen(events);
         if (r.valid) {
@@ -126,15 +120,12 @@ void Display::frameReports(const QList<FrameDecoder::Report>& reports, QList<Eve
         }
         m_lastIgnored = false;
         if (events) {
-            Event& e = events->emplaceBack();
-            e.kind = Event::Kind::Frame;
-            e.frame = r;
-            e.set = m_set;
+            events->add(Event::Kind::Frame, m_set).frame = r;
         }
     }
 }
 
-void Display::feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events) {
+void Display::feed(QByteArrayView bytes, qint64 nowMs, Events* events) {
     flush(nowMs, events);
     beginEvents();
     const qsizetype partedAt = events ? events->size() : 0;
@@ -186,7 +177,7 @@ void Display::watchDependences() {
     m_inStep = !m_parted && m_screen.sameState(m_other->m_screen);
 }
 
-void Display::compareReadings(QList<Event>* events) {
+void Display::compareReadings(Events* events) {
     m_screen.takeWrapConsulted();
     m_other->m_screen.takeWrapConsulted();
     const bool parted = !m_screen.sameCells(m_other->m_screen);
@@ -196,19 +187,17 @@ void Display::compareReadings(QList<Event>* events) {
     m_inStep = !parted && m_set == m_other->m_set && m_screen.sameState(m_other->m_screen);
 }
 
-void Display::reportDependence(Event::On on, QList<Event>* events) {
+void Display::reportDependence(Event::On on, Events* events) {
     ++m_dependences;
     if (!events)
         return;
     noteScreen(events);
-    Event& e = events->emplaceBack();
-    e.kind = Event::Kind::Depends;
+    Event& e = events->add(Event::Kind::Depends, m_set);
     e.on = on;
     e.offset = m_offset;
-    e.set = m_set;
 }
 
-void Display::checkTable(QList<Event>* events) {
+void Display::checkTable(Events* events) {
     // A byte from 0x80 drawn in the power-on table, by a stream that never chose one.
     if (m_reader->tableChosen() || m_screen.style() != m_variant.style)
         return;
@@ -238,7 +227,7 @@ QStringList Display::otherLines(Event::On on) const {
     return lines;
 }
 
-void Display::feedAroundFrame(char b, qint64 nowMs, QList<Event>* events) {
+void Display::feedAroundFrame(char b, qint64 nowMs, Events* events) {
     // ESC and the access code: the bytes that begin every frame.
     static const QByteArray start = frame::kStart + frame::kAccessCode.toLatin1();
     if (m_inFrame) {
@@ -271,7 +260,7 @@ void Display::feedAroundFrame(char b, qint64 nowMs, QList<Event>* events) {
         m_start.append(frame::kStart);
 }
 
-void Display::flush(qint64 nowMs, QList<Event>* events) {
+void Display::flush(qint64 nowMs, Events* events) {
     beginEvents();
     if (m_other)
         m_other->flush(nowMs, nullptr);
@@ -281,13 +270,13 @@ void Display::flush(qint64 nowMs, QList<Event>* events) {
         endFrame(reports, events);
 }
 
-void Display::endFrame(const QList<FrameDecoder::Report>& reports, QList<Event>* events) {
+void Display::endFrame(const QList<FrameDecoder::Report>& reports, Events* events) {
     m_inFrame = false;
     m_frames = FrameDecoder();
     frameReports(reports, events);
 }
 
-void Display::end(QList<Event>* events) {
+void Display::end(Events* events) {
     beginEvents();
     if (m_other)
         m_other->end(nullptr);

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <vector>
 
 // A pole display in software: bytes in, screen out, with no input or output of its own.
 //
@@ -37,6 +38,8 @@ QByteArray testPattern(int code);
 // those that two clean lines cannot tell from it. Set 0's bytes are a subset that means the
 // same in sets 4 and 5; every other pattern uses what its set has and the others lack.
 QList<int> readAlike(int code);
+
+class Events;
 
 class Display : private Sink {
 public:
@@ -68,12 +71,12 @@ public:
     // Reads bytes that came at `nowMs` (any monotonic clock). Appends what happened to
     // `events` when given: frames, and runs of ignored bytes joined while nothing else came
     // between them.
-    void feed(QByteArrayView bytes, qint64 nowMs, QList<Event>* events = nullptr);
+    void feed(QByteArrayView bytes, qint64 nowMs, Events* events = nullptr);
     // Reports a frame whose end marker has not come within a second of its ESC.
-    void flush(qint64 nowMs, QList<Event>* events);
+    void flush(qint64 nowMs, Events* events);
     // The input ended or the line hung up: a frame under way, or the start of one, is cut
     // off, and the rest of a command under way is ignored.
-    void end(QList<Event>* events);
+    void end(Events* events);
     // The marquee moves one cell; false when nothing moved.
     bool tick() { return m_screen.tick(); }
     // From now on, reports Depends events: keeps the other wrap reading alongside.
@@ -90,7 +93,7 @@ public:
 
 private:
     // A byte that the set reads: the reader's dropped bytes come back through ignored().
-    void toSet(char byte, QList<Event>* events) {
+    void toSet(char byte, Events* events) {
         m_screen.stopMarquee();
         m_events = events;
         const qint64 ignored = m_ignoredBytes;
@@ -101,11 +104,11 @@ private:
             use(m_reader->takeSwitch());
     }
     void ignored(QByteArrayView bytes) override;
-    void frameReports(const QList<FrameDecoder::Report>& reports, QList<Event>* events);
+    void frameReports(const QList<FrameDecoder::Report>& reports, Events* events);
     // The frame under way has ended with `reports`: the decoder starts afresh.
-    void endFrame(const QList<FrameDecoder::Report>& reports, QList<Event>* events);
+    void endFrame(const QList<FrameDecoder::Report>& reports, Events* events);
     void use(int set);
-    void feedByte(char b, qint64 nowMs, QList<Event>* events) {
+    void feedByte(char b, qint64 nowMs, Events* events) {
         if (Q_LIKELY(drawsAlone(b)))
             drawAlone(b);
         else if (Q_LIKELY(!m_inFrame && m_start.isEmpty() && b != frame::kStart))
@@ -130,19 +133,19 @@ private:
                !m_reader->draws(b);
     }
     // Feeds `b`, for which ignoresAlone() holds.
-    void ignoreAlone(char b, QList<Event>* events) {
+    void ignoreAlone(char b, Events* events) {
         m_screen.stopMarquee();
         m_events = events;
         Display::ignored(QByteArrayView(&b, 1));
     }
     // A byte within a frame or a frame start, or one that may begin them.
-    void feedAroundFrame(char b, qint64 nowMs, QList<Event>* events);
-    void compareReadings(QList<Event>* events);
-    void checkTable(QList<Event>* events);
-    void reportDependence(Event::On on, QList<Event>* events);
+    void feedAroundFrame(char b, qint64 nowMs, Events* events);
+    void compareReadings(Events* events);
+    void checkTable(Events* events);
+    void reportDependence(Event::On on, Events* events);
     QStringList otherLines(Event::On on) const;
     // A Screen event when the screen or the set changed since the last event of this call.
-    void noteScreen(QList<Event>* events);
+    void noteScreen(Events* events);
     void beginEvents();
 
     Eeprom m_eeprom;
@@ -156,7 +159,7 @@ private:
     qint64 m_ignoredBytes = 0;
     qint64 m_drawnBefore = 0;         // by the readers before this one
     bool m_lastIgnored = false;       // the last event is Ignored, and may still grow
-    QList<Event>* m_events = nullptr; // where ignored() reports, for the byte being read
+    Events* m_events = nullptr;       // where ignored() reports, for the byte being read
     std::unique_ptr<Display> m_other; // the other wrap reading, while dependences are watched
     bool m_parted = false;
     bool m_inStep = false; // the other reading's screen is this one's, all but the wrap
@@ -166,6 +169,45 @@ private:
     qint64 m_dependences = 0;
     Screen m_eventScreen; // the screen and set as the last event, or the call's start,
     int m_eventSet = 0;   // left them
+};
+
+// The events of calls to a Display, in order. clear() keeps every event and its room, the
+// capacity of its bytes included, for the next call: a stream read in many calls stops
+// allocating once its largest read has been seen.
+class Events {
+public:
+    using Event = Display::Event;
+
+    // A new last event of `kind` in `set`, its other members empty but for `screen`, which
+    // holds any screen until the caller sets it.
+    Event& add(Event::Kind kind, int set) {
+        if (m_size == qsizetype(m_events.size()))
+            m_events.emplace_back();
+        Event& e = m_events[size_t(m_size++)];
+        if (Q_UNLIKELY(e.kind == Event::Kind::Frame))
+            e.frame = {};
+        if (Q_UNLIKELY(!e.lines.isEmpty()))
+            e.lines.clear();
+        if (!e.bytes.isEmpty())
+            e.bytes.resize(0);
+        e.kind = kind;
+        e.on = Event::On::Wrap;
+        e.offset = 0;
+        e.set = set;
+        return e;
+    }
+    void clear() { m_size = 0; }
+    qsizetype size() const { return m_size; }
+    bool isEmpty() const { return m_size == 0; }
+    const Event& operator[](qsizetype i) const { return m_events[size_t(i)]; }
+    Event& operator[](qsizetype i) { return m_events[size_t(i)]; }
+    Event& back() { return m_events[size_t(m_size - 1)]; }
+    const Event* begin() const { return m_events.data(); }
+    const Event* end() const { return m_events.data() + m_size; }
+
+private:
+    std::vector<Event> m_events;
+    qsizetype m_size = 0;
 };
 
 } // namespace display

@@ -20,7 +20,7 @@ QList<SetReading> identify(QByteArrayView bytes, Variant variant) {
         Display d(Eeprom{set, {}}, set, variant);
         d.watchDependences();
         qint64 malformed = 0;
-        QList<Display::Event> events;
+        Events events;
         auto count = [&] {
             for (const Display::Event& e : events)
                 if (e.kind == Display::Event::Kind::Frame && !e.frame.valid)

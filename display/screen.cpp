@@ -47,23 +47,18 @@ void Screen::setScrollWindow(int row, int first, int last) {
     m_atEnd = false;
 }
 
-// The window holds only a cursor inside it; elsewhere the whole row scrolls.
-bool Screen::inWindow() const {
-    return m_row == m_windowRow && m_column >= m_windowFirst && m_column <= m_windowLast;
-}
-
-int Screen::firstColumn() const {
-    return inWindow() ? m_windowFirst : 0;
-}
-
-int Screen::lastColumn() const {
-    return inWindow() ? m_windowLast : kColumns - 1;
-}
-
 void Screen::shiftLeft() {
-    const size_t first = size_t(firstColumn()), last = size_t(lastColumn());
     Row& r = m_cells[size_t(m_row)];
     Styles& st = m_styles[size_t(m_row)];
+    if (!inWindow()) { // the whole row, in moves of a known size
+        const unsigned char out = st[0];
+        std::memmove(&r[0], &r[1], kColumns - 1);
+        std::memmove(&st[0], &st[1], kColumns - 1);
+        r[kColumns - 1] = ' ';
+        st[kColumns - 1] = out;
+        return;
+    }
+    const size_t first = size_t(m_windowFirst), last = size_t(m_windowLast);
     const unsigned char out = st[first]; // the blank keeps the style of the cell pushed out
     std::memmove(&r[first], &r[first + 1], last - first);
     std::memmove(&st[first], &st[first + 1], last - first);
@@ -106,7 +101,9 @@ void Screen::putAtEdge(char c) {
     if (m_mode == Mode::HorizontalScroll && m_column == lastColumn()) {
         if (m_atEnd)
             shiftLeft();
-        write(m_row, m_column, QByteArrayView(&c, 1));
+        m_cells[size_t(m_row)][size_t(m_column)] = c;
+        m_styles[size_t(m_row)][size_t(m_column)] = m_style;
+        m_drewHigh |= uchar(c) >= 0x80;
         m_atEnd = true;
         return;
     }

@@ -156,9 +156,12 @@ private:
     void putAtEdge(char c); // put() at the last column, after it, or in horizontal scroll mode
     void scrollUp();        // row 1 onto row 0, row 1 blank
     void scrollDown();      // row 0 onto row 1, row 0 blank
-    bool inWindow() const;
-    int firstColumn() const;
-    int lastColumn() const;
+    // The window holds only a cursor inside it; elsewhere the whole row scrolls.
+    bool inWindow() const {
+        return m_row == m_windowRow && m_column >= m_windowFirst && m_column <= m_windowLast;
+    }
+    int firstColumn() const { return inWindow() ? m_windowFirst : 0; }
+    int lastColumn() const { return inWindow() ? m_windowLast : kColumns - 1; }
     void shiftLeft(); // the cursor's row, within the scroll window
     void shiftRight();
     void showMarquee();

@@ -12,6 +12,7 @@
 
 using display::Display;
 using display::Eeprom;
+using display::Events;
 
 namespace {
 
@@ -292,7 +293,7 @@ void TestDisplay::frames() {
     QFETCH(QByteArray, bytes);
     for (const bool split : {false, true}) {
         Display d(Eeprom{set, {}});
-        QList<Display::Event> events;
+        Events events;
         if (split)
             for (const char b : bytes)
                 d.feed(QByteArrayView(&b, 1), 0, &events);
@@ -511,7 +512,7 @@ void TestDisplay::dependences() {
     QFETCH(QByteArray, bytes);
     Display d(Eeprom{set, {}});
     d.watchDependences();
-    QList<Display::Event> events;
+    Events events;
     d.feed(bytes, 0, &events);
     QStringList reports;
     for (const Display::Event& e : events)
@@ -543,7 +544,7 @@ void TestDisplay::marquee() {
 // Ignored bytes are reported in runs, with the set they were ignored in.
 void TestDisplay::ignoredBytes() {
     Display d(Eeprom{4, {}});
-    QList<Display::Event> events;
+    Events events;
     d.feed("\x1B\x7A\x01"
            "A\x1F\x24\x30\x30",
            0, &events);

@@ -40,7 +40,7 @@ void run(const uint8_t* data, size_t size) {
     const QByteArrayView bytes(reinterpret_cast<const char*>(data) + 2, qsizetype(size - 2));
     display::Display whole(display::Eeprom{set, {}}, -1, variant);
     display::Display split(display::Eeprom{set, {}}, -1, variant);
-    QList<display::Display::Event> events;
+    display::Events events;
     whole.feed(bytes, 0, &events);
     whole.end(&events);
     for (qsizetype at = 0; at < bytes.size(); at += qsizetype(chunk))

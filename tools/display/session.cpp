@@ -82,7 +82,7 @@ void Session::hungUp(const QString& why) {
     QCoreApplication::exit(cli::fail(EX_IOERR, why));
 }
 
-void Session::show(const QList<View::Event>& events) {
+void Session::show(const display::Events& events) {
     for (const View::Event& e : events) {
         if (m_onceStatus) { // nothing after the first frame of --once
             m_out.flush();

@@ -42,7 +42,7 @@ public:
     int identify();
 
 private:
-    void show(const QList<View::Event>& events);
+    void show(const display::Events& events);
     void frameSeen(const View::Event& e);
     // Shows the screen when it differs from the one shown last; false when it does not.
     bool showScreen(const display::Screen& screen, int set);
@@ -55,7 +55,7 @@ private:
     display::Screen m_shown;
     int m_shownSet = 0;
     QElapsedTimer m_clock;
-    QList<View::Event> m_events; // those of the bytes being read
+    display::Events m_events; // those of the bytes being read
     bool m_understoodAll = true;
     std::optional<int> m_onceStatus;
     QByteArray m_captured;     // with --identify, every byte so far
