@@ -164,7 +164,7 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, Events* events) {
     // A dependence shows the other reading as this read left it.
     for (qsizetype i = partedAt; events && i < events->size(); ++i)
         if ((*events)[i].kind == Event::Kind::Depends)
-            (*events)[i].lines = otherLines((*events)[i].on);
+            (*events)[i].screen = otherScreen((*events)[i].on);
 }
 
 void Display::watchDependences() {
@@ -205,26 +205,19 @@ void Display::checkTable(Events* events) {
     m_tableReported = true;
 }
 
-QStringList Display::otherLines(Event::On on) const {
+Screen Display::otherScreen(Event::On on) const {
     if (on == Event::On::Wrap)
-        return {glyphs(m_other->m_screen, 0), glyphs(m_other->m_screen, 1)};
+        return m_other->m_screen;
     // The same bytes in the other common table: Windows-1252 for PC437, else PC437.
     const CodeTable other =
         tableOf(m_variant.style) == CodeTable::PC437 ? CodeTable::WPC1252 : CodeTable::PC437;
-    const Screen& s = m_screen;
-    QStringList lines;
-    for (int r = 0; r < kRows; ++r) {
-        QString line;
-        for (int c = 0; c < kColumns; ++c) {
-            const uchar style = s.styles(r)[size_t(c)];
-            line += QChar::fromUcs4(
-                glyph(uchar(s.row(r)[size_t(c)]), tableOf(style) == tableOf(m_variant.style)
-                                                      ? styleOf(other, nationalOf(style))
-                                                      : style));
-        }
-        lines << line;
-    }
-    return lines;
+    Screen s = m_screen;
+    for (int r = 0; r < kRows; ++r)
+        for (int c = 0; c < kColumns; ++c)
+            if (const uchar style = s.styles(r)[size_t(c)];
+                tableOf(style) == tableOf(m_variant.style))
+                s.setCellStyle(r, c, styleOf(other, nationalOf(style)));
+    return s;
 }
 
 void Display::feedAroundFrame(char b, qint64 nowMs, Events* events) {

@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QStringList>
 
 #include <memory>
 #include <vector>
@@ -51,14 +50,13 @@ public:
         // Depends: what the screen depends on, where displays differ. Wrap: the other wrap
         // reading's screen parted from this one at `offset` (once per part). CodeTable: a
         // byte from 0x80 at `offset` was drawn in the power-on table, by a stream that never
-        // chose one (once). `lines`: the other reading's screen at the end of that read.
+        // chose one (once). `screen`: the other reading's screen at the end of that read.
         enum class On { Wrap, CodeTable } on = On::Wrap;
-        qint64 offset = 0; // the byte's offset in the stream, 0 for the first
-        QStringList lines;
+        qint64 offset = 0;          // the byte's offset in the stream, 0 for the first
         FrameDecoder::Report frame; // a frame, valid or not
         QByteArray bytes;           // the bytes ignored, in order, when Ignored
         int set = 0;                // the set in force when it happened
-        Screen screen;              // when Screen
+        Screen screen;              // when Screen, and the other reading's when Depends
     };
 
     // Powers on with what `eeprom` holds, in the set `set` (0 to 6), or the stored one when
@@ -143,7 +141,7 @@ private:
     void compareReadings(Events* events);
     void checkTable(Events* events);
     void reportDependence(Event::On on, Events* events);
-    QStringList otherLines(Event::On on) const;
+    Screen otherScreen(Event::On on) const;
     // A Screen event when the screen or the set changed since the last event of this call.
     void noteScreen(Events* events);
     void beginEvents();
@@ -186,8 +184,6 @@ public:
         Event& e = m_events[size_t(m_size++)];
         if (Q_UNLIKELY(e.kind == Event::Kind::Frame))
             e.frame = {};
-        if (Q_UNLIKELY(!e.lines.isEmpty()))
-            e.lines.clear();
         if (!e.bytes.isEmpty())
             e.bytes.resize(0);
         e.kind = kind;

@@ -63,6 +63,10 @@ public:
     // The style that later characters are drawn in (ESC t, ESC R and their like change it).
     unsigned char style() const { return m_style; }
     void setStyle(unsigned char style) { m_style = style; }
+    // The cell at (`row`, `column`) shows its byte in `style`.
+    void setCellStyle(int row, int column, unsigned char style) {
+        m_styles[size_t(row)][size_t(column)] = style;
+    }
     int cursorRow() const { return m_row; }
     int cursorColumn() const { return m_column; }
     bool cursorShown() const { return m_cursorShown; }

@@ -8,8 +8,10 @@
 #include "protocol/escape.h"
 #include "protocol/frame.h"
 
+#include <array>
 #include <charconv>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -24,22 +26,33 @@ char* put(char* p, qint64 n) {
     return std::to_chars(p, p + 20, n).ptr;
 }
 
-// Row `r` as a JSON string: at most kRowRoom bytes. A glyph is never a control character:
-// only a quote and a backslash need escapes.
+// A style's glyphs as they stand in a JSON string. A glyph is never a control character:
+// only a quote and a backslash need escapes. For one thread at a time, as utf8Glyphs().
+const std::array<display::Utf8Glyph, 256>& jsonGlyphs(unsigned char style) {
+    static std::array<std::unique_ptr<std::array<display::Utf8Glyph, 256>>, 256> made;
+    std::unique_ptr<std::array<display::Utf8Glyph, 256>>& table = made[style];
+    if (Q_UNLIKELY(!table)) {
+        table = std::make_unique<std::array<display::Utf8Glyph, 256>>(display::utf8Glyphs(style));
+        for (display::Utf8Glyph& g : *table)
+            if (g[0] == 1 && (g[1] == '"' || g[1] == '\\'))
+                g = {2, '\\', g[1]};
+    }
+    return *table;
+}
+
+// Row `r` as a JSON string: at most kRowRoom bytes.
 constexpr qsizetype kRowRoom = display::kColumns * 5 + 2;
 char* putRow(char* p, const display::Screen& s, int r) {
     *p++ = '"';
     const display::Screen::Styles& styles = s.styles(r);
     unsigned char style = styles[0];
-    const auto* glyphs = &display::utf8Glyphs(style);
+    const auto* glyphs = &jsonGlyphs(style);
     for (int c = 0; c < display::kColumns; ++c) {
-        if (styles[size_t(c)] != style) {
+        if (Q_UNLIKELY(styles[size_t(c)] != style)) {
             style = styles[size_t(c)];
-            glyphs = &display::utf8Glyphs(style);
+            glyphs = &jsonGlyphs(style);
         }
         const display::Utf8Glyph& g = (*glyphs)[uchar(s.row(r)[size_t(c)])];
-        if (g[0] == 1 && (g[1] == '"' || g[1] == '\\'))
-            *p++ = '\\';
         std::memcpy(p, g.data() + 1, 4); // a glyph's room is 5 with its escape
         p += g[0];
     }
@@ -167,9 +180,9 @@ public:
             p = put(p, "{\"event\":\"screen\",\"set\":");
             p = put(p, set);
             p = put(p, ",\"lines\":[");
-            p = putRow(p, s, 0);
+            p = putRowOnce(p, s, 0);
             *p++ = ',';
-            p = putRow(p, s, 1);
+            p = putRowOnce(p, s, 1);
             p = put(p, "],\"cursor\":[");
             p = put(p, s.cursorRow());
             *p++ = ',';
@@ -188,10 +201,16 @@ public:
         });
     }
     void depends(const Event& e) override {
-        line(m_out, "depends", [&](Object& o) {
-            o.plain("on", e.on == Event::On::Wrap ? "wrap" : "code-table")
-                .number("offset", e.offset)
-                .strings("lines", e.lines);
+        appendRaw(m_out.pending(), 2 * kRowRoom + 100, [&](char* p) {
+            p = put(p, "{\"event\":\"depends\",\"on\":");
+            p = e.on == Event::On::Wrap ? put(p, "\"wrap\"") : put(p, "\"code-table\"");
+            p = put(p, ",\"offset\":");
+            p = put(p, e.offset);
+            p = put(p, ",\"lines\":[");
+            p = putRow(p, e.screen, 0);
+            *p++ = ',';
+            p = putRow(p, e.screen, 1);
+            return put(p, "]}\n");
         });
     }
     void identified(const QList<display::SetReading>& ranked) override {
@@ -236,6 +255,25 @@ public:
     }
 
 private:
+    // Row `r` as putRow() writes it, which is kept for the next screen: most screens change
+    // one row of the last.
+    char* putRowOnce(char* p, const display::Screen& s, int r) {
+        Written& w = m_rows[size_t(r)];
+        if (w.size < 0 || s.row(r) != w.cells || s.styles(r) != w.styles) {
+            w.cells = s.row(r);
+            w.styles = s.styles(r);
+            w.size = int(putRow(w.json.data(), s, r) - w.json.data());
+        }
+        std::memcpy(p, w.json.data(), size_t(w.size));
+        return p + w.size;
+    }
+    struct Written {
+        display::Screen::Row cells{};
+        display::Screen::Styles styles{};
+        std::array<char, kRowRoom> json{};
+        int size = -1; // none yet
+    };
+    std::array<Written, display::kRows> m_rows;
     Output& m_out;
 };
 

@@ -82,6 +82,10 @@ void Session::hungUp(const QString& why) {
     QCoreApplication::exit(cli::fail(EX_IOERR, why));
 }
 
+namespace {
+constexpr qsizetype kWriteAt = 64 * 1024; // bytes of output held before they are written
+} // namespace
+
 void Session::show(const display::Events& events) {
     for (const View::Event& e : events) {
         if (m_onceStatus) { // nothing after the first frame of --once
@@ -99,6 +103,9 @@ void Session::show(const display::Events& events) {
         } else {
             frameSeen(e);
         }
+        // A large read is written as it goes, in pieces that stay small.
+        if (m_out.pending().size() >= kWriteAt)
+            m_out.flush();
     }
     if (!showScreen(m_display.screen(), m_display.set()) && !events.isEmpty())
         m_view->unchanged(m_display.screen(), m_display.set());

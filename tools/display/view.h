@@ -23,7 +23,7 @@ public:
     virtual void screen(const display::Screen& screen, int set) = 0;
     virtual void ignored(const Event& e) = 0;
     // The screen depends on where displays differ (the wrap, the code table): e.on, e.offset,
-    // and the other reading's screen in e.lines.
+    // and the other reading's screen in e.screen.
     virtual void depends(const Event& e) = 0;
     // A frame, valid or not; with `hex`, its bytes are shown too where the view has room.
     virtual void frame(const Event& e, bool hex) = 0;

@@ -51,7 +51,7 @@ QStringList lines(const View::Event& e, bool hex) {
                     .arg(e.on == View::Event::On::Wrap
                              ? QStringLiteral("the other wrap")
                              : QStringLiteral("another power-on code table"),
-                         e.lines.value(0), e.lines.value(1))};
+                         row(e.screen, 0), row(e.screen, 1))};
     const FrameDecoder::Report& r = e.frame;
     QStringList text;
     if (r.valid)
