@@ -113,10 +113,20 @@ public:
         return m_mode != Mode::HorizontalScroll && !m_atEnd && m_column + 1 < kColumns;
     }
     // Whether a byte from 0x80 was drawn since the last call.
-    bool takeDrewHigh() { return std::exchange(m_drewHigh, false); }
+    bool takeDrewHigh() {
+        if (Q_LIKELY(!m_drewHigh))
+            return false;
+        m_drewHigh = false;
+        return true;
+    }
     // Whether the wrap was consulted since the last call: two screens in the same state but
     // the wrap (sameState) stay so until it is.
-    bool takeWrapConsulted() { return std::exchange(m_wrapConsulted, false); }
+    bool takeWrapConsulted() {
+        if (Q_LIKELY(!m_wrapConsulted))
+            return false;
+        m_wrapConsulted = false;
+        return true;
+    }
     // Moves the cursor to (`row`, `column`); false, and nothing moves, when outside the grid.
     bool moveTo(int row, int column);
     void home() { moveTo(0, 0); }

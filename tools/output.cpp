@@ -26,7 +26,8 @@ bool Output::flush() {
     const qsizetype chunk = m_chunk;
     qsizetype done = 0;
     bool ok = true;
-    while (done < m_buffer.size()) {
+    const qsizetype size = this->size();
+    while (done < size) {
         if (SignalWatch::pending()) {
             ok = false;
             break;
@@ -44,8 +45,8 @@ bool Output::flush() {
             ok = false;
             break;
         }
-        const ssize_t n = ::write(m_fd, m_buffer.constData() + done,
-                                  size_t(std::min(chunk, m_buffer.size() - done)));
+        const ssize_t n =
+            ::write(m_fd, m_buffer.constData() + done, size_t(std::min(chunk, size - done)));
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n <= 0) {
@@ -55,9 +56,10 @@ bool Output::flush() {
         done += n;
     }
     // The buffer keeps its room for the next bytes, unless a burst made it large.
+    m_used = 0;
     if (m_buffer.capacity() > (1 << 20))
         m_buffer.clear();
-    else
+    else if (m_inArray)
         m_buffer.resize(0);
     return ok;
 }

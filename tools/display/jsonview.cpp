@@ -45,14 +45,24 @@ constexpr qsizetype kRowRoom = display::kColumns * 5 + 2;
 char* putRow(char* p, const display::Screen& s, int r) {
     *p++ = '"';
     const display::Screen::Styles& styles = s.styles(r);
+    const display::Screen::Row& row = s.row(r);
     unsigned char style = styles[0];
     const auto* glyphs = &jsonGlyphs(style);
+    if (std::memcmp(styles.data(), styles.data() + 1, styles.size() - 1) == 0) { // one style
+        for (const char b : row) {
+            const display::Utf8Glyph& g = (*glyphs)[uchar(b)];
+            std::memcpy(p, g.data() + 1, 4);
+            p += g[0];
+        }
+        *p++ = '"';
+        return p;
+    }
     for (int c = 0; c < display::kColumns; ++c) {
         if (Q_UNLIKELY(styles[size_t(c)] != style)) {
             style = styles[size_t(c)];
             glyphs = &jsonGlyphs(style);
         }
-        const display::Utf8Glyph& g = (*glyphs)[uchar(s.row(r)[size_t(c)])];
+        const display::Utf8Glyph& g = (*glyphs)[uchar(row[size_t(c)])];
         std::memcpy(p, g.data() + 1, 4); // a glyph's room is 5 with its escape
         p += g[0];
     }
@@ -80,6 +90,9 @@ template <typename Write> void appendRaw(QByteArray& out, qsizetype most, Write 
     out.resize(at + most);
     char* end = write(out.data() + at);
     out.resize(end - out.constData());
+}
+template <typename Write> void appendRaw(Output& out, qsizetype most, Write write) {
+    out.wrote(write(out.room(most)));
 }
 
 // Writes one JSON object into `out`, member by member, in the order of the calls.
@@ -176,7 +189,7 @@ public:
     }
     // The most frequent events, each written with one resize.
     void screen(const display::Screen& s, int set) override {
-        appendRaw(m_out.pending(), 2 * kRowRoom + 100, [&](char* p) {
+        appendRaw(m_out, 2 * kRowRoom + 100, [&](char* p) {
             p = put(p, "{\"event\":\"screen\",\"set\":");
             p = put(p, set);
             p = put(p, ",\"lines\":[");
@@ -192,7 +205,7 @@ public:
         });
     }
     void ignored(const Event& e) override {
-        appendRaw(m_out.pending(), 3 * e.bytes.size() + 60, [&](char* p) {
+        appendRaw(m_out, 3 * e.bytes.size() + 60, [&](char* p) {
             p = put(p, "{\"event\":\"ignored\",\"set\":");
             p = put(p, e.set);
             p = put(p, ",\"bytes\":");
@@ -201,7 +214,7 @@ public:
         });
     }
     void depends(const Event& e) override {
-        appendRaw(m_out.pending(), 2 * kRowRoom + 100, [&](char* p) {
+        appendRaw(m_out, 2 * kRowRoom + 100, [&](char* p) {
             p = put(p, "{\"event\":\"depends\",\"on\":");
             p = e.on == Event::On::Wrap ? put(p, "\"wrap\"") : put(p, "\"code-table\"");
             p = put(p, ",\"offset\":");

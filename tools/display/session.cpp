@@ -104,7 +104,7 @@ void Session::show(const display::Events& events) {
             frameSeen(e);
         }
         // A large read is written as it goes, in pieces that stay small.
-        if (m_out.pending().size() >= kWriteAt)
+        if (m_out.size() >= kWriteAt)
             m_out.flush();
     }
     if (!showScreen(m_display.screen(), m_display.set()) && !events.isEmpty())
