@@ -97,15 +97,20 @@ void Display::use(int set) {
 }
 
 void Display::noteScreen(Events* events) {
-    if (!events || (m_screen == m_eventScreen && m_set == m_eventSet))
+    if (!events)
+        return;
+    const bool noted = m_eventAt >= 0 && m_eventAt < events->size();
+    const Screen& last = noted ? (*events)[m_eventAt].screen : m_eventScreen;
+    if (m_screen == last && m_set == (noted ? (*events)[m_eventAt].set : m_eventSet))
         return;
     events->add(Event::Kind::Screen, m_set).screen = m_screen;
-    beginEvents();
+    m_eventAt = events->size() - 1;
 }
 
 void Display::beginEvents() {
     m_eventScreen = m_screen;
     m_eventSet = m_set;
+    m_eventAt = -1;
 }
 
 void Display::frameReports(const QList<FrameDecoder::Report>& reports, Events* events) {

@@ -165,8 +165,11 @@ private:
     bool m_tableReported = false;
     qint64 m_offset = 0;
     qint64 m_dependences = 0;
-    Screen m_eventScreen; // the screen and set as the last event, or the call's start,
-    int m_eventSet = 0;   // left them
+    // The screen and set as the last Screen event of the call left them, the one at m_eventAt,
+    // or before it as the call's start left them.
+    Screen m_eventScreen;
+    int m_eventSet = 0;
+    qsizetype m_eventAt = -1;
 };
 
 // The events of calls to a Display, in order. clear() keeps every event and its room, the

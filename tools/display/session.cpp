@@ -87,10 +87,21 @@ constexpr qsizetype kWriteAt = 64 * 1024; // bytes of output held before they ar
 } // namespace
 
 void Session::show(const display::Events& events) {
+    // The screen last shown, kept in m_shown only when the call ends: most are events'.
+    const display::Screen* shown = &m_shown;
+    const auto showScreen = [&](const display::Screen& screen, int set) {
+        if (screen == *shown && set == m_shownSet)
+            return false;
+        shown = &screen;
+        m_shownSet = set;
+        m_view->screen(screen, set);
+        return true;
+    };
+    bool cut = false;
     for (const View::Event& e : events) {
         if (m_onceStatus) { // nothing after the first frame of --once
-            m_out.flush();
-            return;
+            cut = true;
+            break;
         }
         if (e.kind == View::Event::Kind::Screen) {
             showScreen(e.screen, e.set);
@@ -107,18 +118,11 @@ void Session::show(const display::Events& events) {
         if (m_out.size() >= kWriteAt)
             m_out.flush();
     }
-    if (!showScreen(m_display.screen(), m_display.set()) && !events.isEmpty())
+    if (!cut && !showScreen(m_display.screen(), m_display.set()) && !events.isEmpty())
         m_view->unchanged(m_display.screen(), m_display.set());
+    if (shown != &m_shown)
+        m_shown = *shown;
     m_out.flush();
-}
-
-bool Session::showScreen(const display::Screen& screen, int set) {
-    if (screen == m_shown && set == m_shownSet)
-        return false;
-    m_shown = screen;
-    m_shownSet = set;
-    m_view->screen(screen, set);
-    return true;
 }
 
 void Session::frameSeen(const View::Event& e) {

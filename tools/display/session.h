@@ -44,8 +44,6 @@ public:
 private:
     void show(const display::Events& events);
     void frameSeen(const View::Event& e);
-    // Shows the screen when it differs from the one shown last; false when it does not.
-    bool showScreen(const display::Screen& screen, int set);
 
     const Request m_request;
     display::Display m_display;
