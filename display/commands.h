@@ -128,6 +128,15 @@ public:
     bool alone(char byte) const { return m_idle && !m_starts[uchar(byte)]; }
     // A byte alone is drawn as a character; else it is ignored.
     bool draws(char byte) const { return m_drawing && uchar(byte) >= 0x20; }
+    // Whether `byte` is ignored on its own and leaves the reader as it is: alone and not
+    // drawn, or a data byte past the room of the command under way.
+    bool ignores(char byte) const {
+        if (alone(byte))
+            return !draws(byte);
+        return m_command && m_need == 0 && !m_inDefinition && !m_macroShown && byte != 0x0D &&
+               !(m_command->stringMode && (byte == 0x0C || byte == 0x18)) &&
+               m_sequence.size() - m_dataStart >= m_command->dataMax;
+    }
     // The bytes drawn as characters outside any command so far.
     qint64 drawn() const { return m_drawn; }
     // The rest of a command under way, when the input ends: it is ignored.

@@ -109,6 +109,8 @@ private:
     void feedByte(char b, qint64 nowMs, Events* events) {
         if (Q_LIKELY(drawsAlone(b)))
             drawAlone(b);
+        else if (ignoresAlone(b))
+            ignoreAlone(b, events);
         else if (Q_LIKELY(!m_inFrame && m_start.isEmpty() && b != frame::kStart))
             toSet(b, events);
         else
@@ -125,10 +127,9 @@ private:
         m_reader->drawAlone(b, m_screen);
         m_lastIgnored = false;
     }
-    // `b` is read on its own, outside any frame, and ignored.
+    // `b` is ignored on its own, outside any frame, and leaves the reader as it is.
     bool ignoresAlone(char b) const {
-        return !m_inFrame && m_start.isEmpty() && b != frame::kStart && m_reader->alone(b) &&
-               !m_reader->draws(b);
+        return !m_inFrame && m_start.isEmpty() && b != frame::kStart && m_reader->ignores(b);
     }
     // Feeds `b`, for which ignoresAlone() holds.
     void ignoreAlone(char b, Events* events) {
@@ -187,7 +188,9 @@ public:
         Event& e = m_events[size_t(m_size++)];
         if (Q_UNLIKELY(e.kind == Event::Kind::Frame))
             e.frame = {};
-        if (!e.bytes.isEmpty())
+        if (Q_UNLIKELY(e.bytes.capacity() > kKeptRoom))
+            e.bytes = QByteArray(); // a long run's room is not kept
+        else if (!e.bytes.isEmpty())
             e.bytes.resize(0);
         e.kind = kind;
         e.on = Event::On::Wrap;
@@ -205,6 +208,7 @@ public:
     const Event* end() const { return m_events.data() + m_size; }
 
 private:
+    static constexpr qsizetype kKeptRoom = 64; // bytes
     std::vector<Event> m_events;
     qsizetype m_size = 0;
 };
