@@ -66,17 +66,25 @@ void Display::ignored(QByteArrayView bytes) {
     m_ignoredBytes += bytes.size();
     if (!m_events || bytes.isEmpty())
         return;
-    if (m_lastIgnored && !m_events->isEmpty() && m_events->back().kind == Event::Kind::Ignored) {
-        QByteArray& run = m_events->back().bytes;
-        if (bytes.size() == 1)
-            run.append(bytes[0]);
-        else
-            run += bytes;
-    } else {
+    if (!m_lastIgnored || m_events->isEmpty() || m_events->back().kind != Event::Kind::Ignored) {
         noteScreen(m_events);
-        m_events->add(Event::Kind::Ignored, m_set).bytes.append(bytes);
+        m_events->add(Event::Kind::Ignored, m_set);
     }
+    m_events->addBytes(bytes);
     m_lastIgnored = true;
+}
+
+void Events::settle() {
+    // The last event seen may have grown since; all have moved when the bytes have.
+    const qsizetype from = m_bytes.data() == m_settledAt ? qMax<qsizetype>(0, m_settled - 1) : 0;
+    for (qsizetype i = from; i < m_size; ++i)
+        if (m_events[size_t(i)].kind == Event::Kind::Ignored) {
+            const Span& span = m_spans[size_t(i)];
+            m_events[size_t(i)].bytes =
+                QByteArray::fromRawData(m_bytes.data() + span.at, span.size);
+        }
+    m_settled = m_size;
+    m_settledAt = m_bytes.data();
 }
 
 Display::Display(const Eeprom& eeprom, int set, Variant variant)
@@ -138,6 +146,8 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, Events* events) {
         for (const char b : bytes)
             feedByte(b, nowMs, events);
         m_offset += bytes.size();
+        if (events)
+            events->settle();
         return;
     }
     for (const char b : bytes) {
@@ -170,6 +180,8 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, Events* events) {
     for (qsizetype i = partedAt; events && i < events->size(); ++i)
         if ((*events)[i].kind == Event::Kind::Depends)
             (*events)[i].screen = otherScreen((*events)[i].on);
+    if (events)
+        events->settle();
 }
 
 void Display::watchDependences() {
@@ -262,10 +274,11 @@ void Display::flush(qint64 nowMs, Events* events) {
     beginEvents();
     if (m_other)
         m_other->flush(nowMs, nullptr);
-    if (!m_inFrame)
-        return;
-    if (const auto reports = m_frames.flush(nowMs); !reports.isEmpty())
-        endFrame(reports, events);
+    if (m_inFrame)
+        if (const auto reports = m_frames.flush(nowMs); !reports.isEmpty())
+            endFrame(reports, events);
+    if (events)
+        events->settle();
 }
 
 void Display::endFrame(const QList<FrameDecoder::Report>& reports, Events* events) {
@@ -287,6 +300,8 @@ void Display::end(Events* events) {
     }
     m_events = events;
     m_reader->end(*this);
+    if (events)
+        events->settle();
 }
 
 } // namespace display

@@ -9,6 +9,7 @@
 #include <QList>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 // A pole display in software: bytes in, screen out, with no input or output of its own.
@@ -54,7 +55,7 @@ public:
         enum class On { Wrap, CodeTable } on = On::Wrap;
         qint64 offset = 0;          // the byte's offset in the stream, 0 for the first
         FrameDecoder::Report frame; // a frame, valid or not
-        QByteArray bytes;           // the bytes ignored, in order, when Ignored
+        QByteArray bytes;           // the bytes ignored, in order, when Ignored (as Events says)
         int set = 0;                // the set in force when it happened
         Screen screen;              // when Screen, and the other reading's when Depends
     };
@@ -173,32 +174,53 @@ private:
     qsizetype m_eventAt = -1;
 };
 
-// The events of calls to a Display, in order. clear() keeps every event and its room, the
-// capacity of its bytes included, for the next call: a stream read in many calls stops
-// allocating once its largest read has been seen.
+// The events of calls to a Display, in order. clear() keeps every event and its room for the
+// next call: a stream read in many calls stops allocating once its largest read has been seen.
+// The bytes of Ignored events are kept together, and each event's `bytes` refers to its part
+// without a copy: it is good until the events are cleared or another call adds to them, and a
+// QByteArray(e.bytes.constData(), e.bytes.size()) outlives them.
 class Events {
 public:
     using Event = Display::Event;
 
+    Events() = default;
+    Events(const Events&) = delete; // its events' bytes lie in its own buffer
+    Events& operator=(const Events&) = delete;
+
     // A new last event of `kind` in `set`, its other members empty but for `screen`, which
     // holds any screen until the caller sets it.
     Event& add(Event::Kind kind, int set) {
-        if (m_size == qsizetype(m_events.size()))
+        if (m_size == qsizetype(m_events.size())) {
             m_events.emplace_back();
-        Event& e = m_events[size_t(m_size++)];
+            m_spans.emplace_back();
+        }
+        Event& e = m_events[size_t(m_size)];
+        m_spans[size_t(m_size++)] = {qsizetype(m_bytes.size()), 0};
         if (Q_UNLIKELY(e.kind == Event::Kind::Frame))
             e.frame = {};
-        if (Q_UNLIKELY(e.bytes.capacity() > kKeptRoom))
-            e.bytes = QByteArray(); // a long run's room is not kept
-        else if (!e.bytes.isEmpty())
-            e.bytes.resize(0);
+        e.bytes = QByteArray();
         e.kind = kind;
         e.on = Event::On::Wrap;
         e.offset = 0;
         e.set = set;
         return e;
     }
-    void clear() { m_size = 0; }
+    // Adds `bytes` to those of the last event, an Ignored one; they show in its `bytes` once
+    // the call that adds them ends (settle()).
+    void addBytes(QByteArrayView bytes) {
+        if (bytes.size() == 1)
+            m_bytes.push_back(bytes[0]);
+        else
+            m_bytes.append(bytes.data(), size_t(bytes.size()));
+        m_spans[size_t(m_size - 1)].size += bytes.size();
+    }
+    // Points the Ignored events' `bytes` at their parts, where they now lie.
+    void settle();
+    void clear() {
+        m_size = 0;
+        m_settled = 0;
+        m_bytes.clear(); // keeps its capacity
+    }
     qsizetype size() const { return m_size; }
     bool isEmpty() const { return m_size == 0; }
     const Event& operator[](qsizetype i) const { return m_events[size_t(i)]; }
@@ -208,9 +230,15 @@ public:
     const Event* end() const { return m_events.data() + m_size; }
 
 private:
-    static constexpr qsizetype kKeptRoom = 64; // bytes
+    struct Span {
+        qsizetype at = 0, size = 0; // in m_bytes
+    };
     std::vector<Event> m_events;
+    std::vector<Span> m_spans; // of each event's bytes
+    std::string m_bytes;       // the bytes of every Ignored event, in order
     qsizetype m_size = 0;
+    qsizetype m_settled = 0;           // the events that settle() has seen
+    const char* m_settledAt = nullptr; // where m_bytes lay then
 };
 
 } // namespace display
