@@ -119,19 +119,28 @@ void Reader::feedByte(char byte, Screen& screen, Sink& sink) {
     }
     m_sequence.append(byte);
     // The commands that begin with the bytes so far are together, as the prefixes are sorted;
-    // the shortest comes first. Keep those whose next byte is this one.
+    // the shortest comes first. Keep those whose next byte is this one: among them, the byte
+    // at k orders them, with those that end before it first (as -1).
     const int k = int(m_sequence.size()) - 1;
-    int lo = k == 0 ? m_firstAt[uchar(byte)] : m_lo;
-    const int end = k == 0 ? m_firstAt[uchar(byte) + 1] : m_hi;
-    const auto has = [&](int i) {
-        const Prefix& p = m_prefixes[size_t(i)];
-        return p.size > k && m_prefixBytes[p.at + k] == byte;
-    };
-    while (lo < end && !has(lo))
-        ++lo;
-    int hi = lo;
-    while (hi < end && has(hi))
-        ++hi;
+    int lo = m_firstAt[uchar(byte)], hi = m_firstAt[uchar(byte) + 1];
+    if (k > 0) {
+        const auto key = [&](int i) {
+            const Prefix& p = m_prefixes[size_t(i)];
+            return p.size > k ? int(uchar(m_prefixBytes[p.at + k])) : -1;
+        };
+        const auto firstAbove = [&](int from, int to, int value) {
+            while (from < to) {
+                const int mid = from + (to - from) / 2;
+                if (key(mid) > value)
+                    to = mid;
+                else
+                    from = mid + 1;
+            }
+            return from;
+        };
+        lo = firstAbove(m_lo, m_hi, int(uchar(byte)) - 1);
+        hi = firstAbove(lo, m_hi, int(uchar(byte)));
+    }
     m_lo = lo;
     m_hi = hi;
     const Command* exact =
