@@ -57,7 +57,7 @@ int Reader::takeSwitch() {
 }
 
 void Reader::reset() {
-    m_sequence.resize(0); // keeps its capacity for the next command
+    m_sequence.clear(); // keeps its capacity for the next command
     m_command = nullptr;
     m_need = 0;
     m_inData = false;
@@ -96,7 +96,7 @@ void Reader::feedAroundMacro(char byte, Screen& screen, Sink& sink) {
         setDrawing();
         return;
     }
-    if (m_macroShown && !m_command && m_sequence.isEmpty()) {
+    if (m_macroShown && !m_command && m_sequence.empty()) {
         m_macroShown = false;
         setDrawing();
         screen.clear();
@@ -109,7 +109,7 @@ void Reader::feedByte(char byte, Screen& screen, Sink& sink) {
         parameter(byte, screen, sink);
         return;
     }
-    if (m_sequence.isEmpty() && !m_starts[uchar(byte)]) {
+    if (m_sequence.empty() && !m_starts[uchar(byte)]) {
         if (m_rules->drawsCharacters && !m_deselected && uchar(byte) >= 0x20) {
             screen.put(byte);
             ++m_drawn;
@@ -117,7 +117,7 @@ void Reader::feedByte(char byte, Screen& screen, Sink& sink) {
             sink.ignored(QByteArrayView(&byte, 1));
         return;
     }
-    m_sequence.append(byte);
+    m_sequence.push_back(byte);
     // The commands that begin with the bytes so far are together, as the prefixes are sorted;
     // the shortest comes first. Keep those whose next byte is this one: among them, the byte
     // at k orders them, with those that end before it first (as -1).
@@ -153,12 +153,12 @@ void Reader::feedByte(char byte, Screen& screen, Sink& sink) {
         // begins a command of its own.
         const char last = m_sequence.back();
         if (m_starts[uchar(last)]) {
-            sink.ignored(QByteArrayView(m_sequence).chopped(1));
-            m_sequence.resize(0);
+            sink.ignored(sequence().chopped(1));
+            m_sequence.clear();
             feed(last, screen, sink);
         } else {
-            sink.ignored(m_sequence);
-            m_sequence.resize(0);
+            sink.ignored(sequence());
+            m_sequence.clear();
         }
     }
 }
@@ -171,7 +171,7 @@ void Reader::begin(const Command& c, Screen& screen, Sink& sink) {
     if (m_need == 0 && c.more)
         m_need = c.more({});
     if (m_need < 0) {
-        sink.ignored(m_sequence);
+        sink.ignored(sequence());
         reset();
         return;
     }
@@ -183,13 +183,13 @@ void Reader::begin(const Command& c, Screen& screen, Sink& sink) {
 void Reader::parameter(char byte, Screen& screen, Sink& sink) {
     const Command& c = *m_command;
     if (m_need > 0) {
-        m_sequence.append(byte);
+        m_sequence.push_back(byte);
         if (--m_need > 0)
             return;
         if (c.more) {
-            m_need = c.more(QByteArrayView(m_sequence).sliced(m_prefixLength));
+            m_need = c.more(sequence().sliced(m_prefixLength));
             if (m_need < 0) {
-                sink.ignored(m_sequence);
+                sink.ignored(sequence());
                 reset();
                 return;
             }
@@ -207,11 +207,11 @@ void Reader::parameter(char byte, Screen& screen, Sink& sink) {
     if (byte == kCR) {
         finish(screen, sink);
     } else if (c.stringMode && (byte == 0x0C || byte == 0x18)) {
-        sink.ignored(m_sequence);
+        sink.ignored(sequence());
         reset();
         feed(byte, screen, sink);
-    } else if (m_sequence.size() - m_dataStart < c.dataMax) {
-        m_sequence.append(byte);
+    } else if (qsizetype(m_sequence.size()) - m_dataStart < c.dataMax) {
+        m_sequence.push_back(byte);
     } else {
         sink.ignored(QByteArrayView(&byte, 1));
     }
@@ -221,22 +221,24 @@ void Reader::finish(Screen& screen, Sink& sink) {
     const Command& c = *m_command;
     // The action may feed bytes of its own (a macro): it reads the command from a buffer of
     // its own, which is handed back afterwards for its capacity.
-    QByteArray sequence = std::exchange(m_sequence, {});
+    std::string sequence;
+    sequence.swap(m_sequence);
     const int prefix = m_prefixLength;
     reset();
     if (!m_deselected || c.whenDeselected) {
-        Context context{screen, *this, sink, sequence, QByteArrayView(sequence).sliced(prefix)};
+        const QByteArrayView bytes(sequence.data(), qsizetype(sequence.size()));
+        Context context{screen, *this, sink, bytes, bytes.sliced(prefix)};
         c.run(context);
     }
-    if (m_sequence.isEmpty() && m_sequence.capacity() == 0) {
-        sequence.resize(0);
-        m_sequence = std::move(sequence);
+    if (m_sequence.empty()) {
+        sequence.clear();
+        m_sequence.swap(sequence);
     }
 }
 
 void Reader::end(Sink& sink) {
-    if (!m_sequence.isEmpty())
-        sink.ignored(m_sequence);
+    if (!m_sequence.empty())
+        sink.ignored(sequence());
     reset();
     settle();
 }

@@ -7,6 +7,7 @@
 #include <QStringBuilder>
 
 #include <array>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -123,6 +124,24 @@ public:
         screen.put(byte);
         ++m_drawn;
     }
+    // No command or sequence is under way, and characters are drawn: drawsAlone() holds for
+    // plain bytes.
+    bool ready() const { return m_ready; }
+    // How many of the `n` bytes at `bytes` drawsAlone() holds for in turn.
+    qsizetype drawsAloneRun(const char* bytes, qsizetype n) const {
+        if (!m_ready)
+            return 0;
+        qsizetype i = 0;
+        while (i < n && m_plain[uchar(bytes[i])])
+            ++i;
+        return i;
+    }
+    // Feeds the `n` bytes at `bytes`, for which drawsAloneRun() holds and that the screen
+    // has room for in its row (Screen::roomInRow()).
+    void drawAloneRun(const char* bytes, int n, Screen& screen) {
+        screen.putRun(bytes, n);
+        m_drawn += n;
+    }
     // `byte` begins no command and none is under way: it is drawn, or ignored, on its own,
     // and the reader stays as it is.
     bool alone(char byte) const { return m_idle && !m_starts[uchar(byte)]; }
@@ -135,7 +154,7 @@ public:
             return !draws(byte);
         return m_command && m_need == 0 && !m_inDefinition && !m_macroShown && byte != 0x0D &&
                !(m_command->stringMode && (byte == 0x0C || byte == 0x18)) &&
-               m_sequence.size() - m_dataStart >= m_command->dataMax;
+               qsizetype(m_sequence.size()) - m_dataStart >= m_command->dataMax;
     }
     // The bytes drawn as characters outside any command so far.
     qint64 drawn() const { return m_drawn; }
@@ -178,6 +197,7 @@ private:
     void parameter(char byte, Screen& screen, Sink& sink);
     void finish(Screen& screen, Sink& sink);
     void reset();
+    QByteArrayView sequence() const { return {m_sequence.data(), qsizetype(m_sequence.size())}; }
     // Keeps m_drawing true only while a character byte may go straight to the screen.
     void setDrawing() {
         m_drawing = m_rules->drawsCharacters && !m_deselected && !m_inDefinition && !m_macroShown;
@@ -185,7 +205,7 @@ private:
     }
     // After every byte read in full: m_ready follows the state it is derived from.
     void settle() {
-        m_idle = !m_command && m_sequence.isEmpty() && !m_inDefinition && !m_macroShown;
+        m_idle = !m_command && m_sequence.empty() && !m_inDefinition && !m_macroShown;
         m_ready = m_idle && m_drawing;
     }
 
@@ -204,7 +224,7 @@ private:
     std::vector<Prefix> m_prefixes;
     std::array<int, 257> m_firstAt{};
     int m_lo = 0, m_hi = 0; // the prefixes that begin with m_sequence, while it is matched
-    QByteArray m_sequence;  // the command's bytes so far, then its parameters
+    std::string m_sequence; // the command's bytes so far, then its parameters
     const Command* m_command = nullptr;
     int m_need = 0;         // parameter bytes still to come
     bool m_inData = false;  // reading the data, up to 0x0D

@@ -34,6 +34,14 @@ constexpr bool rowsMatchTheCommandSets() {
 }
 static_assert(rowsMatchTheCommandSets(), "a row of rules for every command set, in its order");
 
+// The first `n` bytes at `bytes` up to and with the first from 0x80, or all of them.
+qsizetype throughFirstHigh(const char* bytes, qsizetype n) {
+    for (qsizetype i = 0; i < n; ++i)
+        if (uchar(bytes[i]) >= 0x80)
+            return i + 1;
+    return n;
+}
+
 } // namespace
 
 const SetRules& rulesFor(int code) {
@@ -142,26 +150,54 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, Events* events) {
     flush(nowMs, events);
     beginEvents();
     const qsizetype partedAt = events ? events->size() : 0;
+    const char* const data = bytes.data();
+    const qsizetype size = bytes.size();
     if (!m_other && !m_watchTable) { // the plain reading alone
-        for (const char b : bytes)
-            feedByte(b, nowMs, events);
-        m_offset += bytes.size();
+        for (qsizetype i = 0; i < size;) {
+            if (const qsizetype run = drawsAloneRun(data + i, size - i); run > 0) {
+                drawAloneRun(data + i, run);
+                i += run;
+            } else if (const qsizetype skip = ignoresAloneRun(data + i, size - i); skip > 0) {
+                ignoreAloneRun(data + i, skip, events);
+                i += skip;
+            } else {
+                feedByte(data[i++], nowMs, events);
+            }
+        }
+        m_offset += size;
         if (events)
             events->settle();
         return;
     }
-    for (const char b : bytes) {
+    for (qsizetype i = 0; i < size;) {
+        const char b = data[i];
         if (m_inStep) {
-            if (drawsAlone(b) && m_other->drawsAlone(b)) {
-                drawAlone(b);
-                m_other->drawAlone(b);
-            } else if (ignoresAlone(b) && m_other->ignoresAlone(b)) {
-                ignoreAlone(b, events);
-                m_other->ignoreAlone(b, nullptr);
-            } else {
-                feedByte(b, nowMs, events);
-                m_other->feedByte(b, nowMs, nullptr);
+            // Characters drawn within the row leave the readings in step, and the table is
+            // checked at the first byte from 0x80 as it would be byte by byte.
+            qsizetype run = m_other->drawsAloneRun(data + i, drawsAloneRun(data + i, size - i));
+            if (run > 0) {
+                if (m_watchTable && !m_tableReported)
+                    run = throughFirstHigh(data + i, run);
+                drawAloneRun(data + i, run);
+                m_other->drawAloneRun(data + i, run);
+                m_offset += run - 1; // at the run's last byte, the one a high byte ends it with
+                if (m_screen.takeDrewHigh() && m_watchTable && !m_tableReported)
+                    checkTable(events);
+                ++m_offset;
+                i += run;
+                continue;
             }
+            if (const qsizetype skip =
+                    m_other->ignoresAloneRun(data + i, ignoresAloneRun(data + i, size - i));
+                skip > 0) {
+                ignoreAloneRun(data + i, skip, events);
+                m_other->ignoreAloneRun(data + i, skip, nullptr);
+                m_offset += skip;
+                i += skip;
+                continue;
+            }
+            feedByte(b, nowMs, events);
+            m_other->feedByte(b, nowMs, nullptr);
             // In step, the readings can part only where the wrap is consulted.
             if (Q_UNLIKELY(m_screen.takeWrapConsulted() | m_other->m_screen.takeWrapConsulted()))
                 compareReadings(events);
@@ -175,6 +211,7 @@ void Display::feed(QByteArrayView bytes, qint64 nowMs, Events* events) {
         if (m_screen.takeDrewHigh() && m_watchTable && !m_tableReported)
             checkTable(events);
         ++m_offset;
+        ++i;
     }
     // A dependence shows the other reading as this read left it.
     for (qsizetype i = partedAt; events && i < events->size(); ++i)

@@ -128,15 +128,39 @@ private:
         m_reader->drawAlone(b, m_screen);
         m_lastIgnored = false;
     }
+    // How many of the `n` bytes at `bytes` are drawn in turn as drawsAlone() says, within
+    // the cursor's row: the same whichever the wrap.
+    qsizetype drawsAloneRun(const char* bytes, qsizetype n) const {
+        if (!m_reader->ready() || m_inFrame || !m_start.isEmpty())
+            return 0;
+        return m_reader->drawsAloneRun(bytes, qMin<qsizetype>(n, m_screen.roomInRow()));
+    }
+    // Feeds the `n` bytes at `bytes`, for which drawsAloneRun() holds.
+    void drawAloneRun(const char* bytes, qsizetype n) {
+        m_screen.stopMarquee();
+        m_reader->drawAloneRun(bytes, int(n), m_screen);
+        m_lastIgnored = false;
+    }
     // `b` is ignored on its own, outside any frame, and leaves the reader as it is.
     bool ignoresAlone(char b) const {
         return !m_inFrame && m_start.isEmpty() && b != frame::kStart && m_reader->ignores(b);
     }
     // Feeds `b`, for which ignoresAlone() holds.
-    void ignoreAlone(char b, Events* events) {
+    void ignoreAlone(char b, Events* events) { ignoreAloneRun(&b, 1, events); }
+    // How many of the `n` bytes at `bytes` ignoresAlone() holds for in turn.
+    qsizetype ignoresAloneRun(const char* bytes, qsizetype n) const {
+        if (m_inFrame || !m_start.isEmpty())
+            return 0;
+        qsizetype i = 0;
+        while (i < n && bytes[i] != frame::kStart && m_reader->ignores(bytes[i]))
+            ++i;
+        return i;
+    }
+    // Feeds the `n` bytes at `bytes`, for which ignoresAloneRun() holds.
+    void ignoreAloneRun(const char* bytes, qsizetype n, Events* events) {
         m_screen.stopMarquee();
         m_events = events;
-        Display::ignored(QByteArrayView(&b, 1));
+        Display::ignored(QByteArrayView(bytes, n));
     }
     // A byte within a frame or a frame start, or one that may begin them.
     void feedAroundFrame(char b, qint64 nowMs, Events* events);

@@ -50,12 +50,15 @@ void Screen::setScrollWindow(int row, int first, int last) {
 void Screen::shiftLeft() {
     Row& r = m_cells[size_t(m_row)];
     Styles& st = m_styles[size_t(m_row)];
-    if (!inWindow()) { // the whole row, in moves of a known size
-        const unsigned char out = st[0];
-        std::memmove(&r[0], &r[1], kColumns - 1);
-        std::memmove(&st[0], &st[1], kColumns - 1);
-        r[kColumns - 1] = ' ';
-        st[kColumns - 1] = out;
+    if (!inWindow()) { // the whole row, copied through rows of a known size
+        Row cells;
+        Styles styles;
+        std::memcpy(&cells[0], &r[1], kColumns - 1);
+        std::memcpy(&styles[0], &st[1], kColumns - 1);
+        cells[kColumns - 1] = ' ';
+        styles[kColumns - 1] = st[0];
+        r = cells;
+        st = styles;
         return;
     }
     const size_t first = size_t(m_windowFirst), last = size_t(m_windowLast);
@@ -98,13 +101,16 @@ void Screen::write(int row, int column, QByteArrayView text) {
 }
 
 void Screen::putAtEdge(char c) {
-    if (m_mode == Mode::HorizontalScroll && m_column == lastColumn()) {
-        if (m_atEnd)
+    if (m_mode == Mode::HorizontalScroll && (m_column == lastColumn() || !m_atEnd)) {
+        const bool edge = m_column == lastColumn();
+        if (edge && m_atEnd)
             shiftLeft();
         m_cells[size_t(m_row)][size_t(m_column)] = c;
         m_styles[size_t(m_row)][size_t(m_column)] = m_style;
         m_drewHigh |= uchar(c) >= 0x80;
-        m_atEnd = true;
+        m_atEnd = edge;
+        if (!edge) // short of the edge: the wrap plays no part
+            ++m_column;
         return;
     }
     m_wrapConsulted = true;

@@ -112,6 +112,28 @@ public:
     bool putsWithinRow() const {
         return m_mode != Mode::HorizontalScroll && !m_atEnd && m_column + 1 < kColumns;
     }
+    // How many characters put() would draw in turn, each moving one cell right within the
+    // row (in horizontal scroll mode, short of the last column) with no wrap or wait.
+    int roomInRow() const {
+        if (m_atEnd)
+            return 0;
+        if (m_mode != Mode::HorizontalScroll)
+            return kColumns - 1 - m_column;
+        if (m_row == m_windowRow && m_column < m_windowFirst) // up to the window
+            return m_windowFirst - m_column;
+        return lastColumn() - m_column;
+    }
+    // Draws the `n` characters at `text` (0x20 to 0xFF) as n calls of put() would, n being
+    // at most roomInRow().
+    void putRun(const char* text, int n) {
+        std::memcpy(&m_cells[size_t(m_row)][size_t(m_column)], text, size_t(n));
+        std::memset(&m_styles[size_t(m_row)][size_t(m_column)], m_style, size_t(n));
+        unsigned char high = 0;
+        for (int i = 0; i < n; ++i)
+            high |= uchar(text[i]);
+        m_drewHigh |= high >= 0x80;
+        m_column += n;
+    }
     // Whether a byte from 0x80 was drawn since the last call.
     bool takeDrewHigh() {
         if (Q_LIKELY(!m_drewHigh))
