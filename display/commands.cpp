@@ -221,8 +221,8 @@ void Reader::finish(Screen& screen, Sink& sink) {
     const Command& c = *m_command;
     // The action may feed bytes of its own (a macro): it reads the command from a buffer of
     // its own, which is handed back afterwards for its capacity.
-    std::string sequence;
-    sequence.swap(m_sequence);
+    std::string sequence = std::move(m_sequence);
+    m_sequence.clear();
     const int prefix = m_prefixLength;
     reset();
     if (!m_deselected || c.whenDeselected) {
@@ -232,7 +232,7 @@ void Reader::finish(Screen& screen, Sink& sink) {
     }
     if (m_sequence.empty()) {
         sequence.clear();
-        m_sequence.swap(sequence);
+        m_sequence = std::move(sequence);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "display/screen.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace display {
@@ -50,15 +51,21 @@ void Screen::setScrollWindow(int row, int first, int last) {
 void Screen::shiftLeft() {
     Row& r = m_cells[size_t(m_row)];
     Styles& st = m_styles[size_t(m_row)];
-    if (!inWindow()) { // the whole row, copied through rows of a known size
-        Row cells;
-        Styles styles;
-        std::memcpy(&cells[0], &r[1], kColumns - 1);
-        std::memcpy(&styles[0], &st[1], kColumns - 1);
-        cells[kColumns - 1] = ' ';
-        styles[kColumns - 1] = st[0];
-        r = cells;
-        st = styles;
+    if (!inWindow()) { // the whole row: every load before any store, in words
+        static_assert(kColumns == 20, "a row is moved as 8 + 8 + 4 bytes");
+        const auto shift = [](auto& row, unsigned char last) {
+            std::uint64_t a, b;
+            std::uint32_t c;
+            std::memcpy(&a, &row[1], 8);
+            std::memcpy(&b, &row[9], 8);
+            std::memcpy(&c, &row[16], 4);
+            std::memcpy(&row[0], &a, 8);
+            std::memcpy(&row[8], &b, 8);
+            std::memcpy(&row[15], &c, 4);
+            row[19] = char(last);
+        };
+        shift(st, st[0]);
+        shift(r, ' ');
         return;
     }
     const size_t first = size_t(m_windowFirst), last = size_t(m_windowLast);
