@@ -1,7 +1,7 @@
 // Fuzzes the display model. The first byte picks the command set (modulo 7) and the second
 // the size of the reads (1 to 256); the rest is the byte stream. The same stream fed whole
-// and in those reads must leave the same screen, the same set and EEPROM, and the same count
-// of ignored bytes, and the cursor stays on the grid.
+// and in those reads must leave the same screen, the same set and EEPROM, the same count of
+// ignored bytes and the same dependences at the same offsets, and the cursor stays on the grid.
 //
 // Built with -fsanitize=fuzzer it is a libFuzzer target (make fuzz). Without, it is a program
 // that feeds samples (every command of every set, with parameters) and then `n` random
@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -40,11 +42,25 @@ void run(const uint8_t* data, size_t size) {
     const QByteArrayView bytes(reinterpret_cast<const char*>(data) + 2, qsizetype(size - 2));
     display::Display whole(display::Eeprom{set, {}}, -1, variant);
     display::Display split(display::Eeprom{set, {}}, -1, variant);
+    whole.watchDependences();
+    split.watchDependences();
+    // Where each dependence was reported: the same bytes, however they were read.
+    using Report = std::pair<display::Display::Event::On, qint64>;
+    std::vector<Report> wholeReports, splitReports;
+    const auto note = [](const display::Events& events, std::vector<Report>& reports) {
+        for (const display::Display::Event& e : events)
+            if (e.kind == display::Display::Event::Kind::Depends)
+                reports.emplace_back(e.on, e.offset);
+    };
     display::Events events;
     whole.feed(bytes, 0, &events);
     whole.end(&events);
-    for (qsizetype at = 0; at < bytes.size(); at += qsizetype(chunk))
-        split.feed(bytes.sliced(at, qMin(qsizetype(chunk), bytes.size() - at)), 0);
+    note(events, wholeReports);
+    for (qsizetype at = 0; at < bytes.size(); at += qsizetype(chunk)) {
+        events.clear();
+        split.feed(bytes.sliced(at, qMin(qsizetype(chunk), bytes.size() - at)), 0, &events);
+        note(events, splitReports);
+    }
     split.end(nullptr);
     for (const display::Display* d : {&whole, &split}) {
         const display::Screen& s = d->screen();
@@ -59,6 +75,7 @@ void run(const uint8_t* data, size_t size) {
     check(whole.set() == split.set() && whole.eeprom() == split.eeprom(),
           "split reads gave another set or EEPROM");
     check(whole.ignoredBytes() == split.ignoredBytes(), "split reads ignored other bytes");
+    check(wholeReports == splitReports, "split reads gave other dependences");
 }
 
 // For each set, each command of its table with three parameter bytes and a data run ended
