@@ -137,8 +137,8 @@ public:
         return i;
     }
     // Feeds the `n` bytes at `bytes`, for which drawsAloneRun() holds and that the screen
-    // has room for in its row (Screen::roomInRow()).
-    void drawAloneRun(const char* bytes, int n, Screen& screen) {
+    // has room for (Screen::runRoom()).
+    void drawAloneRun(const char* bytes, qsizetype n, Screen& screen) {
         screen.putRun(bytes, n);
         m_drawn += n;
     }

@@ -128,17 +128,17 @@ private:
         m_reader->drawAlone(b, m_screen);
         m_lastIgnored = false;
     }
-    // How many of the `n` bytes at `bytes` are drawn in turn as drawsAlone() says, within
-    // the cursor's row: the same whichever the wrap.
+    // How many of the `n` bytes at `bytes` are drawn in turn as drawsAlone() says, as one
+    // run of the screen's (Screen::runRoom()): the same whichever the wrap.
     qsizetype drawsAloneRun(const char* bytes, qsizetype n) const {
         if (!m_reader->ready() || m_inFrame || !m_start.isEmpty())
             return 0;
-        return m_reader->drawsAloneRun(bytes, qMin<qsizetype>(n, m_screen.roomInRow()));
+        return m_reader->drawsAloneRun(bytes, qMin(n, m_screen.runRoom()));
     }
     // Feeds the `n` bytes at `bytes`, for which drawsAloneRun() holds.
     void drawAloneRun(const char* bytes, qsizetype n) {
         m_screen.stopMarquee();
-        m_reader->drawAloneRun(bytes, int(n), m_screen);
+        m_reader->drawAloneRun(bytes, n, m_screen);
         m_lastIgnored = false;
     }
     // `b` is ignored on its own, outside any frame, and leaves the reader as it is.

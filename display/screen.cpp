@@ -136,6 +136,26 @@ void Screen::putAtEdge(char c) {
     right();
 }
 
+void Screen::putRunAtScrollEdge(const char* text, qsizetype n) {
+    // Each character but a first that finds the last column unwritten moves the row, or the
+    // window, left under the cursor: what stays of it moves left at once, and the last
+    // characters fill the end. A blank moved in takes the style of the cell pushed out only
+    // until the next character covers it.
+    const int first = firstColumn(), last = m_column, width = last - first + 1;
+    const qsizetype shifts = m_atEnd ? n : n - 1;
+    Row& r = m_cells[size_t(m_row)];
+    Styles& st = m_styles[size_t(m_row)];
+    const qsizetype drawn = qMin<qsizetype>(n, width); // of the characters, those that stay
+    if (const qsizetype kept = width - drawn; kept > 0) {
+        std::memmove(&r[size_t(first)], &r[size_t(first + shifts)], size_t(kept));
+        std::memmove(&st[size_t(first)], &st[size_t(first + shifts)], size_t(kept));
+    }
+    std::memcpy(&r[size_t(last + 1 - drawn)], text + n - drawn, size_t(drawn));
+    std::memset(&st[size_t(last + 1 - drawn)], m_style, size_t(drawn));
+    m_drewHigh |= anyHigh(text, n);
+    m_atEnd = true;
+}
+
 bool Screen::moveTo(int row, int column) {
     if (row < 0 || row >= kRows || column < 0 || column >= kColumns)
         return false;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 // The screen of a pole display: two rows of 20 cells and a cursor, as the command sets drive
@@ -112,27 +113,32 @@ public:
     bool putsWithinRow() const {
         return m_mode != Mode::HorizontalScroll && !m_atEnd && m_column + 1 < kColumns;
     }
-    // How many characters put() would draw in turn, each moving one cell right within the
-    // row (in horizontal scroll mode, short of the last column) with no wrap or wait.
-    int roomInRow() const {
-        if (m_atEnd)
+    // How many characters putRun() may draw at once as put() would in turn, whichever the
+    // wrap: those that move the cursor one cell right within the row (in horizontal scroll
+    // mode, short of the last column), or in horizontal scroll mode at the last column any
+    // number, the row moving left under the cursor.
+    qsizetype runRoom() const {
+        if (m_atEnd && m_mode != Mode::HorizontalScroll)
             return 0;
         if (m_mode != Mode::HorizontalScroll)
             return kColumns - 1 - m_column;
         if (m_row == m_windowRow && m_column < m_windowFirst) // up to the window
             return m_windowFirst - m_column;
-        return lastColumn() - m_column;
+        if (m_column == lastColumn())
+            return std::numeric_limits<qsizetype>::max();
+        return m_atEnd ? 0 : lastColumn() - m_column;
     }
     // Draws the `n` characters at `text` (0x20 to 0xFF) as n calls of put() would, n being
-    // at most roomInRow().
-    void putRun(const char* text, int n) {
+    // at most runRoom().
+    void putRun(const char* text, qsizetype n) {
+        if (m_mode == Mode::HorizontalScroll && m_column == lastColumn()) {
+            putRunAtScrollEdge(text, n);
+            return;
+        }
         std::memcpy(&m_cells[size_t(m_row)][size_t(m_column)], text, size_t(n));
         std::memset(&m_styles[size_t(m_row)][size_t(m_column)], m_style, size_t(n));
-        unsigned char high = 0;
-        for (int i = 0; i < n; ++i)
-            high |= uchar(text[i]);
-        m_drewHigh |= high >= 0x80;
-        m_column += n;
+        m_drewHigh |= anyHigh(text, n);
+        m_column += int(n);
     }
     // Whether a byte from 0x80 was drawn since the last call.
     bool takeDrewHigh() {
@@ -190,8 +196,15 @@ public:
 
 private:
     void putAtEdge(char c); // put() at the last column, after it, or in horizontal scroll mode
-    void scrollUp();        // row 1 onto row 0, row 1 blank
-    void scrollDown();      // row 0 onto row 1, row 0 blank
+    void putRunAtScrollEdge(const char* text, qsizetype n);
+    static bool anyHigh(const char* text, qsizetype n) {
+        unsigned char high = 0;
+        for (qsizetype i = 0; i < n; ++i)
+            high |= uchar(text[i]);
+        return high >= 0x80;
+    }
+    void scrollUp();   // row 1 onto row 0, row 1 blank
+    void scrollDown(); // row 0 onto row 1, row 0 blank
     // The window holds only a cursor inside it; elsewhere the whole row scrolls.
     bool inWindow() const {
         return m_row == m_windowRow && m_column >= m_windowFirst && m_column <= m_windowLast;
