@@ -26,7 +26,7 @@ bool Screen::operator==(const Screen& o) const {
     return m_row == o.m_row && m_column == o.m_column && m_cursorShown == o.m_cursorShown &&
            m_mode == o.m_mode && m_brightness == o.m_brightness && m_blink == o.m_blink &&
            m_reversed == o.m_reversed && sameCells(o) &&
-           std::memcmp(m_styles.data(), o.m_styles.data(), sizeof m_styles) == 0 &&
+           bytes::same<sizeof m_styles>(m_styles.data(), o.m_styles.data()) &&
            m_marquee == o.m_marquee;
 }
 
@@ -147,11 +147,11 @@ void Screen::putRunAtScrollEdge(const char* text, qsizetype n) {
     Styles& st = m_styles[size_t(m_row)];
     const qsizetype drawn = qMin<qsizetype>(n, width); // of the characters, those that stay
     if (const qsizetype kept = width - drawn; kept > 0) {
-        std::memmove(&r[size_t(first)], &r[size_t(first + shifts)], size_t(kept));
-        std::memmove(&st[size_t(first)], &st[size_t(first + shifts)], size_t(kept));
+        bytes::move(&r[size_t(first)], &r[size_t(first + shifts)], size_t(kept));
+        bytes::move(&st[size_t(first)], &st[size_t(first + shifts)], size_t(kept));
     }
-    std::memcpy(&r[size_t(last + 1 - drawn)], text + n - drawn, size_t(drawn));
-    std::memset(&st[size_t(last + 1 - drawn)], m_style, size_t(drawn));
+    bytes::move(&r[size_t(last + 1 - drawn)], text + n - drawn, size_t(drawn));
+    bytes::fill(&st[size_t(last + 1 - drawn)], m_style, size_t(drawn));
     m_drewHigh |= anyHigh(text, n);
     m_atEnd = true;
 }

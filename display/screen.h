@@ -1,5 +1,7 @@
 #pragma once
 
+#include "display/bytes.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
@@ -79,7 +81,7 @@ public:
 
     // The same bytes in every cell (styles aside).
     bool sameCells(const Screen& o) const {
-        return std::memcmp(m_cells.data(), o.m_cells.data(), sizeof m_cells) == 0;
+        return bytes::same<sizeof m_cells>(m_cells.data(), o.m_cells.data());
     }
     // What operator== compares, and all that later bytes act on but the wrap: the style
     // that characters are drawn in, the scroll window and a waiting cursor.
@@ -135,8 +137,8 @@ public:
             putRunAtScrollEdge(text, n);
             return;
         }
-        std::memcpy(&m_cells[size_t(m_row)][size_t(m_column)], text, size_t(n));
-        std::memset(&m_styles[size_t(m_row)][size_t(m_column)], m_style, size_t(n));
+        bytes::move(&m_cells[size_t(m_row)][size_t(m_column)], text, size_t(n));
+        bytes::fill(&m_styles[size_t(m_row)][size_t(m_column)], m_style, size_t(n));
         m_drewHigh |= anyHigh(text, n);
         m_column += int(n);
     }

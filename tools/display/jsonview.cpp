@@ -3,6 +3,7 @@
 // for each: a capture of random bytes makes millions of them.
 #include "tools/display/view.h"
 
+#include "display/bytes.h"
 #include "display/codetable.h"
 
 #include "protocol/escape.h"
@@ -48,7 +49,9 @@ char* putRow(char* p, const display::Screen& s, int r) {
     const display::Screen::Row& row = s.row(r);
     unsigned char style = styles[0];
     const auto* glyphs = &jsonGlyphs(style);
-    if (std::memcmp(styles.data(), styles.data() + 1, styles.size() - 1) == 0) { // one style
+    const bool oneStyle =
+        display::bytes::same<display::kColumns - 1>(styles.data(), styles.data() + 1);
+    if (oneStyle) {
         for (const char b : row) {
             const display::Utf8Glyph& g = (*glyphs)[uchar(b)];
             std::memcpy(p, g.data() + 1, 4);
@@ -272,7 +275,9 @@ private:
     // one row of the last.
     char* putRowOnce(char* p, const display::Screen& s, int r) {
         Written& w = m_rows[size_t(r)];
-        if (w.size < 0 || s.row(r) != w.cells || s.styles(r) != w.styles) {
+        if (w.size < 0 ||
+            !display::bytes::same<display::kColumns>(s.row(r).data(), w.cells.data()) ||
+            !display::bytes::same<display::kColumns>(s.styles(r).data(), w.styles.data())) {
             w.cells = s.row(r);
             w.styles = s.styles(r);
             w.size = int(putRow(w.json.data(), s, r) - w.json.data());
