@@ -1,3 +1,4 @@
+#include "display/bytes.h"
 #include "display/codetable.h"
 #include "display/display.h"
 #include "display/eepromfile.h"
@@ -8,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <QTest>
+#include <cstring>
 #include <iconv.h>
 
 using display::Display;
@@ -44,6 +46,7 @@ private Q_SLOTS:
     void dependences();
     void everyScrollByteSurvivesARestart();
     void ignoredBytes();
+    void rowBytes();
     void everyListAgrees();
 };
 
@@ -559,6 +562,34 @@ void TestDisplay::ignoredBytes() {
     QCOMPARE(events[3].kind, Display::Event::Kind::Frame);
     QCOMPARE(events[4].bytes, QByteArray("hi"));
     QCOMPARE(events[4].set, 1);
+}
+
+// The word moves of a row's bytes act as memmove() and memset() on every length they take,
+// overlapping either way, and touch nothing around them.
+void TestDisplay::rowBytes() {
+    for (int n = 0; n <= 32; ++n)
+        for (const int shift : {-3, -1, 0, 1, 5}) {
+            QByteArray expected(80, '\0'), moved;
+            for (int i = 0; i < expected.size(); ++i)
+                expected[i] = char(i * 7 + 1);
+            moved = expected;
+            std::memmove(expected.data() + 24, expected.data() + 24 + shift, size_t(n));
+            display::bytes::move(moved.data() + 24, moved.data() + 24 + shift, size_t(n));
+            QVERIFY2(moved == expected,
+                     qPrintable(QStringLiteral("move %1, %2").arg(n).arg(shift)));
+            std::memset(expected.data() + 24 + shift, 0x5A, size_t(n));
+            display::bytes::fill(moved.data() + 24 + shift, 0x5A, size_t(n));
+            QVERIFY2(moved == expected,
+                     qPrintable(QStringLiteral("fill %1, %2").arg(n).arg(shift)));
+        }
+    char a[40] = {}, b[40] = {};
+    for (const int at : {0, 7, 8, 19, 39}) {
+        b[at] = 1;
+        QVERIFY(!display::bytes::same<40>(a, b));
+        QCOMPARE(display::bytes::same<20>(a, b), at >= 20);
+        b[at] = 0;
+    }
+    QVERIFY(display::bytes::same<40>(a, b));
 }
 
 // The role's list of arguments (meta/argument_specs.yml) offers exactly the codes of the table of
