@@ -41,7 +41,8 @@ struct Marquee {
     int offset = 0;          // the ticks so far
     bool once = false;       // passes once, then leaves the row blank; else loops
     bool operator==(const Marquee& o) const {
-        return row == o.row && text == o.text && offset == o.offset && once == o.once;
+        return row == o.row && offset == o.offset && once == o.once &&
+               text.size() == o.text.size() && (text.isEmpty() || text == o.text);
     }
 };
 

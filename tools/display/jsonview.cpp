@@ -24,6 +24,10 @@ template <size_t N> char* put(char* p, const char (&text)[N]) {
 }
 
 char* put(char* p, qint64 n) {
+    if (quint64(n) < 10) { // sets, rows and most columns
+        *p = char('0' + n);
+        return p + 1;
+    }
     return std::to_chars(p, p + 20, n).ptr;
 }
 
