@@ -31,35 +31,53 @@ char* put(char* p, qint64 n) {
     return std::to_chars(p, p + 20, n).ptr;
 }
 
+// A glyph as it stands in a JSON string: its bytes, then room to the size of one word, which
+// is stored whole; `size` of them count.
+struct JsonGlyph {
+    char bytes[7];
+    unsigned char size;
+};
+static_assert(sizeof(JsonGlyph) == 8, "a glyph is stored as one word");
+using JsonGlyphs = std::array<JsonGlyph, 256>;
+
 // A style's glyphs as they stand in a JSON string. A glyph is never a control character:
 // only a quote and a backslash need escapes. For one thread at a time, as utf8Glyphs().
-const std::array<display::Utf8Glyph, 256>& jsonGlyphs(unsigned char style) {
-    static std::array<std::unique_ptr<std::array<display::Utf8Glyph, 256>>, 256> made;
-    std::unique_ptr<std::array<display::Utf8Glyph, 256>>& table = made[style];
+const JsonGlyphs& jsonGlyphs(unsigned char style) {
+    static std::array<std::unique_ptr<JsonGlyphs>, 256> made;
+    std::unique_ptr<JsonGlyphs>& table = made[style];
     if (Q_UNLIKELY(!table)) {
-        table = std::make_unique<std::array<display::Utf8Glyph, 256>>(display::utf8Glyphs(style));
-        for (display::Utf8Glyph& g : *table)
-            if (g[0] == 1 && (g[1] == '"' || g[1] == '\\'))
-                g = {2, '\\', g[1]};
+        table = std::make_unique<JsonGlyphs>();
+        const std::array<display::Utf8Glyph, 256>& utf8 = display::utf8Glyphs(style);
+        for (size_t b = 0; b < utf8.size(); ++b) {
+            JsonGlyph& g = (*table)[b];
+            g = {};
+            const int size = utf8[b][0];
+            const bool escaped = size == 1 && (utf8[b][1] == '"' || utf8[b][1] == '\\');
+            if (escaped)
+                g.bytes[0] = '\\';
+            std::memcpy(g.bytes + (escaped ? 1 : 0), utf8[b].data() + 1, size_t(size));
+            g.size = static_cast<unsigned char>(size + (escaped ? 1 : 0));
+        }
     }
     return *table;
 }
 
-// Row `r` as a JSON string: at most kRowRoom bytes.
-constexpr qsizetype kRowRoom = display::kColumns * 5 + 2;
+// Row `r` as a JSON string: at most kRowRoom bytes, the room for a glyph of at most four bytes
+// in each column and for the whole word of the last.
+constexpr qsizetype kRowRoom = display::kColumns * 4 + 2 + sizeof(JsonGlyph);
 char* putRow(char* p, const display::Screen& s, int r) {
     *p++ = '"';
     const display::Screen::Styles& styles = s.styles(r);
     const display::Screen::Row& row = s.row(r);
     unsigned char style = styles[0];
-    const auto* glyphs = &jsonGlyphs(style);
+    const JsonGlyphs* glyphs = &jsonGlyphs(style);
     const bool oneStyle =
         display::bytes::same<display::kColumns - 1>(styles.data(), styles.data() + 1);
     if (oneStyle) {
         for (const char b : row) {
-            const display::Utf8Glyph& g = (*glyphs)[uchar(b)];
-            std::memcpy(p, g.data() + 1, 4);
-            p += g[0];
+            const JsonGlyph& g = (*glyphs)[uchar(b)];
+            std::memcpy(p, &g, sizeof g);
+            p += g.size;
         }
         *p++ = '"';
         return p;
@@ -69,9 +87,9 @@ char* putRow(char* p, const display::Screen& s, int r) {
             style = styles[size_t(c)];
             glyphs = &jsonGlyphs(style);
         }
-        const display::Utf8Glyph& g = (*glyphs)[uchar(row[size_t(c)])];
-        std::memcpy(p, g.data() + 1, 4); // a glyph's room is 5 with its escape
-        p += g[0];
+        const JsonGlyph& g = (*glyphs)[uchar(row[size_t(c)])];
+        std::memcpy(p, &g, sizeof g);
+        p += g.size;
     }
     *p++ = '"';
     return p;
