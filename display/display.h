@@ -142,9 +142,7 @@ private:
         m_lastIgnored = false;
     }
     // `b` is ignored on its own, outside any frame, and leaves the reader as it is.
-    bool ignoresAlone(char b) const {
-        return !m_inFrame && m_start.isEmpty() && b != frame::kStart && m_reader->ignores(b);
-    }
+    bool ignoresAlone(char b) const { return ignoresAloneRun(&b, 1) == 1; }
     // Feeds `b`, for which ignoresAlone() holds.
     void ignoreAlone(char b, Events* events) { ignoreAloneRun(&b, 1, events); }
     // How many of the `n` bytes at `bytes` ignoresAlone() holds for in turn.
