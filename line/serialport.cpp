@@ -124,9 +124,11 @@ std::variant<std::monostate, QByteArray, LinkResult> readLockFile(const QString&
 // that names no possible pid is garbled and counts as busy.
 LinkResult lockFileVerdict(const QString& canonical, const QStringList& directories) {
     QStringList names{QFileInfo(canonical).fileName()};
-    if (canonical.startsWith(QLatin1String("/dev/")))
-        names << canonical.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
-    names.removeDuplicates();
+    if (canonical.startsWith(QLatin1String("/dev/"))) {
+        QString belowDev = canonical.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+        if (belowDev != names.first())
+            names << belowDev;
+    }
     for (const QString& name : names) {
         for (const QString& dir : directories) {
             const QString path = QStringLiteral("%1/LCK..%2").arg(dir, name);

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <dirent.h>
@@ -59,21 +60,26 @@ ConfFile ConfFile::read(const QString& path) {
         why = fileKind(info.st_mode);
     else if (info.st_size > kMaxBytes)
         why = QStringLiteral("larger than 1 MiB");
+    // Read straight into the bytes: one byte more than fstat's size sees the end of the file,
+    // or that it grew since.
     QByteArray bytes;
+    qsizetype used = 0;
+    if (why.isEmpty())
+        bytes.resize(qsizetype(info.st_size) + 1);
     while (why.isEmpty()) {
-        char buffer[65536];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (used == bytes.size())
+            bytes.resize(std::min<qsizetype>(kMaxBytes + 1, used * 2));
+        const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             why = systemError(errno);
         else if (n == 0)
             break;
-        else if (bytes.size() + n > kMaxBytes)
+        else if ((used += n) > kMaxBytes)
             why = QStringLiteral("larger than 1 MiB");
-        else
-            bytes.append(buffer, n);
     }
+    bytes.truncate(used);
     ::close(fd);
     if (!why.isEmpty()) {
         file.m_state = State::Unreadable;

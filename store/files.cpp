@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +48,9 @@ QHash<QByteArray, QByteArray> serialByIdLinks(const QByteArray& folder) {
 }
 
 QString losslessText(const QByteArray& native) {
+    if (std::all_of(native.begin(), native.end(),
+                    [](char c) { return uchar(c) < 0x80 && c != '\\'; }))
+        return QString::fromLatin1(native);
     QString text;
     for (qsizetype i = 0; i < native.size();) {
         const uchar lead = uchar(native.at(i));

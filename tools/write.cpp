@@ -21,6 +21,7 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <cstdio>
 #include <optional>
 #include <sysexits.h>
 #include <variant>
@@ -29,7 +30,12 @@ namespace {
 
 using cli::Target;
 
-QTextStream out(stdout);
+// One line on stdout: `bytes` (UTF-8) and a line feed.
+void printLine(const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
 
 // What the command line asks for, once it has been checked.
 struct Request {
@@ -40,6 +46,7 @@ struct Request {
     QString text;  // the scroll data as given
     QString state; // the write record's file
     bool ifChanged = false;
+    bool json = false;        // the outcome goes out as JSON, with the record's previous frame
     bool testPattern = false; // the code's test pattern instead of a frame
 };
 
@@ -84,6 +91,7 @@ QByteArray toJson(const Outcome& o) {
 
 // The serial devices present, then what each COM number maps to and whether it is here.
 int listPorts(const PortMap& map) {
+    QTextStream out(stdout);
     const QList<SerialDevice> devices = systemSerialDevices();
     auto orDash = [](const QString& s) { return s.isEmpty() ? QStringLiteral("-") : shown(s); };
     if (devices.isEmpty()) {
@@ -200,6 +208,7 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
     request.state =
         parser.isSet(all[State]) ? parser.value(all[State]) : WriteRecord::standardFile();
     request.ifChanged = parser.isSet(all[IfChanged]);
+    request.json = parser.isSet(all[Json]);
     if (parser.isSet(all[List])) {
         if (const auto other =
                 anyGiven(parser, all,
@@ -355,7 +364,8 @@ Outcome run(const Request& request) {
 
     const WriteRecord record(request.state);
     const QString key = WriteRecord::keyFor(target.path);
-    o.previous = record.find(key);
+    if (request.ifChanged || request.json) // nothing else shows the previous frame
+        o.previous = record.find(key);
     if (request.ifChanged && o.previous && o.previous->frame == bytes &&
         o.previous->speed == request.bps) {
         o.message = QStringLiteral("%1: unchanged since %2").arg(nameOf(target), o.previous->time);
@@ -402,9 +412,9 @@ int main(int argc, char* argv[]) {
     if (SignalWatch::pending())
         outcome.status = SignalWatch::exitStatus();
     if (json)
-        out << terminalSafeJson(toJson(outcome)) << Qt::endl;
+        printLine(terminalSafeJson(toJson(outcome)));
     else if (succeeded && !listed)
-        out << outcome.message << Qt::endl;
+        printLine(outcome.message.toUtf8());
     if (succeeded && SignalWatch::pending())
         cli::fail(0, QStringLiteral("ended by signal %1").arg(SignalWatch::pending()));
     return outcome.status;
