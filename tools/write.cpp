@@ -46,7 +46,6 @@ struct Request {
     QString text;  // the scroll data as given
     QString state; // the write record's file
     bool ifChanged = false;
-    bool json = false;        // the outcome goes out as JSON, with the record's previous frame
     bool testPattern = false; // the code's test pattern instead of a frame
 };
 
@@ -208,7 +207,6 @@ std::variant<Request, int> parse(int argc, char* argv[]) {
     request.state =
         parser.isSet(all[State]) ? parser.value(all[State]) : WriteRecord::standardFile();
     request.ifChanged = parser.isSet(all[IfChanged]);
-    request.json = parser.isSet(all[Json]);
     if (parser.isSet(all[List])) {
         if (const auto other =
                 anyGiven(parser, all,
@@ -326,7 +324,8 @@ Outcome sendPattern(const Request& request, const Target& target, Outcome o) {
     return o;
 }
 
-Outcome run(const Request& request) {
+// `json`: the outcome goes out as JSON, which shows the record's previous frame.
+Outcome run(const Request& request, bool json) {
     Outcome o;
     o.port = request.port;
     o.speed = request.bps;
@@ -364,7 +363,7 @@ Outcome run(const Request& request) {
 
     const WriteRecord record(request.state);
     const QString key = WriteRecord::keyFor(target.path);
-    if (request.ifChanged || request.json) // nothing else shows the previous frame
+    if (request.ifChanged || json) // nothing else uses the previous frame
         o.previous = record.find(key);
     if (request.ifChanged && o.previous && o.previous->frame == bytes &&
         o.previous->speed == request.bps) {
@@ -404,7 +403,7 @@ int main(int argc, char* argv[]) {
         outcome.status = *status;
         outcome.message = cli::lastFailure();
     } else {
-        outcome = run(std::get<Request>(request));
+        outcome = run(std::get<Request>(request), json);
     }
     const bool listed = !json && std::holds_alternative<Request>(request) &&
                         std::get<Request>(request).action == Request::Action::List;
